@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs every Debian package the service, its tests and its tools need.
+set -euo pipefail
+packages=(
+  cmake g++ make pkg-config
+  libjsoncpp-dev libinih-dev libboost-dev
+  libgtest-dev libgmock-dev
+  curl python3 nodejs
+)
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  "${sudo_cmd[@]}" apt-get update
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+fi

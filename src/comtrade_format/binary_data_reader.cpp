@@ -1,0 +1,1 @@
+#include "comtrade_format/comtrade_format.h"

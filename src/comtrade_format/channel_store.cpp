@@ -1,0 +1,1 @@
+#include "comtrade_format/channel_store.h"

@@ -1,0 +1,1 @@
+#include "comtrade_format/fixed4.h"

@@ -1,0 +1,1 @@
+#include "comtrade_format/record_scan.h"

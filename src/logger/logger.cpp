@@ -1,0 +1,1 @@
+#include "logger/logger.h"

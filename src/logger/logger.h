@@ -1,0 +1,66 @@
+// The service's log writer: one process-wide CLogger reached through
+// CSingleton<CLogger>, appending time-stamped printf-formatted lines to one
+// file, flushed per line, rotated to "<path>_bak" above 50 MiB.
+#ifndef LOGGER_LOGGER_H_
+#define LOGGER_LOGGER_H_
+
+#include <fstream>
+#include <string>
+
+enum LogLevel {
+  LOG_ERROR = 1,
+  LOG_WARN = 2,
+  LOG_INFO = 3,
+  LOG_DEBUG = 4,
+};
+
+// Holds the one instance of T. The first GetInstance creates it and registers
+// a process-exit action that deletes it and resets the pointer.
+template <typename T>
+class CSingleton {
+ public:
+  static T* GetInstance();
+  virtual ~CSingleton() = default;
+
+ protected:
+  CSingleton() = default;
+
+ private:
+  static T* s_instance;
+};
+
+class CLogger : public CSingleton<CLogger> {
+ public:
+  // Files larger than this are rotated before the next line is written.
+  static constexpr long long kRotateBytes = 52428800;
+  // Longest message text kept; longer messages are cut.
+  static constexpr int kMaxMessage = 524287;
+
+  CLogger();
+  ~CLogger() override;
+
+  // Remembers `path` (also when the open fails) and opens it for appending,
+  // creating it when missing. IsOpen tells the outcome.
+  void Open(const char* path);
+  bool IsOpen() const;
+  // Closes the file when the stream holds no failure; otherwise does nothing.
+  void Close();
+  // Writes "[Y-M-D hh:mm:ss] :  <message> ->line(<line>)" and flushes. Lines
+  // written while the log is not open are discarded. `file`, `func` and
+  // `level` are accepted but not written.
+  void Log(const char* file, const char* func, int line, int level, const char* format, ...)
+#if defined(__GNUC__)
+      __attribute__((format(printf, 6, 7)))
+#endif
+      ;
+
+ private:
+  std::ofstream m_stream;
+  bool m_isOpen;
+  std::string m_path;
+};
+
+#define LOG_WRITE(level, format, ...) \
+  CSingleton<CLogger>::GetInstance()->Log(__FILE__, __func__, __LINE__, (level), (format), ##__VA_ARGS__)
+
+#endif  // LOGGER_LOGGER_H_

@@ -1,0 +1,75 @@
+// The operating-system layer: everything the service needs from the OS (the
+// environment, files by name, the clock, directory listings, path joining)
+// goes through here, so the rest of the code never includes an OS header.
+// Windows file-name semantics are kept on POSIX: listings come sorted like an
+// NTFS listing and a missing name falls back to a case-insensitive match.
+#ifndef PLATFORM_PLATFORM_H_
+#define PLATFORM_PLATFORM_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// The native path separator.
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+
+// The value of environment variable `name`, or nullopt when it is not set.
+std::optional<std::string> get_env(const char* name);
+
+// Whether anything exists at `path` (the existence test of `_access` mode 0).
+bool file_exists(const std::string& path);
+
+// Size in bytes of the file at `path`, asked of the file system by name (not
+// through an open stream); nullopt when the query fails.
+std::optional<std::uint64_t> file_size(const std::string& path);
+
+// `dir` + separator + `name`; `name` alone when `dir` is empty is NOT done:
+// an empty `dir` gives separator + `name`, as the service's joins always did.
+std::string join_path(const std::string& dir, const std::string& name);
+
+// Seconds since 1970-01-01 UTC.
+std::int64_t now_seconds();
+
+struct LocalTime {
+  int year;    // full year, e.g. 2026
+  int month;   // 1..12
+  int day;     // 1..31
+  int hour;    // 0..23
+  int minute;  // 0..59
+  int second;  // 0..60
+};
+// `seconds` since 1970 converted to the local time zone.
+LocalTime local_time(std::int64_t seconds);
+
+struct DirEntry {
+  std::string name;
+  // True only for a real directory; a symbolic link is never a directory here,
+  // so walks never follow links (no loops).
+  bool is_dir;
+};
+
+// The entries of directory `dir` without "." and "..", sorted by name with
+// ASCII letters folded to upper case, ties byte-wise ("AB" < "A_" < "a_b").
+// Returns nullopt when `dir` cannot be opened as a directory.
+std::optional<std::vector<DirEntry>> list_dir(const std::string& dir);
+
+// Byte order of `list_dir`: true when `a` sorts before `b`.
+bool listing_less(const std::string& a, const std::string& b);
+
+// The path to open for `path`: `path` itself when it exists; otherwise, walking
+// its components from the left, each missing component is replaced by the
+// entry of its parent directory whose name equals it ignoring ASCII letter
+// case (the first such entry in listing order). When no replacement exists the
+// original `path` is returned, so opening it fails in the ordinary way.
+std::string resolve_case_insensitive(const std::string& path);
+
+}  // namespace platform
+
+#endif  // PLATFORM_PLATFORM_H_

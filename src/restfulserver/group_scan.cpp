@@ -1,0 +1,1 @@
+#include "restfulserver/group_scan.h"

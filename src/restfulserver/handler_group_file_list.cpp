@@ -1,0 +1,1 @@
+#include "restfulserver/handlers.h"

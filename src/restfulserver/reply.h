@@ -1,0 +1,35 @@
+// The reply conventions every handler shares: the JSON envelope, the compact
+// writer, and the chunked reply sequence.
+#ifndef RESTFULSERVER_REPLY_H_
+#define RESTFULSERVER_REPLY_H_
+
+#include <cstddef>
+#include <string>
+
+#include <json/value.h>
+
+#include "transport/http_server.h"
+
+// Status line and the single header of every reply.
+extern const char kReplyHead[];  // "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+// The closing chunk.
+extern const char kLastChunk[];  // "0\r\n\r\n"
+
+// {"errorinfo":..., "result":..., "typeurl":...}
+Json::Value make_reply(int result, const std::string& errorinfo, const std::string& typeurl);
+
+// Compact JSON, members in ascending key order, bytes >= 0x80 unescaped, one
+// "\n" at the end.
+std::string write_json(const Json::Value& value);
+
+// "<length in upper-case hex>\r\n".
+std::string chunk_size_line(std::size_t length);
+
+// Sends the status line and header, `text` as one chunk, and the closing
+// chunk. `text` is moved into the connection's queue, not copied.
+void send_reply(transport::Connection& nc, std::string text);
+
+// write_json + send_reply.
+void send_json(transport::Connection& nc, const Json::Value& value);
+
+#endif  // RESTFULSERVER_REPLY_H_

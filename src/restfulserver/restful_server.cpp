@@ -1,0 +1,1 @@
+#include "restfulserver/restful_server.h"

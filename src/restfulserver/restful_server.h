@@ -1,0 +1,32 @@
+// The HTTP front of the service: binds the port, polls for ever, and routes
+// every request by exact URI to its query handler.
+#ifndef RESTFULSERVER_RESTFUL_SERVER_H_
+#define RESTFULSERVER_RESTFUL_SERVER_H_
+
+#include <string>
+
+#include "transport/http_server.h"
+
+class RestfulServer {
+ public:
+  // Keeps a copy of the installation root; nothing reads it later.
+  explicit RestfulServer(std::string rootDir);
+  // Binds `port` and polls in 100 ms slices for ever. When binding fails it
+  // writes "Error starting orin_auth on port <port>: <reason>" to standard
+  // error and ends the process with exit status 1. Does not return.
+  void run(const std::string& port);
+  // Releases the listener; returns true.
+  bool stop();
+
+  // The dispatch: exact URI match against the query table, any method, the
+  // query string ignored. No match: "error url" on standard output, no reply.
+  // Any exception from a handler: "unknow  exception" on standard output and
+  // nothing more is sent.
+  static void ev_handler(transport::Connection& nc, const transport::Request& hm);
+
+ private:
+  std::string m_rootDir;
+  transport::HttpServer m_server;
+};
+
+#endif  // RESTFULSERVER_RESTFUL_SERVER_H_

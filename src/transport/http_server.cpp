@@ -1,0 +1,1 @@
+#include "transport/http_server.h"

@@ -1,0 +1,1 @@
+#include "comtrade_gen/generator.h"
