@@ -1,1 +1,114 @@
+// The log writer: size check by name, rotation, formatting into one buffer
+// that lives outside the stack, and one flushed line per call.
 #include "logger/logger.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace {
+
+// One byte more than the longest message, for the terminating zero.
+constexpr std::size_t kMessageBufferBytes = 524288;
+static_assert(CLogger::kMaxMessage + 1 == static_cast<int>(kMessageBufferBytes),
+              "the message limit and the buffer must agree");
+
+}  // namespace
+
+template <typename T>
+T* CSingleton<T>::s_instance = nullptr;
+
+template <typename T>
+T* CSingleton<T>::GetInstance() {
+  if (s_instance == nullptr) {
+    s_instance = new T();
+    // Runs after main returns or exit is called: the file is closed and the
+    // pointer reset, so a log call from a later exit action finds a fresh,
+    // unopened logger instead of a deleted one.
+    std::atexit([] {
+      T* instance = s_instance;
+      s_instance = nullptr;
+      delete instance;
+    });
+  }
+  return s_instance;
+}
+
+template class CSingleton<CLogger>;
+
+CLogger::CLogger() : m_isOpen(false) {}
+
+CLogger::~CLogger() {
+  if (m_isOpen) Close();
+}
+
+void CLogger::Open(const char* path) {
+  m_path = path != nullptr ? path : "";
+  if (m_stream.is_open()) m_stream.close();
+  m_stream.clear();
+  m_stream.open(m_path, std::ios::out | std::ios::app);
+  m_isOpen = m_stream.is_open() && m_stream.good();
+  if (m_isOpen) m_stream.clear();
+}
+
+bool CLogger::IsOpen() const { return m_isOpen; }
+
+void CLogger::Close() {
+  if (!m_stream.good()) return;
+  m_stream.close();
+  m_isOpen = false;
+}
+
+void CLogger::Log(const char* file, const char* func, int line, int level, const char* format,
+                  ...) {
+  // The call site's file, function and level are not part of the line.
+  (void)file;
+  (void)func;
+  (void)level;
+
+  if (!m_path.empty()) {
+    std::optional<std::uint64_t> size = platform::file_size(m_path);
+    if (size && *size > static_cast<std::uint64_t>(kRotateBytes)) {
+      // The backup name has no length limit: a path is a std::string here.
+      const std::string backup = m_path + "_bak";
+      const std::string path = m_path;
+      Close();
+      std::printf("Copy log from (%s) to (%s)\n", path.c_str(), backup.c_str());
+      std::fflush(stdout);
+      // POSIX rename replaces an existing backup, so rotation never gets stuck
+      // on a backup left by an earlier rotation.
+      std::rename(path.c_str(), backup.c_str());
+      std::printf("Copy log from (%s) to (%s),size(%lld),(%lld)\n", path.c_str(), backup.c_str(),
+                  static_cast<long long>(*size), kRotateBytes);
+      std::fflush(stdout);
+      Open(path.c_str());
+    }
+  }
+
+  // Nothing to format when the line would be discarded anyway.
+  if (!m_stream.is_open()) return;
+
+  // A request can log a whole channel text; half a megabyte on the stack of
+  // the I/O thread is too much, so the buffer is static. Every call comes from
+  // the one I/O thread.
+  static char message[kMessageBufferBytes];
+  va_list args;
+  va_start(args, format);
+  int written = std::vsnprintf(message, sizeof message, format, args);
+  va_end(args);
+  if (written < 0) message[0] = '\0';
+
+  const std::string prefix = format_log_prefix(platform::local_time(platform::now_seconds()));
+  m_stream << prefix << message << " ->line(" << line << ")" << '\n';
+  m_stream.flush();
+}
+
+std::string format_log_prefix(const platform::LocalTime& time) {
+  char text[64];
+  std::snprintf(text, sizeof text, "[%d-%d-%d %2d:%2d:%2d] :  ", time.year, time.month, time.day,
+                time.hour, time.minute, time.second);
+  return text;
+}

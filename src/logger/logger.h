@@ -7,6 +7,10 @@
 #include <fstream>
 #include <string>
 
+namespace platform {
+struct LocalTime;
+}
+
 enum LogLevel {
   LOG_ERROR = 1,
   LOG_WARN = 2,
@@ -40,7 +44,9 @@ class CLogger : public CSingleton<CLogger> {
   ~CLogger() override;
 
   // Remembers `path` (also when the open fails) and opens it for appending,
-  // creating it when missing. IsOpen tells the outcome.
+  // creating it when missing. IsOpen tells the outcome. A file still held
+  // from before (a stream that failed and so was never closed) is let go
+  // first, so a new Open always starts from a clean stream.
   void Open(const char* path);
   bool IsOpen() const;
   // Closes the file when the stream holds no failure; otherwise does nothing.
@@ -59,6 +65,13 @@ class CLogger : public CSingleton<CLogger> {
   bool m_isOpen;
   std::string m_path;
 };
+
+// GetInstance and the instance pointer are defined once, in logger.cpp.
+extern template class CSingleton<CLogger>;
+
+// The time prefix of a log line, "[%d-%d-%d %2d:%2d:%2d] :  " from `time`:
+// year, month and day unpadded, hour, minute and second padded with blanks.
+std::string format_log_prefix(const platform::LocalTime& time);
 
 #define LOG_WRITE(level, format, ...) \
   CSingleton<CLogger>::GetInstance()->Log(__FILE__, __func__, __LINE__, (level), (format), ##__VA_ARGS__)

@@ -1,1 +1,169 @@
+// POSIX implementation of the operating-system layer.
 #include "platform/platform.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#ifdef _WIN32
+// TODO: Windows branch (_access, _stat64, _findfirst64 and friends); it needs a
+// Windows toolchain to build and test, which this project does not have yet.
+#error "platform: the Windows implementation is not written yet"
+#else
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+#endif
+
+namespace platform {
+
+namespace {
+
+unsigned char fold_upper(unsigned char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A') : c;
+}
+
+// Equality ignoring ASCII letter case only; other bytes (GBK lead and trail
+// bytes among them) must match exactly.
+bool equals_ignoring_case(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (fold_upper(static_cast<unsigned char>(a[i])) !=
+        fold_upper(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Splits at the separator, dropping empty components; `absolute` tells
+// whether the path started at the root.
+std::vector<std::string> split_components(const std::string& path, bool* absolute) {
+  std::vector<std::string> parts;
+  *absolute = !path.empty() && path[0] == kPathSeparator;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find(kPathSeparator, start);
+    if (end == std::string::npos) end = path.size();
+    if (end > start) parts.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+}  // namespace
+
+std::optional<std::string> get_env(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+bool file_exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+std::optional<std::uint64_t> file_size(const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::string join_path(const std::string& dir, const std::string& name) {
+  std::string joined;
+  joined.reserve(dir.size() + 1 + name.size());
+  joined += dir;
+  joined += kPathSeparator;
+  joined += name;
+  return joined;
+}
+
+std::int64_t now_seconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+LocalTime local_time(std::int64_t seconds) {
+  std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm parts;
+  std::memset(&parts, 0, sizeof parts);
+  if (::localtime_r(&t, &parts) == nullptr) {
+    // Out of the range the C library can convert: report the epoch rather
+    // than uninitialised fields.
+    return LocalTime{1970, 1, 1, 0, 0, 0};
+  }
+  return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
+                   parts.tm_hour,        parts.tm_min,     parts.tm_sec};
+}
+
+std::optional<std::vector<DirEntry>> list_dir(const std::string& dir) {
+  DIR* handle = ::opendir(dir.c_str());
+  if (handle == nullptr) return std::nullopt;
+  std::vector<DirEntry> entries;
+  while (struct dirent* entry = ::readdir(handle)) {
+    const char* name = entry->d_name;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+    bool is_dir = false;
+    if (entry->d_type == DT_DIR) {
+      is_dir = true;
+    } else if (entry->d_type == DT_UNKNOWN) {
+      // Some file systems do not fill d_type; lstat so that a link to a
+      // directory still does not count as one.
+      struct stat info;
+      std::string full = join_path(dir, name);
+      is_dir = ::lstat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    }
+    entries.push_back(DirEntry{name, is_dir});
+  }
+  ::closedir(handle);
+  std::sort(entries.begin(), entries.end(),
+            [](const DirEntry& a, const DirEntry& b) { return listing_less(a.name, b.name); });
+  return entries;
+}
+
+bool listing_less(const std::string& a, const std::string& b) {
+  const std::size_t common = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    unsigned char ca = fold_upper(static_cast<unsigned char>(a[i]));
+    unsigned char cb = fold_upper(static_cast<unsigned char>(b[i]));
+    if (ca != cb) return ca < cb;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  // Names equal ignoring case still need one fixed order.
+  return a < b;
+}
+
+std::string resolve_case_insensitive(const std::string& path) {
+  if (path.empty() || file_exists(path)) return path;
+  bool absolute = false;
+  std::vector<std::string> parts = split_components(path, &absolute);
+  std::string resolved = absolute ? std::string(1, kPathSeparator) : std::string();
+  for (const std::string& part : parts) {
+    std::string candidate;
+    if (resolved.empty()) {
+      candidate = part;
+    } else if (resolved.back() == kPathSeparator) {
+      candidate = resolved + part;
+    } else {
+      candidate = join_path(resolved, part);
+    }
+    if (part == "." || part == ".." || file_exists(candidate)) {
+      resolved = candidate;
+      continue;
+    }
+    const std::string parent = resolved.empty() ? std::string(".") : resolved;
+    std::optional<std::vector<DirEntry>> entries = list_dir(parent);
+    if (!entries) return path;
+    auto match = std::find_if(entries->begin(), entries->end(), [&](const DirEntry& e) {
+      return equals_ignoring_case(e.name, part);
+    });
+    if (match == entries->end()) return path;
+    if (resolved.empty()) {
+      resolved = match->name;
+    } else if (resolved.back() == kPathSeparator) {
+      resolved += match->name;
+    } else {
+      resolved = join_path(resolved, match->name);
+    }
+  }
+  return resolved;
+}
+
+}  // namespace platform

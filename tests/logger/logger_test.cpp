@@ -1,0 +1,241 @@
+// The log line, rotation above 50 MiB, message cutting and the exit-time close.
+#include "logger/logger.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uintmax_t kThreshold = 52428800;
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A file of `size` bytes that takes no disk space.
+void make_sparse(const fs::path& path, std::uintmax_t size) {
+  std::ofstream(path, std::ios::binary).close();
+  fs::resize_file(path, size);
+}
+
+class LoggerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    m_dir = fs::temp_directory_path() /
+            ("logger_test_" + std::to_string(::getpid()) + "_" + info->name());
+    fs::remove_all(m_dir);
+    fs::create_directories(m_dir);
+    m_path = (m_dir / "comtradeInfo.log").string();
+  }
+  void TearDown() override { fs::remove_all(m_dir); }
+
+  fs::path m_dir;
+  std::string m_path;
+};
+
+// "[Y-M-D hh:mm:ss] :  " with hour, minute and second blank-padded.
+const char kPrefixPattern[] = R"(\[\d{4}-\d{1,2}-\d{1,2} [ \d]\d:[ \d]\d:[ \d]\d\] :  )";
+
+TEST_F(LoggerTest, WritesPrefixMessageAndLineNumber) {
+  CLogger log;
+  log.Open(m_path.c_str());
+  ASSERT_TRUE(log.IsOpen());
+  log.Log(__FILE__, __func__, 120, LOG_INFO, "g_station_vec.size(): %d", 3);
+  log.Log(__FILE__, __func__, 7, LOG_ERROR, "%s|%5.2f", "\xB1\xB1\xBE\xA9", 1.5);
+  const std::string text = read_file(m_path);
+  const std::regex line(std::string("^") + kPrefixPattern + "g_station_vec.size\\(\\): 3 ->line\\(120\\)\n" +
+                        kPrefixPattern + "\xB1\xB1\xBE\xA9\\| 1.50 ->line\\(7\\)\n$");
+  EXPECT_TRUE(std::regex_match(text, line)) << text;
+}
+
+TEST_F(LoggerTest, MacroPassesTheCallersLine) {
+  CSingleton<CLogger>::GetInstance()->Open(m_path.c_str());
+  LOG_WRITE(LOG_INFO, "from the macro");
+  const int line = __LINE__ - 1;
+  CSingleton<CLogger>::GetInstance()->Close();
+  const std::string text = read_file(m_path);
+  const std::string end = "from the macro ->line(" + std::to_string(line) + ")\n";
+  ASSERT_GE(text.size(), end.size());
+  EXPECT_EQ(end, text.substr(text.size() - end.size()));
+}
+
+TEST(LogPrefix, PadsHourMinuteSecondWithBlanksOnly) {
+  EXPECT_EQ("[2027-1-31 23:59: 7] :  ", format_log_prefix(platform::LocalTime{2027, 1, 31, 23, 59, 7}));
+  EXPECT_EQ("[2026-12-7  8: 5: 3] :  ", format_log_prefix(platform::LocalTime{2026, 12, 7, 8, 5, 3}));
+  EXPECT_EQ("[2026-1-1  0: 0: 0] :  ", format_log_prefix(platform::LocalTime{2026, 1, 1, 0, 0, 0}));
+}
+
+TEST_F(LoggerTest, FormatWithoutConversionsAndNewlinesIsWrittenUnchanged) {
+  CLogger log;
+  log.Open(m_path.c_str());
+  log.Log(__FILE__, __func__, 1, LOG_DEBUG, "plain text\nsecond part");
+  const std::string text = read_file(m_path);
+  EXPECT_TRUE(std::regex_match(text, std::regex(std::string("^") + kPrefixPattern +
+                                                "plain text\nsecond part ->line\\(1\\)\n$")))
+      << text;
+}
+
+TEST_F(LoggerTest, OpenAppendsToExistingFile) {
+  std::ofstream(m_path) << "earlier\n";
+  CLogger log;
+  log.Open(m_path.c_str());
+  log.Log(__FILE__, __func__, 2, LOG_INFO, "later");
+  EXPECT_EQ(0u, read_file(m_path).find("earlier\n["));
+}
+
+TEST_F(LoggerTest, MessageIsCutTo524287Characters) {
+  CLogger log;
+  log.Open(m_path.c_str());
+  const std::string message(600000, 'x');
+  log.Log(__FILE__, __func__, 42, LOG_INFO, "%s", message.c_str());
+  const std::string text = read_file(m_path);
+  const std::size_t start = text.find('x');
+  ASSERT_NE(std::string::npos, start);
+  EXPECT_EQ(std::string(CLogger::kMaxMessage, 'x') + " ->line(42)\n", text.substr(start));
+}
+
+TEST_F(LoggerTest, FileOfExactlyTheThresholdIsNotRotated) {
+  make_sparse(m_path, kThreshold);
+  CLogger log;
+  log.Open(m_path.c_str());
+  ::testing::internal::CaptureStdout();
+  log.Log(__FILE__, __func__, 5, LOG_INFO, "kept");
+  EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
+  EXPECT_FALSE(fs::exists(m_path + "_bak"));
+  EXPECT_GT(fs::file_size(m_path), kThreshold);
+}
+
+TEST_F(LoggerTest, FileOneByteOverIsRotatedBeforeTheLine) {
+  make_sparse(m_path, kThreshold + 1);
+  CLogger log;
+  log.Open(m_path.c_str());
+  ::testing::internal::CaptureStdout();
+  log.Log(__FILE__, __func__, 9, LOG_INFO, "first of the new file");
+  const std::string console = ::testing::internal::GetCapturedStdout();
+  const std::string backup = m_path + "_bak";
+  EXPECT_EQ("Copy log from (" + m_path + ") to (" + backup + ")\n" + "Copy log from (" + m_path + ") to (" +
+                backup + "),size(52428801),(52428800)\n",
+            console);
+  EXPECT_EQ(kThreshold + 1, fs::file_size(backup));
+  EXPECT_TRUE(log.IsOpen());
+  EXPECT_TRUE(std::regex_match(read_file(m_path), std::regex(std::string("^") + kPrefixPattern +
+                                                             "first of the new file ->line\\(9\\)\n$")));
+  // The next line goes on into the new file without another rotation.
+  log.Log(__FILE__, __func__, 10, LOG_INFO, "second");
+  EXPECT_NE(std::string::npos, read_file(m_path).find("second ->line(10)\n"));
+}
+
+TEST_F(LoggerTest, RotationReplacesAnExistingBackup) {
+  std::ofstream(m_path + "_bak") << "previous backup";
+  make_sparse(m_path, kThreshold + 1);
+  CLogger log;
+  log.Open(m_path.c_str());
+  ::testing::internal::CaptureStdout();
+  log.Log(__FILE__, __func__, 3, LOG_INFO, "after");
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(kThreshold + 1, fs::file_size(m_path + "_bak"));
+  EXPECT_LT(fs::file_size(m_path), 100u);
+}
+
+TEST_F(LoggerTest, LogBeforeOpenWritesAndPrintsNothing) {
+  CLogger log;
+  ::testing::internal::CaptureStdout();
+  log.Log(__FILE__, __func__, 1, LOG_INFO, "lost %d", 1);
+  log.Close();
+  log.Log(__FILE__, __func__, 2, LOG_INFO, "lost too");
+  EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
+  EXPECT_FALSE(log.IsOpen());
+  EXPECT_TRUE(fs::is_empty(m_dir));
+}
+
+TEST_F(LoggerTest, CloseThenOpenAgainContinuesTheFile) {
+  CLogger log;
+  log.Open(m_path.c_str());
+  log.Log(__FILE__, __func__, 1, LOG_INFO, "one");
+  log.Close();
+  EXPECT_FALSE(log.IsOpen());
+  log.Log(__FILE__, __func__, 2, LOG_INFO, "dropped");
+  log.Open(m_path.c_str());
+  log.Log(__FILE__, __func__, 3, LOG_INFO, "three");
+  const std::string text = read_file(m_path);
+  EXPECT_NE(std::string::npos, text.find("one ->line(1)"));
+  EXPECT_EQ(std::string::npos, text.find("dropped"));
+  EXPECT_NE(std::string::npos, text.find("three ->line(3)"));
+}
+
+// Error paths
+
+TEST_F(LoggerTest, OpenFailureLeavesLoggerClosedAndSilent) {
+  CLogger log;
+  const std::string bad = (m_dir / "missing" / "x.log").string();
+  log.Open(bad.c_str());
+  EXPECT_FALSE(log.IsOpen());
+  ::testing::internal::CaptureStdout();
+  log.Log(__FILE__, __func__, 1, LOG_INFO, "lost");
+  EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
+  EXPECT_FALSE(fs::exists(bad));
+}
+
+TEST_F(LoggerTest, FailedRenameKeepsWritingToTheSameFile) {
+  // A directory under the backup name makes the rename fail.
+  fs::create_directory(m_path + "_bak");
+  make_sparse(m_path, kThreshold + 1);
+  CLogger log;
+  log.Open(m_path.c_str());
+  ::testing::internal::CaptureStdout();
+  log.Log(__FILE__, __func__, 1, LOG_INFO, "still here");
+  const std::string console = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(std::string::npos, console.find("),size(52428801),(52428800)\n"));
+  EXPECT_TRUE(log.IsOpen());
+  EXPECT_GT(fs::file_size(m_path), kThreshold + 1);
+  EXPECT_TRUE(fs::is_directory(m_path + "_bak"));
+}
+
+// The exit-time action registered by the first GetInstance closes the file and
+// resets the pointer. Runs after that action (registered earlier, so called later).
+void check_instance_reset_at_exit() {
+  _exit(CSingleton<CLogger>::GetInstance()->IsOpen() ? 3 : 0);
+}
+
+TEST(LoggerExit, ExitClosesTheFileAndResetsTheInstance) {
+  // A fresh process per death test, so this GetInstance is the first one.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // The child re-runs this test from the start; the environment carries the
+  // parent's file name over to it.
+  const char* kEnv = "LOGGER_EXIT_TEST_LOG";
+  if (!platform::get_env(kEnv)) {
+    const std::string name =
+        (fs::temp_directory_path() / ("logger_exit_" + std::to_string(::getpid()) + ".log")).string();
+    ::setenv(kEnv, name.c_str(), 1);
+  }
+  const std::string path = *platform::get_env(kEnv);
+  EXPECT_EXIT(
+      {
+        std::atexit(check_instance_reset_at_exit);
+        CSingleton<CLogger>::GetInstance()->Open(path.c_str());
+        LOG_WRITE(LOG_INFO, "last words %d", 7);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  EXPECT_NE(std::string::npos, read_file(path).find("last words 7 ->line("));
+  fs::remove(path);
+  ::unsetenv(kEnv);
+}
+
+}  // namespace
