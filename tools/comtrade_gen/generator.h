@@ -39,6 +39,16 @@ GeneratedRecord generate(const RecordSpec& spec);
 // cannot be written.
 bool write_record(const std::string& base_path, const GeneratedRecord& record);
 
+// Writes the same bytes that generate(spec) would hold, sample by sample,
+// without keeping the samples: for records of hundreds of megabytes. Returns
+// false when a file cannot be written or the spec is not valid.
+bool write_record(const std::string& base_path, const RecordSpec& spec);
+
+// Whether `spec` describes a record this generator can write: counts and
+// samples not negative, a positive sample rate, analog and digital counts of
+// at most 999999, and at most as many names as channels.
+bool spec_is_valid(const RecordSpec& spec);
+
 }  // namespace comtrade_gen
 
 #endif  // COMTRADE_GEN_GENERATOR_H_
