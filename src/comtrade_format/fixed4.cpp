@@ -1,1 +1,128 @@
+// Exact "%.4f" by integer arithmetic. printf rounds the exact binary value of
+// the double half to even; scaling by 1e4 in floating point first would round
+// twice and differ for a few values in ten thousand (-23.59385 is one).
 #include "comtrade_format/fixed4.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+using Uint128 = unsigned __int128;
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+std::size_t format_by_printf(double value, char* out) {
+  const int written = std::snprintf(out, kFixed4MaxChars, "%.4f", value);
+  return written < 0 ? 0 : static_cast<std::size_t>(written);
+}
+
+// Writes the decimal digits of `number` ending just before `end`; returns
+// where they start.
+char* write_integer_backwards(std::uint64_t number, char* end) {
+  while (number >= 100) {
+    const std::uint64_t pair = number % 100;
+    number /= 100;
+    end -= 2;
+    std::memcpy(end, kDigitPairs + 2 * pair, 2);
+  }
+  if (number >= 10) {
+    end -= 2;
+    std::memcpy(end, kDigitPairs + 2 * number, 2);
+  } else {
+    *--end = static_cast<char>('0' + number);
+  }
+  return end;
+}
+
+// Digits of `number`, which is below 10^19.
+int decimal_digits(std::uint64_t number) {
+  int digits = 1;
+  for (std::uint64_t limit = 10; number >= limit && digits < 19; limit *= 10) ++digits;
+  return digits;
+}
+
+// Writes "." and the four decimals of `fraction` (below 10^4) at `at`.
+void write_fraction(std::uint64_t fraction, char* at) {
+  at[0] = '.';
+  std::memcpy(at + 1, kDigitPairs + 2 * (fraction / 100), 2);
+  std::memcpy(at + 3, kDigitPairs + 2 * (fraction % 100), 2);
+}
+
+char* write_integer_backwards(Uint128 number, char* end) {
+  // Only values of 2^64 and more come here, so the slow 128-bit divisions
+  // stay off the common path.
+  constexpr std::uint64_t kChunk = 10000000000000000000ULL;  // 10^19
+  while (number >= kChunk) {
+    std::uint64_t low = static_cast<std::uint64_t>(number % kChunk);
+    number /= kChunk;
+    for (int i = 0; i < 19; ++i) {
+      *--end = static_cast<char>('0' + low % 10);
+      low /= 10;
+    }
+  }
+  return write_integer_backwards(static_cast<std::uint64_t>(number), end);
+}
+
+}  // namespace
+
+std::size_t format_fixed4(double value, char* out) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  const bool negative = (bits >> 63) != 0;
+  const int exponent_field = static_cast<int>((bits >> 52) & 0x7FF);
+  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+  if (exponent_field == 0x7FF) return format_by_printf(value, out);  // inf, nan
+
+  // value = mantissa * 2^exponent exactly.
+  std::uint64_t mantissa = fraction;
+  int exponent = -1074;
+  if (exponent_field != 0) {
+    mantissa |= std::uint64_t{1} << 52;
+    exponent = exponent_field - 1075;
+  }
+
+  // scaled < 2^67, so any left shift up to 60 still fits 128 bits.
+  const Uint128 scaled = static_cast<Uint128>(mantissa) * 10000u;
+  Uint128 units;  // round-half-even(|value| * 10^4)
+  if (exponent >= 0) {
+    if (exponent > 60) return format_by_printf(value, out);
+    units = scaled << exponent;
+  } else {
+    const int shift = -exponent;
+    if (shift >= 128) {
+      units = 0;  // scaled < 2^67 is below half of 2^shift
+    } else {
+      units = scaled >> shift;
+      const Uint128 remainder = scaled - (units << shift);
+      const Uint128 half = static_cast<Uint128>(1) << (shift - 1);
+      if (remainder > half || (remainder == half && (units & 1) != 0)) ++units;
+    }
+  }
+
+  char* p = out;
+  // printf keeps the sign of negative values that round to zero ("-0.0000").
+  if (negative) *p++ = '-';
+  if ((units >> 64) == 0) {
+    // The common case, written straight into `out`.
+    const std::uint64_t small = static_cast<std::uint64_t>(units);
+    const std::uint64_t integer = small / 10000;
+    p += decimal_digits(integer);
+    write_integer_backwards(integer, p);
+    write_fraction(small % 10000, p);
+    return static_cast<std::size_t>(p + 5 - out);
+  }
+  // Built backwards in a local buffer: the integer part's length is not
+  // known before its digits are.
+  char buffer[64];
+  char* const end = buffer + sizeof buffer;
+  write_fraction(static_cast<std::uint64_t>(units % 10000), end - 5);
+  char* const begin = write_integer_backwards(units / 10000, end - 5);
+  const std::size_t length = static_cast<std::size_t>(end - begin);
+  std::memcpy(p, begin, length);
+  return static_cast<std::size_t>(p + length - out);
+}

@@ -1,0 +1,129 @@
+// Block reads and the channel-data hand-over shared by both data readers.
+#include "comtrade_format/data_reader_support.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "comtrade_format/channel_store.h"
+
+namespace comtrade_detail {
+
+namespace {
+
+// Large enough that a read costs little per byte, small enough that the
+// fresh pages of each request's buffer stay few and the block stays near the
+// cache.
+constexpr std::size_t kBlockBytes = 1024 * 1024;
+// How much of a value text is made writable at once; small enough to stay in
+// the cache between clearing and writing.
+constexpr std::size_t kTextSliceBytes = 4 * 1024;
+
+}  // namespace
+
+BlockFile::~BlockFile() {
+  if (m_file != nullptr) std::fclose(m_file);
+}
+
+bool BlockFile::open(const std::string& path) {
+  m_file = std::fopen(path.c_str(), "rb");
+  if (m_file == nullptr) return false;
+  // The blocks are our buffer; a second one inside stdio would only copy.
+  std::setvbuf(m_file, nullptr, _IONBF, 0);
+  return true;
+}
+
+std::size_t BlockFile::refill(std::size_t keep) {
+  keep = std::min(keep, m_size);
+  if (!m_buffer) {
+    m_buffer.reset(new char[kBlockBytes]);  // not cleared: every byte used is read first
+    m_capacity = kBlockBytes;
+  } else if (keep > m_capacity / 2) {
+    // A line longer than half a block: grow, or each refill would read only
+    // a few bytes and move the whole line again.
+    std::unique_ptr<char[]> larger(new char[m_capacity * 2]);
+    std::memcpy(larger.get(), m_buffer.get() + m_size - keep, keep);
+    m_buffer = std::move(larger);
+    m_capacity *= 2;
+    m_size = keep;
+  }
+  if (keep > 0 && m_size > keep) std::memmove(m_buffer.get(), m_buffer.get() + m_size - keep, keep);
+  m_size = keep;
+  if (m_file == nullptr) return 0;
+  const std::size_t fresh = std::fread(m_buffer.get() + keep, 1, m_capacity - keep, m_file);
+  m_size += fresh;
+  return fresh;
+}
+
+std::size_t analog_value_bytes(const analog_info& analog) {
+  char buffer[kFixed4MaxChars];
+  const std::size_t low = format_fixed4(analog.smp_min, buffer);
+  const std::size_t high = format_fixed4(analog.smp_max, buffer);
+  // A range of absurd magnitude must not turn into a huge reservation; such
+  // values, if they really occur, still fit as the text grows.
+  constexpr std::size_t kLongestExpected = 24;
+  return std::min(std::max(low, high), kLongestExpected) + 1;
+}
+
+void TextWriter::open(std::string& text, std::size_t expected_bytes) {
+  m_text = &text;
+  m_used = 0;
+  // Reserved whole but made writable a slice at a time: the slice is cleared
+  // just before it is written, so it is still in the cache, and the pages of
+  // an estimate that was too high are never touched.
+  text.clear();
+  text.reserve(expected_bytes + 2 * (kFixed4MaxChars + 1));
+  text.resize(std::min(text.capacity(), kTextSliceBytes));
+  m_data = &text[0];
+  m_writable = text.size();
+}
+
+void TextWriter::grow(std::size_t bytes) {
+  const std::size_t wanted = std::max(m_text->size() + kTextSliceBytes, m_used + bytes);
+  if (wanted > m_text->capacity()) m_text->reserve(std::max(m_text->capacity() * 2, wanted));
+  m_text->resize(wanted);
+  m_data = &(*m_text)[0];
+  m_writable = wanted;
+}
+
+void TextWriter::close() {
+  if (m_text == nullptr) return;
+  // No shrink: copying a large text costs more than its spare tail, which
+  // goes with the text at the end of the request.
+  m_text->resize(m_used);
+}
+
+void prepare_working_lists(const cmtr_cfg_info& cfg, std::int64_t samples,
+                           std::vector<TextWriter>& analogs, std::vector<TextWriter>& digitals) {
+  const std::size_t count = static_cast<std::size_t>(std::max<std::int64_t>(samples, 0));
+  AI_DATA_VEC.assign(static_cast<std::size_t>(cfg.sel_ai_num), std::string());
+  DI_DATA_VEC.assign(static_cast<std::size_t>(cfg.sel_di_num), std::string());
+  analogs.assign(AI_DATA_VEC.size(), TextWriter());
+  digitals.assign(DI_DATA_VEC.size(), TextWriter());
+  for (int k = 0; k < cfg.sel_ai_num; ++k) {
+    const analog_info& analog = cfg.analogs[cfg.sel_list[k] - 1];
+    analogs[k].open(AI_DATA_VEC[k], count * analog_value_bytes(analog));
+  }
+  // A status is one character and its comma.
+  for (std::size_t k = 0; k < digitals.size(); ++k) digitals[k].open(DI_DATA_VEC[k], count * 2);
+}
+
+void hand_over_texts(const cmtr_cfg_info& cfg, std::int64_t samples_read) {
+  if (samples_read <= 0) {
+    AI_DATA_VEC.clear();
+    DI_DATA_VEC.clear();
+    return;
+  }
+  const int analog_count = std::min<int>(cfg.sel_ai_num, static_cast<int>(AI_DATA_VEC.size()));
+  for (int k = 0; k < analog_count; ++k) {
+    const analog_info& analog = cfg.analogs[cfg.sel_list[k] - 1];
+    CHAN_DATA_MAP.try_emplace(analog.name, std::move(AI_DATA_VEC[k]));
+  }
+  const int digital_count = std::min<int>(cfg.sel_di_num, static_cast<int>(DI_DATA_VEC.size()));
+  for (int k = 0; k < digital_count; ++k) {
+    const digital_info& digital = cfg.digitals[cfg.sel_list[cfg.sel_ai_num + k] - kDigitalSelBase];
+    CHAN_DATA_MAP.try_emplace(digital.name, std::move(DI_DATA_VEC[k]));
+  }
+}
+
+}  // namespace comtrade_detail

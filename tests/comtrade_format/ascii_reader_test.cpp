@@ -1,0 +1,199 @@
+// Reading an ASCII .dat into one value text per selected channel.
+#include <string>
+#include <vector>
+
+#include "record_fixture.h"
+
+namespace {
+
+class AsciiReaderTest : public RecordTest {
+ protected:
+  // Reads the record `base` (cfg and dat already written) with `names`
+  // selected; returns loadAsciiData's result.
+  int load(const std::string& base, const std::vector<std::string>& names) {
+    ComTrade_format rec((m_dir / base).string());
+    EXPECT_EQ(kCfgReadOk, rec.Get_cmtr_cfg_info());
+    EXPECT_EQ(kFileTypeAscii, rec.Get_file_type());
+    rec.Select_channels(names, static_cast<int>(names.size()));
+    return rec.loadAsciiData();
+  }
+  std::string text_of(const std::string& name) {
+    auto it = CHAN_DATA_MAP.find(name);
+    return it == CHAN_DATA_MAP.end() ? "<none>" : it->second;
+  }
+};
+
+TEST_F(AsciiReaderTest, JoinsTheValuesOfEachSelectedChannel) {
+  write_cfg("r", make_cfg(2, 2, 2, "ASCII", 0.5, 0));
+  const std::string path = write_dat("r", "1,0,100,-20,0,1\n2,1000,102,-22,1,1\n");
+  std::string out = captured_stdout([&] { EXPECT_EQ(0, load("r", {"A1", "A2", "D1", "D2"})); });
+  EXPECT_NE(std::string::npos, out.find("check file success: " + path + ".dat\ndat_count: 2\n"));
+  EXPECT_EQ("50.0000,51.0000", text_of("A1"));
+  EXPECT_EQ("-10.0000,-11.0000", text_of("A2"));
+  EXPECT_EQ("0,1", text_of("D1"));
+  EXPECT_EQ("1,1", text_of("D2"));
+  EXPECT_EQ(4u, CHAN_DATA_MAP.size());
+}
+
+TEST_F(AsciiReaderTest, ConvertsAnalogFieldsLikeStrtol) {
+  struct Case {
+    const char* field;
+    double factor_a, factor_b;
+    const char* text;
+  } cases[] = {
+      {"  -7", 2, 1, "-13.0000"},
+      {"12.7", 1, 0, "12.0000"},
+      {"+5", 1, 0, "5.0000"},
+      {"-0", 1, 0, "0.0000"},
+      {"\t3 ", 1, 0, "3.0000"},
+      {"", 1, 0.25, "0.2500"},
+      {"abc", 1, 0, "0.0000"},
+      {"- 4", 1, 0, "0.0000"},
+      {"99999999999", 1, 0, "2147483647.0000"},
+      {"-99999999999", 1, 0, "-2147483648.0000"},
+      {"1000", 1e12, 0, "1000000000000000.0000"},  // longer than 19 characters, kept whole
+  };
+  for (const Case& c : cases) {
+    write_cfg("r", make_cfg(1, 0, 1, "ASCII", c.factor_a, c.factor_b));
+    write_dat("r", std::string("1,0,") + c.field + "\n");
+    EXPECT_EQ(0, load("r", {"A1"}));
+    EXPECT_EQ(c.text, text_of("A1")) << '"' << c.field << '"';
+  }
+}
+
+TEST_F(AsciiReaderTest, LastDigitalFieldIsTheRestOfTheLineAsWritten) {
+  write_cfg("r", make_cfg(1, 3, 3, "ASCII"));
+  write_dat("r", "1,0,5,0,1,1\r\n2,0,5,0,0, 0 \r\n3,0,5,1,1,\"x\",y\r\n");
+  EXPECT_EQ(0, load("r", {"D3"}));
+  EXPECT_EQ("1, 0 ,\"x\",y", text_of("D3"));
+  EXPECT_EQ(1u, CHAN_DATA_MAP.size());
+}
+
+TEST_F(AsciiReaderTest, ReadsOnlySampCountLines) {
+  write_cfg("r", make_cfg(1, 1, 2, "ASCII"));
+  write_dat("r", "1,0,1,0\n2,0,2,1\n3,0,3,0\n4,0,4,1\n");
+  EXPECT_EQ(0, load("r", {"A1", "D1"}));
+  EXPECT_EQ("1.0000,2.0000", text_of("A1"));
+  EXPECT_EQ("0,1", text_of("D1"));
+}
+
+TEST_F(AsciiReaderTest, SkipsBlankAndPaddingLinesWithoutCountingThem) {
+  write_cfg("r", make_cfg(1, 1, 3, "ASCII"));
+  write_dat("r", "1,0,1,0\r\n\r\n  \n2,0,2,1\n\x1A\x1A\n\n3,0,3,1\n4,0,4,0\n\x1A");
+  EXPECT_EQ(0, load("r", {"A1", "D1"}));
+  EXPECT_EQ("1.0000,2.0000,3.0000", text_of("A1"));
+  EXPECT_EQ("0,1,1", text_of("D1"));
+}
+
+TEST_F(AsciiReaderTest, GivesMissingFieldsEmptyValues) {
+  write_cfg("r", make_cfg(2, 2, 3, "ASCII", 1, 0.5));
+  write_dat("r", "1,0,1,2,1,0\n2,0,3\n3,0,4,5,1");  // last line without line end
+  EXPECT_EQ(0, load("r", {"A1", "A2", "D1", "D2"}));
+  EXPECT_EQ("1.5000,3.5000,4.5000", text_of("A1"));
+  EXPECT_EQ("2.5000,0.5000,5.5000", text_of("A2"));
+  EXPECT_EQ("1,,1", text_of("D1"));
+  EXPECT_EQ("0,,", text_of("D2"));
+}
+
+TEST_F(AsciiReaderTest, FewerLinesThanSampCountGiveWhatIsThere) {
+  write_cfg("r", make_cfg(1, 0, 100, "ASCII"));
+  write_dat("r", "1,0,7\n2,0,8\n");
+  EXPECT_EQ(0, load("r", {"A1"}));
+  EXPECT_EQ("7.0000,8.0000", text_of("A1"));
+}
+
+TEST_F(AsciiReaderTest, LinesAcrossBlockBoundariesStayWhole) {
+  // About 9 MB of lines, so several blocks end inside a line.
+  const int lines = 400000;
+  std::string dat, expected_a2, expected_d1;
+  dat.reserve(lines * 24);
+  for (int i = 0; i < lines; ++i) {
+    const std::string n = std::to_string(i % 30011 - 15000);
+    dat += std::to_string(i + 1) + ",123456," + std::to_string(i) + "," + n + "," + (i % 3 ? "1" : "0") + "\r\n";
+    if (i) expected_a2 += ',', expected_d1 += ',';
+    expected_a2 += n + ".0000";
+    expected_d1 += i % 3 ? '1' : '0';
+  }
+  write_cfg("r", make_cfg(2, 1, lines, "ASCII"));
+  write_dat("r", dat);
+  EXPECT_EQ(0, load("r", {"A2", "D1"}));
+  EXPECT_TRUE(text_of("A2") == expected_a2);
+  EXPECT_TRUE(text_of("D1") == expected_d1);
+}
+
+TEST_F(AsciiReaderTest, ReadsALineLongerThanManyBlocks) {
+  const std::string field(3 * 1024 * 1024 + 7, 'x');
+  write_cfg("r", make_cfg(1, 1, 3, "ASCII"));
+  write_dat("r", "1,0,5," + field + "\n2,0,6,y\n3,0,7," + field);
+  EXPECT_EQ(0, load("r", {"A1", "D1"}));
+  EXPECT_EQ("5.0000,6.0000,7.0000", text_of("A1"));
+  EXPECT_TRUE(text_of("D1") == field + ",y," + field);
+}
+
+TEST_F(AsciiReaderTest, SecondLoadStartsFromAnEmptyStore) {
+  write_cfg("r", make_cfg(2, 0, 1, "ASCII"));
+  write_dat("r", "1,0,1,2\n");
+  write_cfg("s", make_cfg(2, 0, 1, "ASCII"));
+  write_dat("s", "1,0,3,4\n");
+  EXPECT_EQ(0, load("r", {"A1", "A2"}));
+  EXPECT_EQ(0, load("s", {"A2"}));
+  EXPECT_EQ(1u, CHAN_DATA_MAP.size());
+  EXPECT_EQ("4.0000", text_of("A2"));
+}
+
+TEST_F(AsciiReaderTest, KeepsTheAnalogTextWhenADigitalChannelHasTheSameName) {
+  write_cfg("r", "S\n2,1A,1D\n1,X,,,V,1,0,0,-1,1\n1,X,,,0\n50\n1\n1000,1\nd\nt\nASCII\n");
+  write_dat("r", "1,0,9,1\n");
+  EXPECT_EQ(0, load("r", {"X"}));
+  EXPECT_EQ(1u, CHAN_DATA_MAP.size());
+  EXPECT_EQ("9.0000", text_of("X"));
+}
+
+TEST_F(AsciiReaderTest, OpensTheDatWhateverTheCaseOfItsName) {
+  write_file("B_02.CFG", make_cfg(1, 0, 1, "ASCII"));
+  write_file("B_02.DAT", "1,0,42\n");
+  EXPECT_EQ(0, load("B_02", {"A1"}));
+  EXPECT_EQ("42.0000", text_of("A1"));
+}
+
+TEST_F(AsciiReaderTest, NoChannelSelectedLeavesTheStoreEmpty) {
+  write_cfg("r", make_cfg(1, 1, 1, "ASCII"));
+  write_dat("r", "1,0,1,1\n");
+  EXPECT_EQ(0, load("r", {"nope"}));
+  EXPECT_TRUE(CHAN_DATA_MAP.empty());
+}
+
+// Error paths
+
+TEST_F(AsciiReaderTest, EmptyDataFileGivesNoEntryAtAll) {
+  write_cfg("r", make_cfg(1, 1, 5, "ASCII"));
+  write_dat("r", "");
+  EXPECT_EQ(0, load("r", {"A1", "D1"}));
+  EXPECT_TRUE(CHAN_DATA_MAP.empty());
+  EXPECT_TRUE(AI_DATA_VEC.empty());
+  EXPECT_TRUE(DI_DATA_VEC.empty());
+
+  write_dat("r", "\n\x1A\r\n");
+  EXPECT_EQ(0, load("r", {"A1", "D1"}));
+  EXPECT_TRUE(CHAN_DATA_MAP.empty());
+}
+
+TEST_F(AsciiReaderTest, MissingDataFileEmptiesTheStore) {
+  write_cfg("r", make_cfg(1, 0, 1, "ASCII"));
+  write_dat("r", "1,0,1\n");
+  ASSERT_EQ(0, load("r", {"A1"}));
+  ASSERT_FALSE(CHAN_DATA_MAP.empty());
+  const std::string base = write_cfg("q", make_cfg(1, 0, 1, "ASCII"));
+  std::string out = captured_stdout([&] { EXPECT_EQ(1, load("q", {"A1"})); });
+  EXPECT_NE(std::string::npos, out.find("check no such file: " + base + ".dat\n"));
+  EXPECT_TRUE(CHAN_DATA_MAP.empty());
+}
+
+TEST_F(AsciiReaderTest, NonPositiveSampCountReadsNothing) {
+  write_cfg("r", make_cfg(1, 0, 0, "ASCII"));
+  write_dat("r", "1,0,1\n");
+  EXPECT_EQ(1, load("r", {"A1"}));
+  EXPECT_TRUE(CHAN_DATA_MAP.empty());
+}
+
+}  // namespace

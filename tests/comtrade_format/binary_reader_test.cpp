@@ -1,0 +1,174 @@
+// Reading a BINARY .dat: record layout, bit order and the resulting texts.
+#include <string>
+#include <vector>
+
+#include "record_fixture.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+class BinaryReaderTest : public RecordTest {
+ protected:
+  int load(const std::string& base, const std::vector<std::string>& names) {
+    ComTrade_format rec((m_dir / base).string());
+    EXPECT_EQ(kCfgReadOk, rec.Get_cmtr_cfg_info());
+    EXPECT_EQ(kFileTypeBinary, rec.Get_file_type());
+    rec.Select_channels(names, static_cast<int>(names.size()));
+    return rec.loadBinaryData();
+  }
+  std::string text_of(const std::string& name) {
+    auto it = CHAN_DATA_MAP.find(name);
+    return it == CHAN_DATA_MAP.end() ? "<none>" : it->second;
+  }
+};
+
+// One record: sample number, time stamp, the analog words, the status words.
+std::string record(std::uint32_t sample, const std::vector<std::uint16_t>& analogs,
+                   const std::vector<std::uint16_t>& status) {
+  std::string bytes;
+  put_u32(bytes, sample);
+  put_u32(bytes, sample * 100);
+  for (auto word : analogs) put_u16(bytes, word);
+  for (auto word : status) put_u16(bytes, word);
+  return bytes;
+}
+
+TEST_F(BinaryReaderTest, DecodesTheWorkedExampleRecord) {
+  write_cfg("r", make_cfg(2, 3, 1, "BINARY", 0.01, 0));
+  const std::string base = write_dat("r", "\x01\0\0\0\0\0\0\0\xE8\x03\x18\xFC\x05\x00"s);
+  std::string out =
+      captured_stdout([&] { EXPECT_EQ(0, load("r", {"A1", "A2", "D1", "D2", "D3"})); });
+  EXPECT_NE(std::string::npos, out.find("check binary file success: " + base +
+                                        ".dat\ndat_count: 14, semp_count: 1\n"));
+  EXPECT_EQ("10.0000", text_of("A1"));
+  EXPECT_EQ("-10.0000", text_of("A2"));
+  EXPECT_EQ("1", text_of("D1"));
+  EXPECT_EQ("0", text_of("D2"));
+  EXPECT_EQ("1", text_of("D3"));
+}
+
+TEST_F(BinaryReaderTest, ReadsAnalogWordsAsSignedLittleEndian) {
+  write_cfg("r", make_cfg(1, 0, 4, "BINARY"));
+  write_dat("r", record(1, {0x8000}, {}) + record(2, {0x7FFF}, {}) + record(3, {0x0080}, {}) +
+                     record(4, {0xFFFF}, {}));
+  EXPECT_EQ(0, load("r", {"A1"}));
+  EXPECT_EQ("-32768.0000,32767.0000,128.0000,-1.0000", text_of("A1"));
+}
+
+TEST_F(BinaryReaderTest, SixteenChannelsTakeOneStatusWordSeventeenTakeTwo) {
+  write_cfg("r", make_cfg(1, 16, 2, "BINARY"));
+  // 10-byte records: a second status word would shift the next record.
+  write_dat("r", record(1, {5}, {0x8001}) + record(2, {6}, {0x7FFE}));
+  EXPECT_EQ(0, load("r", {"A1", "D1", "D16"}));
+  EXPECT_EQ("5.0000,6.0000", text_of("A1"));
+  EXPECT_EQ("1,0", text_of("D1"));
+  EXPECT_EQ("1,0", text_of("D16"));
+
+  write_cfg("s", make_cfg(1, 17, 2, "BINARY"));
+  write_dat("s", record(1, {5}, {0x0000, 0x0001}) + record(2, {6}, {0xFFFF, 0xFFFE}));
+  EXPECT_EQ(0, load("s", {"A1", "D16", "D17"}));
+  EXPECT_EQ("5.0000,6.0000", text_of("A1"));
+  EXPECT_EQ("0,1", text_of("D16"));
+  EXPECT_EQ("1,0", text_of("D17"));
+}
+
+TEST_F(BinaryReaderTest, TakesChannelNineFromTheSecondStatusByte) {
+  write_cfg("r", make_cfg(0, 12, 3, "BINARY"));
+  write_dat("r", record(1, {}, {0x0100}) + record(2, {}, {0x00FF}) + record(3, {}, {0xFE01}));
+  EXPECT_EQ(0, load("r", {"D9"}));
+  EXPECT_EQ("1,0,0", text_of("D9"));
+}
+
+TEST_F(BinaryReaderTest, ReadsBitsOfTwoHundredChannels) {
+  write_cfg("r", make_cfg(0, 200, 1, "BINARY"));
+  std::vector<std::uint16_t> status(13, 0);
+  status[12] = 0x0080;  // channel 200: bit 7 of status byte 24
+  write_dat("r", record(1, {}, status));
+  EXPECT_EQ(0, load("r", {"D199", "D200"}));
+  EXPECT_EQ("0", text_of("D199"));
+  EXPECT_EQ("1", text_of("D200"));
+}
+
+TEST_F(BinaryReaderTest, IgnoresACutLastRecordAndRecordsPastSampCount) {
+  write_cfg("r", make_cfg(1, 1, 3, "BINARY"));
+  write_dat("r", record(1, {1}, {1}) + record(2, {2}, {0}) + record(3, {3}, {1}).substr(0, 9));
+  EXPECT_EQ(0, load("r", {"A1", "D1"}));
+  EXPECT_EQ("1.0000,2.0000", text_of("A1"));
+  EXPECT_EQ("1,0", text_of("D1"));
+
+  write_dat("r", record(1, {1}, {1}) + record(2, {2}, {0}) + record(3, {3}, {1}) +
+                     record(4, {4}, {1}));
+  EXPECT_EQ(0, load("r", {"A1"}));
+  EXPECT_EQ("1.0000,2.0000,3.0000", text_of("A1"));
+}
+
+TEST_F(BinaryReaderTest, RecordsAcrossBlockBoundariesStayWhole) {
+  // 14-byte records do not divide a block, so many records straddle one.
+  const int records = 400000;
+  std::string dat, expected;
+  dat.reserve(records * 14);
+  for (int i = 0; i < records; ++i) {
+    const auto word = static_cast<std::uint16_t>(i * 7);
+    dat += record(i, {0, word}, {static_cast<std::uint16_t>(i & 1)});
+    if (i) expected += ',';
+    expected += std::to_string(static_cast<std::int16_t>(word)) + ".0000";
+  }
+  write_cfg("r", make_cfg(2, 1, records, "BINARY"));
+  write_dat("r", dat);
+  EXPECT_EQ(0, load("r", {"A2", "D1"}));
+  EXPECT_TRUE(text_of("A2") == expected);
+  EXPECT_EQ(static_cast<std::size_t>(2 * records - 1), text_of("D1").size());
+}
+
+TEST_F(BinaryReaderTest, SecondLoadStartsFromAnEmptyStore) {
+  write_cfg("r", make_cfg(1, 1, 1, "BINARY"));
+  write_dat("r", record(1, {9}, {1}));
+  EXPECT_EQ(0, load("r", {"A1", "D1"}));
+  write_dat("r", record(1, {8}, {0}));
+  EXPECT_EQ(0, load("r", {"D1"}));
+  EXPECT_EQ(1u, CHAN_DATA_MAP.size());
+  EXPECT_EQ("0", text_of("D1"));
+}
+
+// Error paths
+
+TEST_F(BinaryReaderTest, FileShorterThanOneRecordGivesNoEntry) {
+  write_cfg("r", make_cfg(1, 1, 2, "BINARY"));
+  write_dat("r", record(1, {1}, {1}).substr(0, 11));
+  EXPECT_EQ(0, load("r", {"A1", "D1"}));
+  EXPECT_TRUE(CHAN_DATA_MAP.empty());
+  EXPECT_TRUE(AI_DATA_VEC.empty());
+}
+
+TEST_F(BinaryReaderTest, MissingDataFileEmptiesTheStore) {
+  write_cfg("r", make_cfg(1, 0, 1, "BINARY"));
+  write_dat("r", record(1, {1}, {}));
+  ASSERT_EQ(0, load("r", {"A1"}));
+  const std::string base = write_cfg("q", make_cfg(1, 0, 1, "BINARY"));
+  std::string out = captured_stdout([&] { EXPECT_EQ(1, load("q", {"A1"})); });
+  EXPECT_NE(std::string::npos, out.find("check no such binary file: " + base + ".dat\n"));
+  EXPECT_TRUE(CHAN_DATA_MAP.empty());
+}
+
+TEST_F(BinaryReaderTest, NegativeCountsNeverReadOutsideARecord) {
+  // A record size of 0 is refused; a small positive one is read safely.
+  write_cfg("r", "S\n0,-4A,0D\n50\n1\n1000,3\nd\nt\nBINARY\n");
+  write_dat("r", std::string(40, '\xFF'));
+  EXPECT_EQ(1, load("r", {}));
+
+  std::string cfg = "S\n0,-2A,16D\n";
+  for (int j = 1; j <= 16; ++j) cfg += std::to_string(j) + ",D" + std::to_string(j) + ",,,0\n";
+  write_cfg("s", cfg + "50\n1\n1000,3\nd\nt\nBINARY\n");
+  write_dat("s", std::string(17, '\xFF'));
+  EXPECT_EQ(0, load("s", {"D1"}));
+  EXPECT_EQ("1,1", text_of("D1"));
+
+  // -32 digital channels take back the two analog words of an 8-byte record.
+  write_cfg("t", "S\n0,2A,-32D\n1,A1,,,V,1,0,0,-1,1\n2,A2,,,V,1,0,0,-1,1\n50\n1\n1000,3\nd\nt\nBINARY\n");
+  write_dat("t", std::string(20, '\x01'));
+  EXPECT_EQ(0, load("t", {"A1", "A2"}));
+  EXPECT_TRUE(CHAN_DATA_MAP.empty());
+}
+
+}  // namespace
