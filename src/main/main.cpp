@@ -1,1 +1,49 @@
-int main() { return 0; }
+// The process entry: find the installation root, check the settings file,
+// open the log, and hand the thread to the HTTP server for good.
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include <INIReader.h>
+
+#include "logger/logger.h"
+#include "platform/platform.h"
+#include "restfulserver/restful_server.h"
+#include "restfulserver/settings.h"
+
+int main() {
+  // Diagnostics must reach a pipe or file line by line, not when a buffer fills.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+  std::optional<std::string> root = platform::get_env("TAVROOT");
+  if (!root) return 0;
+
+  const std::string settings_path = settings_file_path(*root);
+  if (!platform::file_exists(settings_path)) {
+    // The log is not open yet, so this line goes nowhere; standard error is
+    // the only place an operator can see why the service did not start.
+    LOG_WRITE(LOG_ERROR, "<< %s file not exit!!", settings_path.c_str());
+    std::fprintf(stderr, "<< %s file not exit!!\n", settings_path.c_str());
+    return -1;
+  }
+
+  const std::string fileDir = *root;
+  LOG_WRITE(LOG_INFO, "<<<<<<fileDir:%s", fileDir.c_str());
+
+  // Kept for the life of the process; handlers build their own readers.
+  INIReader settings(settings_path);
+  const std::string log_name = settings.Get("base", "logDir", "D:comtradeInfo.log");
+  CLogger* log = CSingleton<CLogger>::GetInstance();
+  log->Open(log_name.c_str());
+  if (!log->IsOpen()) {
+    std::printf("open log file error: %s\n", log_name.c_str());
+    return -1;
+  }
+
+  const std::string port = settings.Get("base", "port", "8000");
+  RestfulServer* server = new RestfulServer(fileDir);
+  server->run(port);
+  server->stop();
+  delete server;
+  return 0;
+}

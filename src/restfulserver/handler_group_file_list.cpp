@@ -1,1 +1,23 @@
+// "/getGroupFile_list": lists the fixed group directory to standard output and
+// acknowledges. The group names never reach the client.
 #include "restfulserver/handlers.h"
+
+#include <json/value.h>
+
+#include "restfulserver/gbk_texts.h"
+#include "restfulserver/group_scan.h"
+#include "restfulserver/reply.h"
+#include "restfulserver/request.h"
+
+void handler_getGroupFileList(transport::Connection& nc, const transport::Request& hm,
+                              const std::string& name) {
+  Json::Value root;
+  if (!parse_body(hm, root)) {
+    send_json(nc, make_reply(0, kTextBadRequest, name));
+    return;
+  }
+  // "type" is expected but its value was never used; a request without it,
+  // or with a non-string one, is answered like any other.
+  scan_group_dirs(kGroupDir);
+  send_json(nc, make_reply(200, "", name));
+}

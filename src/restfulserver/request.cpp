@@ -1,1 +1,38 @@
+// Reading the request document.
 #include "restfulserver/request.h"
+
+#include <exception>
+
+#include <json/reader.h>
+
+bool parse_body(const transport::Request& hm, Json::Value& root) {
+  const std::string text = hm.body.substr(0, hm.body.find('\0'));
+  // Json::Reader is deprecated in favour of CharReader, but the strict-mode
+  // rules of this older reader are the ones clients have always been held to.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  Json::Reader reader(Json::Features::strictMode());
+  bool parsed = false;
+  try {
+    parsed = reader.parse(text, root, true);
+  } catch (const std::exception&) {
+    // The reader throws when nesting passes its depth limit; such a document
+    // is just one that does not parse.
+    parsed = false;
+  }
+#pragma GCC diagnostic pop
+  // An array root parses in strict mode, but every member lookup after this
+  // expects an object.
+  return parsed && root.isObject();
+}
+
+std::string string_member(const Json::Value& root, const char* key, const std::string& fallback) {
+  if (!root.isObject()) return fallback;
+  const Json::Value& member = root[key];
+  return member.isString() ? member.asString() : fallback;
+}
+
+bool is_safe_name(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  return name.find_first_of(std::string("/\\:\0", 4)) == std::string::npos;
+}

@@ -1,1 +1,397 @@
+// The HTTP transport on Boost.Asio and Boost.Beast: one io_context on the
+// calling thread, one Session per accepted socket. A session reads one request,
+// hands it to the handler, writes what the handler queued, and only then reads
+// the next request, so pipelined requests are answered in order.
 #include "transport/http_server.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+namespace transport {
+
+namespace {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint32_t kHeaderLimit = 8 * 1024;
+constexpr std::uint64_t kBodyLimit = 16 * 1024 * 1024;
+// Both a request that does not complete and a write that makes no progress
+// give up after this long, so a stalled peer cannot hold a socket for ever.
+constexpr auto kStallTimeout = std::chrono::seconds(60);
+// After the last reply on a connection the socket is half-closed and what the
+// client still sends is read and dropped for at most this long. Closing with
+// unread bytes would reset the connection and could destroy the reply in
+// flight before the client reads it.
+constexpr auto kLingerTimeout = std::chrono::seconds(5);
+// A failed accept (out of descriptors, say) is retried after a pause instead
+// of spinning on the same error.
+constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(50);
+
+const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+const char kBadRequest[] =
+    "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+const char kTooLarge[] =
+    "HTTP/1.1 413 Payload Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+
+using Parser = http::request_parser<http::string_body>;
+
+class Session : public Connection, public std::enable_shared_from_this<Session> {
+ public:
+  Session(tcp::socket socket, const RequestHandler& handler)
+      : m_socket(std::move(socket)),
+        m_timer(m_socket.get_executor()),
+        m_handler(handler),
+        m_pending(std::vector<asio::const_buffer>{}) {}
+
+  void start() {
+    m_deadline = Clock::now() + kStallTimeout;
+    watch();
+    read_header();
+  }
+
+  void send(std::string bytes) override {
+    if (!bytes.empty()) m_queue.push_back(std::make_shared<const std::string>(std::move(bytes)));
+  }
+  void send(std::shared_ptr<const std::string> text) override {
+    if (text && !text->empty()) m_queue.push_back(std::move(text));
+  }
+
+ private:
+  // One timer guards the whole session; it re-arms itself until the socket
+  // closes, and whoever makes progress just moves m_deadline.
+  // A wait cancelled by move_deadline_earlier lands here too and re-arms.
+  void watch() {
+    m_timer.expires_at(m_deadline);
+    m_timer.async_wait([self = shared_from_this()](const beast::error_code&) {
+      if (self->m_closed) return;
+      if (Clock::now() >= self->m_deadline) {
+        self->close();
+        return;
+      }
+      self->watch();
+    });
+  }
+
+  void move_deadline_earlier(Clock::time_point deadline) {
+    m_deadline = deadline;
+    m_timer.expires_at(deadline);  // cancels the pending wait
+  }
+
+  void read_header() {
+    m_deadline = Clock::now() + kStallTimeout;
+    m_parser.emplace();
+    m_parser->header_limit(kHeaderLimit);
+    m_parser->body_limit(kBodyLimit);
+    http::async_read_header(
+        m_socket, m_buffer, *m_parser,
+        [self = shared_from_this()](const beast::error_code& ec, std::size_t) {
+          self->on_header(ec);
+        });
+  }
+
+  void on_header(const beast::error_code& ec) {
+    if (m_closed) return;
+    if (ec) {
+      reject(ec);
+      return;
+    }
+    if (m_parser->is_done()) {
+      dispatch();
+      return;
+    }
+    auto expect = m_parser->get()[http::field::expect];
+    if (beast::iequals(expect, "100-continue")) {
+      // The client holds the body back until it sees this line.
+      asio::async_write(m_socket, asio::buffer(kContinue, sizeof kContinue - 1),
+                        [self = shared_from_this()](const beast::error_code& wec, std::size_t) {
+                          if (wec) {
+                            self->close();
+                            return;
+                          }
+                          self->read_body();
+                        });
+      return;
+    }
+    read_body();
+  }
+
+  void read_body() {
+    if (m_closed) return;
+    http::async_read(m_socket, m_buffer, *m_parser,
+                     [self = shared_from_this()](const beast::error_code& ec, std::size_t) {
+                       if (self->m_closed) return;
+                       if (ec) {
+                         self->reject(ec);
+                         return;
+                       }
+                       self->dispatch();
+                     });
+  }
+
+  // A request that cannot be read: answer what the parser found wrong when
+  // the peer is still there, then close.
+  void reject(const beast::error_code& ec) {
+    if (ec == http::error::header_limit || ec == http::error::body_limit) {
+      write_and_close(kTooLarge);
+    } else if (ec.category() == http::make_error_code(http::error::end_of_stream).category() &&
+               ec != http::error::end_of_stream && ec != http::error::partial_message) {
+      // The parser's own verdict on the bytes; socket errors and a peer that
+      // left mid-request get no answer, there is nobody to read it.
+      write_and_close(kBadRequest);
+    } else {
+      close();
+    }
+  }
+
+  void write_and_close(const char* text) {
+    m_queue.clear();
+    m_queue.push_back(std::make_shared<const std::string>(text));
+    m_keep_alive = false;
+    write_queue();
+  }
+
+  void dispatch() {
+    http::request<http::string_body> message = m_parser->release();
+    m_parser.reset();
+    m_keep_alive = message.keep_alive();
+
+    Request request;
+    request.method = std::string(message.method_string());
+    beast::string_view target = message.target();
+    std::size_t question = target.find('?');
+    if (question == beast::string_view::npos) {
+      request.uri = std::string(target);
+    } else {
+      request.uri = std::string(target.substr(0, question));
+      request.query = std::string(target.substr(question + 1));
+    }
+    request.body = std::move(message.body());
+
+    try {
+      m_handler(*this, request);
+    } catch (...) {
+      // The handler owns its error reporting; an escape here must still not
+      // unwind through the loop. What it queued so far is written as usual.
+    }
+
+    if (m_queue.empty()) {
+      if (m_keep_alive) {
+        read_header();
+      } else {
+        linger();
+      }
+      return;
+    }
+    write_queue();
+  }
+
+  void write_queue() {
+    m_writing = std::move(m_queue);
+    m_queue.clear();
+    std::vector<asio::const_buffer> buffers;
+    buffers.reserve(m_writing.size());
+    for (const auto& piece : m_writing) buffers.emplace_back(piece->data(), piece->size());
+    m_pending = beast::buffers_suffix<std::vector<asio::const_buffer>>(std::move(buffers));
+    m_deadline = Clock::now() + kStallTimeout;
+    write_some();
+  }
+
+  // Written piecewise rather than with one async_write so that every bit of
+  // progress can push the stall deadline back.
+  void write_some() {
+    m_socket.async_write_some(
+        m_pending, [self = shared_from_this()](const beast::error_code& ec, std::size_t written) {
+          self->on_written(ec, written);
+        });
+  }
+
+  void on_written(const beast::error_code& ec, std::size_t written) {
+    if (m_closed) return;
+    if (ec) {
+      close();
+      return;
+    }
+    m_pending.consume(written);
+    if (written > 0) m_deadline = Clock::now() + kStallTimeout;
+    if (beast::buffer_bytes(m_pending) > 0) {
+      write_some();
+      return;
+    }
+    m_writing.clear();
+    if (m_keep_alive) {
+      read_header();
+    } else {
+      linger();
+    }
+  }
+
+  // The client sees the end of the stream at once; its leftover bytes are
+  // drained until it closes too or the linger time is up.
+  void linger() {
+    beast::error_code ignored;
+    m_socket.shutdown(tcp::socket::shutdown_send, ignored);
+    move_deadline_earlier(Clock::now() + kLingerTimeout);
+    drain();
+  }
+
+  void drain() {
+    m_socket.async_read_some(
+        asio::buffer(m_scratch),
+        [self = shared_from_this()](const beast::error_code& ec, std::size_t) {
+          if (self->m_closed) return;
+          if (ec) {
+            self->close();
+            return;
+          }
+          self->drain();
+        });
+  }
+
+  void close() {
+    if (m_closed) return;
+    m_closed = true;
+    beast::error_code ignored;
+    m_socket.shutdown(tcp::socket::shutdown_both, ignored);
+    m_socket.close(ignored);
+    m_timer.cancel();
+  }
+
+  tcp::socket m_socket;
+  asio::steady_timer m_timer;
+  const RequestHandler& m_handler;
+  beast::flat_buffer m_buffer;
+  std::optional<Parser> m_parser;
+  std::vector<std::shared_ptr<const std::string>> m_queue;
+  std::vector<std::shared_ptr<const std::string>> m_writing;
+  beast::buffers_suffix<std::vector<asio::const_buffer>> m_pending;
+  Clock::time_point m_deadline;
+  std::array<char, 4096> m_scratch;
+  bool m_keep_alive = true;
+  bool m_closed = false;
+};
+
+struct Endpoint {
+  std::string host;
+  std::string port;
+};
+
+// "8000", "host:8000" or "tcp://host:8000".
+std::optional<Endpoint> split_address(std::string text) {
+  const std::string scheme = "tcp://";
+  if (text.compare(0, scheme.size(), scheme) == 0) text.erase(0, scheme.size());
+  Endpoint endpoint;
+  std::size_t colon = text.rfind(':');
+  if (colon == std::string::npos) {
+    endpoint.host = "0.0.0.0";
+    endpoint.port = text;
+  } else {
+    endpoint.host = text.substr(0, colon);
+    endpoint.port = text.substr(colon + 1);
+    if (endpoint.host.empty()) endpoint.host = "0.0.0.0";
+    // "[::1]:8000"
+    if (endpoint.host.size() >= 2 && endpoint.host.front() == '[' && endpoint.host.back() == ']') {
+      endpoint.host = endpoint.host.substr(1, endpoint.host.size() - 2);
+    }
+  }
+  if (endpoint.port.empty() || endpoint.port.size() > 5) return std::nullopt;
+  for (char c : endpoint.port) {
+    if (c < '0' || c > '9') return std::nullopt;
+  }
+  if (std::stoul(endpoint.port) > 65535) return std::nullopt;
+  return endpoint;
+}
+
+}  // namespace
+
+struct HttpServer::Impl {
+  explicit Impl(RequestHandler h)
+      : handler(std::move(h)), acceptor(io), retry_timer(io) {}
+
+  void accept() {
+    acceptor.async_accept([this](const beast::error_code& ec, tcp::socket socket) {
+      if (ec == asio::error::operation_aborted || !acceptor.is_open()) return;
+      if (ec) {
+        retry_timer.expires_after(kAcceptRetryDelay);
+        retry_timer.async_wait([this](const beast::error_code& wec) {
+          if (!wec) accept();
+        });
+        return;
+      }
+      std::make_shared<Session>(std::move(socket), handler)->start();
+      accept();
+    });
+  }
+
+  // Declared before the io_context: sessions destroyed with the context hold
+  // a reference to it.
+  RequestHandler handler;
+  asio::io_context io;
+  tcp::acceptor acceptor;
+  asio::steady_timer retry_timer;
+};
+
+HttpServer::HttpServer(RequestHandler handler) : m_impl(std::make_unique<Impl>(std::move(handler))) {}
+
+HttpServer::~HttpServer() = default;
+
+bool HttpServer::listen(const std::string& port_text, std::string& error) {
+  std::optional<Endpoint> where = split_address(port_text);
+  if (!where) {
+    error = "Invalid address";
+    return false;
+  }
+  beast::error_code ec;
+  tcp::resolver resolver(m_impl->io);
+  auto results = resolver.resolve(where->host, where->port,
+                                  tcp::resolver::passive | tcp::resolver::numeric_service, ec);
+  if (ec || results.empty()) {
+    error = ec ? ec.message() : "Host not found";
+    return false;
+  }
+  tcp::endpoint endpoint = results.begin()->endpoint();
+  tcp::acceptor& acceptor = m_impl->acceptor;
+  if (acceptor.is_open()) acceptor.close(ec);
+  acceptor.open(endpoint.protocol(), ec);
+  if (!ec) acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+  if (!ec) acceptor.bind(endpoint, ec);
+  if (!ec) acceptor.listen(asio::socket_base::max_listen_connections, ec);
+  if (ec) {
+    error = ec.message();
+    beast::error_code ignored;
+    acceptor.close(ignored);
+    return false;
+  }
+  m_impl->accept();
+  return true;
+}
+
+void HttpServer::poll(int milliseconds) {
+  if (m_impl->io.stopped()) m_impl->io.restart();
+  m_impl->io.run_for(std::chrono::milliseconds(milliseconds));
+}
+
+unsigned short HttpServer::local_port() const {
+  beast::error_code ec;
+  tcp::endpoint endpoint = m_impl->acceptor.local_endpoint(ec);
+  return ec ? 0 : endpoint.port();
+}
+
+void HttpServer::close() {
+  beast::error_code ignored;
+  m_impl->acceptor.close(ignored);
+  m_impl->retry_timer.cancel();
+}
+
+}  // namespace transport

@@ -48,6 +48,8 @@ class HttpServer {
   void poll(int milliseconds);
   // The bound port (useful after listening on port 0).
   unsigned short local_port() const;
+  // Stops accepting; connections already open are released with the server.
+  void close();
 
  private:
   struct Impl;

@@ -1,0 +1,106 @@
+// Start-up of the real binary: every early exit with its code and message,
+// and the defaults of the settings file.
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "support/e2e_support.h"
+
+namespace {
+
+using e2e::ServiceProcess;
+using e2e::Settings;
+using e2e::TempDir;
+
+bool is_empty_dir(const std::filesystem::path& dir) {
+  return std::filesystem::is_empty(dir);
+}
+
+TEST(StartupTest, ExitsWithZeroAndWritesNothingWhenTavrootIsUnset) {
+  TempDir work;
+  ServiceProcess service({std::nullopt, work.path()});
+  EXPECT_EQ(0, service.wait_exit());
+  EXPECT_TRUE(is_empty_dir(work.path()));
+  EXPECT_EQ("", service.stdout_text());
+  EXPECT_EQ("", service.stderr_text());
+}
+
+TEST(StartupTest, ExitsWith255AndSaysSoOnStderrWhenTheSettingsFileIsMissing) {
+  TempDir root;
+  TempDir work;
+  ServiceProcess service({root.path().string(), work.path()});
+  EXPECT_EQ(255, service.wait_exit());
+  EXPECT_EQ("<< " + root.path().string() + "/cfg/ComTrade.ini file not exit!!\n",
+            service.stderr_text());
+  EXPECT_TRUE(is_empty_dir(work.path()));  // no log file anywhere it could go
+}
+
+TEST(StartupTest, ExitsWith255WhenTheLogCannotBeOpened) {
+  TempDir root;
+  TempDir work;
+  const std::string log = (work.path() / "missing" / "x.log").string();
+  Settings settings;
+  settings.log_dir = log;
+  settings.port = std::to_string(e2e::free_port());
+  e2e::write_install_root(root.path(), settings);
+  ServiceProcess service({root.path().string(), work.path()});
+  EXPECT_EQ(255, service.wait_exit());
+  EXPECT_EQ("open log file error: " + log + "\n", service.stdout_text());
+}
+
+TEST(StartupTest, ExitsWithOneWhenThePortIsTaken) {
+  e2e::RunningService first;
+  ASSERT_TRUE(first.ready());
+  const std::string port = std::to_string(first.port());
+
+  TempDir root;
+  TempDir work;
+  Settings settings;
+  settings.log_dir = (work.path() / "second.log").string();
+  settings.port = port;
+  e2e::write_install_root(root.path(), settings);
+  ServiceProcess second({root.path().string(), work.path()});
+  EXPECT_EQ(1, second.wait_exit());
+  EXPECT_EQ("Error starting orin_auth on port " + port + ": Address already in use\n",
+            second.stderr_text());
+  // The first one still answers.
+  EXPECT_TRUE(e2e::ask(first.port(), e2e::post("/getGroupFile_list", "{}")).complete);
+}
+
+TEST(StartupTest, ExitsWithOneOnAPortTextThatIsNoPort) {
+  TempDir root;
+  TempDir work;
+  Settings settings;
+  settings.log_dir = (work.path() / "s.log").string();
+  settings.port = "eighty";
+  e2e::write_install_root(root.path(), settings);
+  ServiceProcess service({root.path().string(), work.path()});
+  EXPECT_EQ(1, service.wait_exit());
+  EXPECT_EQ(0u, service.stderr_text().find("Error starting orin_auth on port eighty: "));
+}
+
+TEST(StartupTest, LogsToTheDefaultFileInTheWorkingDirectoryWithoutLogDir) {
+  TempDir root;
+  TempDir work;
+  Settings settings;
+  settings.port = std::to_string(e2e::free_port());
+  e2e::write_install_root(root.path(), settings);
+  ServiceProcess service({root.path().string(), work.path()});
+  ASSERT_TRUE(service.wait_listening(static_cast<unsigned short>(std::stoi(*settings.port))));
+  EXPECT_TRUE(std::filesystem::exists(work.path() / "D:comtradeInfo.log"));
+}
+
+TEST(StartupTest, ListensOnPort8000WithoutAPortKey) {
+  if (!e2e::port_is_free(8000)) GTEST_SKIP() << "port 8000 is in use here";
+  TempDir root;
+  TempDir work;
+  Settings settings;
+  settings.log_dir = (work.path() / "s.log").string();
+  e2e::write_install_root(root.path(), settings);
+  ServiceProcess service({root.path().string(), work.path()});
+  ASSERT_TRUE(service.wait_listening(8000));
+  EXPECT_TRUE(e2e::ask(8000, e2e::post("/getGroupFile_list", "{}")).complete);
+}
+
+}  // namespace

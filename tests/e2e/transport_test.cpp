@@ -1,0 +1,143 @@
+// The transport in-process, with handlers of the test's own: big replies to
+// slow readers, shared pieces, listen addresses, and handlers that throw.
+#include "transport/http_server.h"
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "support/e2e_support.h"
+
+namespace {
+
+using e2e::HttpClient;
+using namespace std::chrono_literals;
+
+// Runs the server's loop on a thread of its own until the object goes.
+class LoopThread {
+ public:
+  explicit LoopThread(transport::HttpServer& server)
+      : m_thread([this, &server] {
+          while (!m_stop) server.poll(20);
+        }) {}
+  ~LoopThread() {
+    m_stop = true;
+    m_thread.join();
+  }
+
+ private:
+  std::atomic<bool> m_stop{false};
+  std::thread m_thread;
+};
+
+std::string reply_of(const std::string& text) {
+  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(text.size()) + "\r\n\r\n" + text;
+}
+
+TEST(TransportTest, ListensOnEveryAddressForm) {
+  for (const char* address : {"0", "127.0.0.1:0", "tcp://127.0.0.1:0", ":0"}) {
+    transport::HttpServer server([](transport::Connection&, const transport::Request&) {});
+    std::string error;
+    EXPECT_TRUE(server.listen(address, error)) << address << ": " << error;
+    EXPECT_NE(0, server.local_port()) << address;
+  }
+}
+
+TEST(TransportTest, SplitsPathAndQueryAndPassesMethodAndBody) {
+  transport::Request seen;
+  transport::HttpServer server([&seen](transport::Connection& nc, const transport::Request& hm) {
+    seen = hm;
+    nc.send(reply_of("ok"));
+  });
+  std::string error;
+  ASSERT_TRUE(server.listen("127.0.0.1:0", error));
+  LoopThread loop(server);
+  HttpClient client(server.local_port());
+  ASSERT_TRUE(client.send("PATCH /a/b?x=1?y HTTP/1.1\r\nContent-Length: 3\r\n\r\nxyz"));
+  EXPECT_EQ(reply_of("ok"), client.read_until("ok"));
+  EXPECT_EQ("PATCH", seen.method);
+  EXPECT_EQ("/a/b", seen.uri);
+  EXPECT_EQ("x=1?y", seen.query);
+  EXPECT_EQ("xyz", seen.body);
+}
+
+TEST(TransportTest, WritesSharedPiecesInQueueOrderWithoutStallingOtherConnections) {
+  // 16 MiB queued twice through one shared text: far more than the socket
+  // buffers hold, so the first client's reply stays pending while it sleeps.
+  auto big = std::make_shared<const std::string>(16 * 1024 * 1024, 'v');
+  transport::HttpServer server([&big](transport::Connection& nc, const transport::Request& hm) {
+    if (hm.uri == "/big") {
+      nc.send("[");
+      nc.send(big);
+      nc.send(big);
+      nc.send("]");
+    } else {
+      nc.send(reply_of("small"));
+    }
+  });
+  std::string error;
+  ASSERT_TRUE(server.listen("127.0.0.1:0", error));
+  LoopThread loop(server);
+
+  HttpClient slow(server.local_port());
+  ASSERT_TRUE(slow.send(e2e::post("/big", "")));
+  std::this_thread::sleep_for(100ms);
+  HttpClient quick(server.local_port());
+  ASSERT_TRUE(quick.send(e2e::post("/small", "")));
+  EXPECT_EQ(reply_of("small"), quick.read_until("small", 2s));
+
+  const std::string all = slow.read_until("]", 20s);
+  ASSERT_EQ(2 + 2 * big->size(), all.size());
+  EXPECT_TRUE(all == "[" + *big + *big + "]");
+}
+
+TEST(TransportTest, KeepsServingWhenAHandlerThrows) {
+  transport::HttpServer server([](transport::Connection& nc, const transport::Request& hm) {
+    nc.send("partial");
+    if (hm.uri == "/throw") throw std::runtime_error("bad number");
+  });
+  std::string error;
+  ASSERT_TRUE(server.listen("127.0.0.1:0", error));
+  LoopThread loop(server);
+  HttpClient client(server.local_port());
+  ASSERT_TRUE(client.send(e2e::post("/throw", "") + e2e::post("/fine", "")));
+  EXPECT_EQ("partialpartial", client.read_for(300ms));
+}
+
+// Error paths
+
+TEST(TransportTest, RefusesAddressesItCannotUse) {
+  transport::HttpServer first([](transport::Connection&, const transport::Request&) {});
+  std::string error;
+  ASSERT_TRUE(first.listen("0", error));
+  const std::string taken = std::to_string(first.local_port());
+
+  struct Case {
+    std::string address;
+    std::string reason;  // empty: any reason
+  };
+  const Case cases[] = {
+      {taken, "Address already in use"},
+      {"127.0.0.1:" + taken, "Address already in use"},
+      {"eighty", ""},
+      {"70000", ""},
+      {"", ""},
+      {"127.0.0.1:", ""},
+  };
+  for (const Case& c : cases) {
+    transport::HttpServer server([](transport::Connection&, const transport::Request&) {});
+    std::string reason;
+    EXPECT_FALSE(server.listen(c.address, reason)) << c.address;
+    EXPECT_FALSE(reason.empty()) << c.address;
+    if (!c.reason.empty()) {
+      EXPECT_EQ(c.reason, reason) << c.address;
+    }
+  }
+}
+
+}  // namespace

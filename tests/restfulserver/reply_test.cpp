@@ -1,0 +1,84 @@
+// The reply text and the chunked byte sequence every handler sends.
+#include "restfulserver/reply.h"
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <json/value.h>
+
+#include "restfulserver/gbk_texts.h"
+
+namespace {
+
+// Records what a handler queues, in order.
+class RecordingConnection : public transport::Connection {
+ public:
+  void send(std::string bytes) override { pieces.push_back(std::move(bytes)); }
+  void send(std::shared_ptr<const std::string> text) override { pieces.push_back(*text); }
+  std::string wire() const {
+    std::string all;
+    for (const std::string& piece : pieces) all += piece;
+    return all;
+  }
+  std::vector<std::string> pieces;
+};
+
+TEST(ReplyTest, EnvelopeIsCompactWithMembersInKeyOrder) {
+  EXPECT_EQ("{\"errorinfo\":\"\",\"result\":200,\"typeurl\":\"getGroupFile_list\"}\n",
+            write_json(make_reply(200, "", "getGroupFile_list")));
+}
+
+TEST(ReplyTest, PayloadMembersSortAmongTheEnvelopeAndArraysStayCompact) {
+  Json::Value reply = make_reply(200, "", "getFileName_list");
+  reply["fileName_list"].append("A_01");
+  reply["fileName_list"].append("B_02");
+  reply["aiList"] = 0;
+  EXPECT_EQ(
+      "{\"aiList\":0,\"errorinfo\":\"\",\"fileName_list\":[\"A_01\",\"B_02\"],\"result\":200,"
+      "\"typeurl\":\"getFileName_list\"}\n",
+      write_json(reply));
+}
+
+TEST(ReplyTest, GbkBytesPassThroughUnescaped) {
+  const std::string text = write_json(make_reply(0, kTextBadRequest, "x"));
+  EXPECT_EQ(std::string("{\"errorinfo\":\"") + kTextBadRequest + "\",\"result\":0,\"typeurl\":\"x\"}\n",
+            text);
+  EXPECT_EQ(18u, std::string(kTextBadRequest).size());
+}
+
+TEST(ReplyTest, QuotesBackslashesAndControlBytesAreEscaped) {
+  Json::Value value(Json::objectValue);
+  value["k"] = std::string("a\"b\\c\nd\x01", 8);
+  EXPECT_EQ("{\"k\":\"a\\\"b\\\\c\\nd\\u0001\"}\n", write_json(value));
+}
+
+TEST(ReplyTest, ChunkSizeLineIsUpperCaseHex) {
+  EXPECT_EQ("0\r\n", chunk_size_line(0));
+  EXPECT_EQ("3C\r\n", chunk_size_line(60));
+  EXPECT_EQ("ABCDEF\r\n", chunk_size_line(0xABCDEF));
+  EXPECT_EQ("10000000\r\n", chunk_size_line(0x10000000));
+}
+
+TEST(ReplyTest, SendJsonQueuesOneChunkAndTheClosingChunk) {
+  RecordingConnection nc;
+  send_json(nc, make_reply(200, "", "getGroupFile_list"));
+  EXPECT_EQ(
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3C\r\n"
+      "{\"errorinfo\":\"\",\"result\":200,\"typeurl\":\"getGroupFile_list\"}\n\r\n0\r\n\r\n",
+      nc.wire());
+}
+
+TEST(ReplyTest, SendReplyKeepsTheTextAsItsOwnPiece) {
+  RecordingConnection nc;
+  const std::string text(100000, 'x');
+  send_reply(nc, text);
+  ASSERT_GE(nc.pieces.size(), 3u);
+  // The big text is queued as it is, not glued to the small framing pieces.
+  EXPECT_EQ(1, std::count(nc.pieces.begin(), nc.pieces.end(), text));
+  EXPECT_EQ(std::string(kReplyHead) + "186A0\r\n" + text + "\r\n" + kLastChunk, nc.wire());
+}
+
+}  // namespace

@@ -1,0 +1,53 @@
+// Where the settings file is and what a handler reads from it as record root.
+#include "restfulserver/settings.h"
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "support/e2e_support.h"
+
+namespace {
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ::setenv("TAVROOT", m_root.path().c_str(), 1); }
+  void TearDown() override { ::unsetenv("TAVROOT"); }
+  void write_ini(const std::string& text) {
+    e2e::write_file(m_root.path() / "cfg" / "ComTrade.ini", text);
+  }
+  e2e::TempDir m_root;
+};
+
+TEST_F(SettingsTest, BuildsThePathUnderCfg) {
+  EXPECT_EQ("/opt/x/cfg/ComTrade.ini", settings_file_path("/opt/x"));
+  EXPECT_EQ("/cfg/ComTrade.ini", settings_file_path(""));
+}
+
+TEST_F(SettingsTest, ReadsFileDirAnewOnEveryCall) {
+  write_ini("[base]\nfileDir = /data/one\n");
+  EXPECT_EQ("/data/one", read_record_root());
+  write_ini("[BASE]\nFileDir=/data/two\nport=1\n");
+  EXPECT_EQ("/data/two", read_record_root());
+}
+
+TEST_F(SettingsTest, GivesEmptyTextWithoutTheKeyOrTheFile) {
+  EXPECT_EQ("", read_record_root());
+  write_ini("[other]\nfileDir=/data\n");
+  EXPECT_EQ("", read_record_root());
+}
+
+TEST_F(SettingsTest, JoinsARepeatedKeyWithANewline) {
+  write_ini("[base]\nfileDir=/a\nfileDir=/b\n");
+  EXPECT_EQ("/a\n/b", read_record_root());
+}
+
+TEST_F(SettingsTest, GivesNothingWhenTavrootIsUnset) {
+  ::unsetenv("TAVROOT");
+  EXPECT_EQ(std::nullopt, read_record_root());
+}
+
+}  // namespace
