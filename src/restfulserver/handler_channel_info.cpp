@@ -1,3 +1,27 @@
+// "/getChannelInfo": reads the body and sends what answer_channel_info decides.
 #include "restfulserver/handlers.h"
 
-void handler_getChannelList(transport::Connection&, const transport::Request&, const std::string&) {}
+#include <optional>
+#include <utility>
+
+#include <json/value.h>
+
+#include "logger/logger.h"
+#include "restfulserver/channel_info_answer.h"
+#include "restfulserver/gbk_texts.h"
+#include "restfulserver/reply.h"
+#include "restfulserver/request.h"
+
+void handler_getChannelList(transport::Connection& nc, const transport::Request& hm,
+                            const std::string& name) {
+  Json::Value request;
+  if (!parse_body(hm, request)) {
+    send_json(nc, make_reply(0, kTextBadRequest, name));
+    return;
+  }
+  const std::optional<Json::Value> reply = answer_channel_info(request, name);
+  if (!reply) return;
+  std::string out_str = write_json(*reply);
+  LOG_WRITE(LOG_INFO, "write rootResponse outStr:%s", out_str.c_str());
+  send_reply(nc, std::move(out_str));
+}

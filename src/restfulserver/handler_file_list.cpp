@@ -1,3 +1,27 @@
+// "/getFileName_list": reads the body and sends what answer_file_list decides.
 #include "restfulserver/handlers.h"
 
-void handler_getFileList(transport::Connection&, const transport::Request&, const std::string&) {}
+#include <optional>
+#include <utility>
+
+#include <json/value.h>
+
+#include "logger/logger.h"
+#include "restfulserver/file_list_answer.h"
+#include "restfulserver/gbk_texts.h"
+#include "restfulserver/reply.h"
+#include "restfulserver/request.h"
+
+void handler_getFileList(transport::Connection& nc, const transport::Request& hm,
+                         const std::string& name) {
+  Json::Value request;
+  if (!parse_body(hm, request)) {
+    send_json(nc, make_reply(0, kTextBadRequest, name));
+    return;
+  }
+  const std::optional<Json::Value> reply = answer_file_list(request, name);
+  if (!reply) return;
+  std::string out_str = write_json(*reply);
+  LOG_WRITE(LOG_INFO, "write outStr:%s", out_str.c_str());
+  send_reply(nc, std::move(out_str));
+}

@@ -1,0 +1,207 @@
+// The channel-data query: its decision, and its hand-built answer put on the
+// wire in pieces.
+#include "restfulserver/channel_data_answer.h"
+
+#include <algorithm>
+#include <map>
+#include <unordered_set>
+#include <utility>
+
+#include "comtrade_format/channel_store.h"
+#include "comtrade_format/comtrade_format.h"
+#include "logger/logger.h"
+#include "platform/platform.h"
+#include "restfulserver/gbk_texts.h"
+#include "restfulserver/reply.h"
+#include "restfulserver/request.h"
+#include "restfulserver/settings.h"
+
+namespace {
+
+constexpr char kAnswerHead[] = "{\"comDataList\":[";
+constexpr char kAnswerTail[] = "], \"errorinfo\":\"\", \"interval\" : 100, \"result\" : 200}";
+constexpr char kItemOpen[] = "[\"";
+constexpr char kItemClose[] = "\"]";
+constexpr std::size_t kAnswerHeadLength = sizeof kAnswerHead - 1;
+constexpr std::size_t kAnswerTailLength = sizeof kAnswerTail - 1;
+constexpr std::size_t kItemFrameLength = sizeof kItemOpen - 1 + sizeof kItemClose - 1;
+// Texts shorter than this are copied into the neighbouring separators: one
+// buffer per tiny digital text would cost more than the copy.
+constexpr std::size_t kShareThreshold = 4096;
+
+bool needs_escape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+
+// The text as a JSON string body. Bytes >= 0x80 pass unchanged, so GBK
+// stays GBK, as everywhere else in the answers.
+std::string json_escaped(const std::string& text) {
+  static const char kHex[] = "0123456789abcdef";  // as the JSON writer spells them
+  std::string out;
+  out.reserve(text.size() + 16);
+  for (const char ch : text) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (!needs_escape(c)) {
+      out += ch;
+      continue;
+    }
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        out += "\\u00";
+        out += kHex[c >> 4];
+        out += kHex[c & 0xF];
+    }
+  }
+  return out;
+}
+
+// Moves a value text out of the store into the shared form the answer
+// queues. Analog texts are "%.4f" numbers and never need escaping; digital
+// texts of ASCII records are copied from the data file as written.
+ChannelText take_text(std::string&& text, bool is_analog) {
+  if (!is_analog && std::any_of(text.begin(), text.end(),
+                                [](char c) { return needs_escape(static_cast<unsigned char>(c)); })) {
+    return std::make_shared<const std::string>(json_escaped(text));
+  }
+  return std::make_shared<const std::string>(std::move(text));
+}
+
+void log_item(int position, const std::string& text) {
+  // The log writer keeps only the first kMaxMessage bytes of a message; the
+  // precision gives the same line without scanning a text of many megabytes.
+  const int shown = static_cast<int>(std::min<std::size_t>(text.size(), CLogger::kMaxMessage));
+  LOG_WRITE(LOG_INFO, "JsonBody Chan%d outStr:[%.*s]", position, shown, text.c_str());
+}
+
+void load_data(ComTrade_format& record) {
+  // The readers' results are not needed: a failed load leaves the store
+  // empty, and the answer then lists nothing.
+  switch (record.Get_file_type()) {
+    case kFileTypeAscii:
+      record.loadAsciiData();
+      break;
+    case kFileTypeBinary:
+      LOG_WRITE(LOG_ERROR, "0TimeStamp: %ld-loadBinaryData Start",
+                static_cast<long>(platform::now_seconds()));
+      record.loadBinaryData();
+      LOG_WRITE(LOG_ERROR, "1TimeStamp: %ld-loadBinaryData End",
+                static_cast<long>(platform::now_seconds()));
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+std::optional<ChannelDataAnswer> answer_channel_data(const Json::Value& request,
+                                                     const std::string& typeurl) {
+  clear_channel_store();
+  ChannelDataAnswer answer;
+  const auto fail = [&](int result, const char* errorinfo) {
+    answer.failure = make_reply(result, errorinfo, typeurl);
+    return answer;
+  };
+  if (!request.isObject()) return fail(0, kTextBadRequest);
+
+  const Json::Value& group_member = request["groupName"];
+  if (!group_member.isString()) return fail(2, kTextNoStation);
+  const std::string groupName = group_member.asString();
+  const std::string vol_type = string_member(request, "type", "all");
+  const Json::Value& file_member = request["fileName"];
+  if (!file_member.isString()) return fail(1, kTextBadFileName);
+  const std::string fileName = file_member.asString();
+  LOG_WRITE(LOG_INFO, "GetChannelInfo receive groupName:%s,vol_type:%s, fileName:%s ",
+            groupName.c_str(), vol_type.c_str(), fileName.c_str());
+
+  // An absent member reads as null, and null as an empty list.
+  const Json::Value& list_member = request["channelList"];
+  if (!list_member.isNull() && !list_member.isArray()) return fail(0, kTextBadChannelList);
+  std::vector<std::string> channel_list;
+  channel_list.reserve(list_member.size());
+  for (Json::ArrayIndex i = 0; i < list_member.size(); ++i) {
+    const Json::Value& element = list_member[i];
+    if (!element.isString()) return fail(0, kTextBadChannelList);
+    channel_list.push_back(element.asString());
+    LOG_WRITE(LOG_INFO, "receive channel_list i:%d channel: %s", static_cast<int>(i + 1),
+              channel_list.back().c_str());
+  }
+  if (channel_list.empty()) return fail(0, kTextEmptyChannelList);
+
+  const std::optional<std::string> file_dir = read_record_root();
+  if (!file_dir) return std::nullopt;
+
+  // A name that could leave the record root names a record that does not
+  // exist: it is answered like one, without touching the file system.
+  if (is_safe_name(groupName) && is_safe_name(fileName)) {
+    // The model is a few hundred kilobytes of fixed tables: keep it off the stack.
+    auto record = std::make_unique<ComTrade_format>(
+        platform::join_path(platform::join_path(*file_dir, groupName), fileName));
+    if (record->Get_cmtr_cfg_info() == kCfgReadOk) {
+      if (record->Select_channels(channel_list, static_cast<int>(channel_list.size())) < 1) {
+        return fail(0, kTextChannelNotFound);
+      }
+      load_data(*record);
+    }
+  }
+
+  // Each text is moved out of the store once; a name mentioned again reuses
+  // it, so the answer never holds two copies of one channel.
+  const std::unordered_set<std::string> analog_names(AI_VEC.begin(), AI_VEC.end());
+  std::map<std::string, ChannelText> taken;
+  for (std::size_t i = 0; i < channel_list.size(); ++i) {
+    const std::string& name = channel_list[i];
+    ChannelText text;
+    const auto done = taken.find(name);
+    if (done != taken.end()) {
+      text = done->second;
+    } else {
+      const auto found = CHAN_DATA_MAP.find(name);
+      if (found == CHAN_DATA_MAP.end()) continue;
+      text = take_text(std::move(found->second), analog_names.count(name) > 0);
+      CHAN_DATA_MAP.erase(found);
+      taken.emplace(name, text);
+    }
+    log_item(static_cast<int>(i + 1), *text);
+    answer.items.push_back(std::move(text));
+  }
+  return answer;
+}
+
+std::size_t channel_data_text_length(const std::vector<ChannelText>& items) {
+  std::size_t length = kAnswerHeadLength + kAnswerTailLength;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    length += (i > 0 ? 1 : 0) + kItemFrameLength + items[i]->size();
+  }
+  return length;
+}
+
+void send_channel_data(transport::Connection& nc, const std::vector<ChannelText>& items) {
+  // The bytes must be exactly those of one chunk holding the whole answer,
+  // so the length goes first and the pieces follow in order.
+  std::string piece = kReplyHead;
+  piece += chunk_size_line(channel_data_text_length(items));
+  piece += kAnswerHead;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) piece += ',';
+    piece += kItemOpen;
+    const ChannelText& text = items[i];
+    if (text->size() < kShareThreshold) {
+      piece += *text;
+    } else {
+      nc.send(std::move(piece));
+      nc.send(text);
+      piece.clear();
+    }
+    piece += kItemClose;
+  }
+  piece += kAnswerTail;
+  piece += "\r\n";
+  piece += kLastChunk;
+  nc.send(std::move(piece));
+}

@@ -1,0 +1,46 @@
+// Which records a station holds, as the file-list query answers it.
+#include "restfulserver/file_list_answer.h"
+
+#include "comtrade_format/record_scan.h"
+#include "logger/logger.h"
+#include "platform/platform.h"
+#include "restfulserver/gbk_texts.h"
+#include "restfulserver/reply.h"
+#include "restfulserver/request.h"
+#include "restfulserver/settings.h"
+
+std::optional<Json::Value> answer_file_list(const Json::Value& request, const std::string& typeurl) {
+  if (!request.isObject()) return make_reply(0, kTextBadRequest, typeurl);
+  const Json::Value& group = request["groupName"];
+  if (!group.isString()) return make_reply(2, kTextNoStation, typeurl);
+  const std::string station_name = group.asString();
+  const std::string vol_str = string_member(request, "type", "all");
+  LOG_WRITE(LOG_INFO, "1 recive station_name:%s,vol_str:%s", station_name.c_str(), vol_str.c_str());
+
+  const std::optional<std::string> file_dir = read_record_root();
+  if (!file_dir) return std::nullopt;
+
+  if (is_safe_name(station_name)) {
+    scan_cfg_files(platform::join_path(*file_dir, station_name));
+  } else {
+    // Never list a directory outside the record root: such a station simply
+    // has no records, and the list must not keep names of an earlier scan.
+    g_station_vec.clear();
+  }
+
+  Json::Value reply;
+  if (g_station_vec.empty()) {
+    reply = make_reply(404, kTextStationListEmpty, typeurl);
+    reply["fileName_list"] = 0;
+  } else {
+    LOG_WRITE(LOG_INFO, "g_station_vec.size(): %d", static_cast<int>(g_station_vec.size()));
+    reply = make_reply(200, "", typeurl);
+    Json::Value& names = reply["fileName_list"];
+    names = Json::Value(Json::arrayValue);
+    for (std::size_t i = 0; i < g_station_vec.size(); ++i) {
+      names.append(g_station_vec[i]);
+      LOG_WRITE(LOG_INFO, "i: %d, fileName: %s", static_cast<int>(i + 1), g_station_vec[i].c_str());
+    }
+  }
+  return reply;
+}
