@@ -12,6 +12,9 @@
 #error "platform: the Windows implementation is not written yet"
 #else
 #include <dirent.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -63,6 +66,11 @@ std::optional<std::string> get_env(const char* name) {
 
 bool file_exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
+bool is_regular_file(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 std::optional<std::uint64_t> file_size(const std::string& path) {
   struct stat info;
   if (::stat(path.c_str(), &info) != 0) return std::nullopt;
@@ -76,6 +84,12 @@ std::string join_path(const std::string& dir, const std::string& name) {
   joined += kPathSeparator;
   joined += name;
   return joined;
+}
+
+void release_free_memory() {
+#if defined(__GLIBC__)
+  ::malloc_trim(0);
+#endif
 }
 
 std::int64_t now_seconds() { return static_cast<std::int64_t>(std::time(nullptr)); }

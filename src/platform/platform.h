@@ -26,6 +26,11 @@ std::optional<std::string> get_env(const char* name);
 // Whether anything exists at `path` (the existence test of `_access` mode 0).
 bool file_exists(const std::string& path);
 
+// Whether `path` names a regular file, symbolic links followed. Record files
+// are opened only when it does: opening a FIFO blocks the one I/O thread
+// until some writer appears, and a device such as /dev/zero never ends.
+bool is_regular_file(const std::string& path);
+
 // Size in bytes of the file at `path`, asked of the file system by name (not
 // through an open stream); nullopt when the query fails.
 std::optional<std::uint64_t> file_size(const std::string& path);
@@ -33,6 +38,12 @@ std::optional<std::uint64_t> file_size(const std::string& path);
 // `dir` + separator + `name`; `name` alone when `dir` is empty is NOT done:
 // an empty `dir` gives separator + `name`, as the service's joins always did.
 std::string join_path(const std::string& dir, const std::string& name);
+
+// Hands heap pages that are free but still held by the C library back to the
+// operating system. Freed answers leave holes the allocator keeps for reuse;
+// without this the resident size of a long-running service follows the
+// largest mix of answers it ever held at once rather than what is live.
+void release_free_memory();
 
 // Seconds since 1970-01-01 UTC.
 std::int64_t now_seconds();

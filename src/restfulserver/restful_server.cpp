@@ -1,10 +1,12 @@
 // The server object, its poll loop and the URI dispatch.
 #include "restfulserver/restful_server.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
 
+#include "platform/platform.h"
 #include "restfulserver/handlers.h"
 
 namespace {
@@ -35,7 +37,19 @@ void RestfulServer::run(const std::string& port) {
     std::fprintf(stderr, "Error starting orin_auth on port %s: %s\n", port.c_str(), reason.c_str());
     std::exit(1);
   }
-  for (;;) m_server.poll(100);
+  // Once a second is often enough to keep the resident size near what is
+  // live, and rare enough that the pages of the next answer are mostly
+  // still mapped.
+  constexpr auto kReleaseInterval = std::chrono::seconds(1);
+  auto last_release = std::chrono::steady_clock::now();
+  for (;;) {
+    m_server.poll(100);
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_release >= kReleaseInterval) {
+      platform::release_free_memory();
+      last_release = now;
+    }
+  }
 }
 
 bool RestfulServer::stop() {

@@ -1,0 +1,325 @@
+#!/usr/bin/env python3
+"""Soak and load client for the record service (standard library only).
+
+Learns the four queries' answers over a record store once, then runs N
+keep-alive clients (one process each) that fire a random mix of them for a
+fixed time. Every reply is checked: status line and header, chunked framing,
+JSON where the answer is JSON, the fixed shape of the channel-data answer,
+and the same bytes as the first time. Reports requests served, non-200
+replies, malformed replies, resets and time-outs, and the service's resident
+memory after the warm-up and at the end.
+"""
+
+import argparse
+import json
+import multiprocessing
+import os
+import random
+import re
+import socket
+import sys
+import time
+
+HEAD = b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+DATA_SHAPE = re.compile(
+    rb'\A\{"comDataList":\[((?:\["[^"\\]*"\])(?:,\["[^"\\]*"\])*)?\], '
+    rb'"errorinfo":"", "interval" : 100, "result" : 200\}\Z')
+REPLY_TIMEOUT = 10.0
+
+
+class Reset(Exception):
+    """The connection ended or broke in the middle of a reply."""
+
+
+class Malformed(Exception):
+    """Bytes that are not a reply of the form the service sends."""
+
+
+class NotOk(Exception):
+    """A reply whose status line is not 200."""
+
+
+def post(uri, body):
+    return (b"POST " + uri + b" HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+            str(len(body)).encode() + b"\r\n\r\n" + body)
+
+
+class Connection:
+    def __init__(self, port):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=REPLY_TIMEOUT)
+        self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        self.pending = b""
+
+    def close(self):
+        self.sock.close()
+
+    def _fill(self):
+        try:
+            more = self.sock.recv(1 << 20)
+        except (ConnectionResetError, BrokenPipeError) as error:
+            raise Reset(str(error))
+        if not more:
+            raise Reset("end of stream inside a reply")
+        self.pending += more
+
+    def _take_line(self):
+        while True:
+            end = self.pending.find(b"\r\n")
+            if end >= 0:
+                line, self.pending = self.pending[:end], self.pending[end + 2:]
+                return line
+            if len(self.pending) > 64:
+                raise Malformed("no line end where a chunk size belongs")
+            self._fill()
+
+    def _take(self, count):
+        while len(self.pending) < count:
+            self._fill()
+        data, self.pending = self.pending[:count], self.pending[count:]
+        return data
+
+    def ask(self, request):
+        """Sends one request and returns the body of its chunked reply."""
+        try:
+            self.sock.sendall(request)
+        except (ConnectionResetError, BrokenPipeError) as error:
+            raise Reset(str(error))
+        while b"\r\n\r\n" not in self.pending:
+            self._fill()
+        head_end = self.pending.index(b"\r\n\r\n") + 4
+        head, self.pending = self.pending[:head_end], self.pending[head_end:]
+        if not head.startswith(b"HTTP/1.1 200 "):
+            raise NotOk(head.split(b"\r\n", 1)[0].decode("latin-1"))
+        if head != HEAD:
+            raise Malformed("head %r" % head)
+        body = b""
+        chunks = 0
+        while True:
+            size_text = self._take_line()
+            if not re.fullmatch(rb"[0-9A-F]+", size_text):
+                raise Malformed("chunk size %r" % size_text[:20])
+            size = int(size_text, 16)
+            data = self._take(size + 2)
+            if data[-2:] != b"\r\n":
+                raise Malformed("chunk not followed by CRLF")
+            if size == 0:
+                break
+            body += data[:-2]
+            chunks += 1
+        if chunks != 1:
+            raise Malformed("%d data chunks" % chunks)
+        return body
+
+
+def check_body(uri, body):
+    """Raises Malformed unless `body` has the form the answer to `uri` has."""
+    match = DATA_SHAPE.match(body) if uri == b"/getFileInfo" else None
+    if match:
+        return
+    if not body.endswith(b"\n"):
+        raise Malformed("%s: not a channel-data answer nor a JSON line" % uri.decode())
+    try:
+        # latin-1 maps every byte to one code point, so GBK texts survive.
+        value = json.loads(body.decode("latin-1"))
+    except ValueError as error:
+        raise Malformed("%s: JSON: %s" % (uri.decode(), error))
+    if (not isinstance(value, dict) or not isinstance(value.get("result"), int) or
+            not isinstance(value.get("errorinfo"), str) or
+            value.get("typeurl") != uri[1:].decode()):
+        raise Malformed("%s: envelope %r" % (uri.decode(), body[:120]))
+
+
+def json_string(raw):
+    """`raw` bytes as a JSON string, bytes >= 0x80 passed as they are."""
+    out = b'"'
+    for byte in raw:
+        if byte in (0x22, 0x5C) or byte < 0x20:
+            out += b"\\u%04x" % byte
+        else:
+            out += bytes([byte])
+    return out + b'"'
+
+
+def learn(port, records):
+    """The request set and each request's answer, asked twice to be sure."""
+    requests = [
+        (b"/getGroupFile_list", b'{"type":"all"}'),
+        (b"/getGroupFile_list", b""),
+        (b"/getFileName_list", b'{"groupName":"NoSuchStation"}'),
+        (b"/getFileName_list", b"{}"),
+        (b"/getChannelInfo", b'{"groupName":"North","fileName":"missing"}'),
+        (b"/getFileInfo", b'{"groupName":"North","fileName":"missing","channelList":["x"]}'),
+        (b"/getFileInfo", b'{"groupName":"North"}'),
+        (b"/getChannelInfo", b"not json"),
+    ]
+    conn = Connection(port)
+    samp_counts = {}
+    for group in sorted(os.listdir(os.fsencode(records))):
+        group_json = json_string(group)
+        requests.append((b"/getFileName_list", b'{"groupName":' + group_json + b"}"))
+        listing = json.loads(conn.ask(post(*requests[-1])).decode("latin-1"))
+        for name in listing.get("fileName_list") or []:
+            name_json = json_string(name.encode("latin-1"))
+            prefix = b'{"groupName":' + group_json + b',"fileName":' + name_json
+            requests.append((b"/getChannelInfo", prefix + b"}"))
+            info = json.loads(conn.ask(post(*requests[-1])).decode("latin-1"))
+            analogs = [a["name"].encode("latin-1") for a in (info.get("aiList") or [])]
+            digitals = [d.encode("latin-1") for d in (info.get("diList") or [])]
+            channels = analogs + digitals
+            if not channels:
+                continue
+            choices = [channels, channels[:1], digitals[:1] or analogs[-1:],
+                       [b"NoSuchChannel"] + channels[-1:], channels[:1] * 2,
+                       [b"NoSuchChannel"]]
+            for choice in choices:
+                body = (prefix + b',"channelList":[' +
+                        b",".join(json_string(c) for c in choice) + b"]}")
+                requests.append((b"/getFileInfo", body))
+                samp_counts[body] = info.get("samp_count")
+    expected = {}
+    for uri, body in requests:
+        first = conn.ask(post(uri, body))
+        check_body(uri, first)
+        if conn.ask(post(uri, body)) != first:
+            sys.exit("soak: the same request got two different answers: %r" % body[:80])
+        expected[(uri, body)] = first
+    conn.close()
+    return requests, expected
+
+
+def worker(port, seed, deadline, requests, expected, results):
+    rng = random.Random(seed)
+    counts = {"served": 0, "non200": 0, "malformed": 0, "resets": 0, "timeouts": 0}
+    examples = []
+    conn = None
+    while time.monotonic() < deadline:
+        try:
+            if conn is None:
+                conn = Connection(port)
+            uri, body = rng.choice(requests)
+            reply = conn.ask(post(uri, body))
+            check_body(uri, reply)
+            if reply != expected[(uri, body)]:
+                raise Malformed("%s: other bytes than before for %r" % (uri.decode(), body[:60]))
+            counts["served"] += 1
+            # Now and then a fresh connection, so connection set-up is soaked too.
+            if rng.random() < 0.005:
+                conn.close()
+                conn = None
+            continue
+        except NotOk as error:
+            counts["non200"] += 1
+            what = str(error)
+        except Malformed as error:
+            counts["malformed"] += 1
+            what = str(error)
+        except (Reset, ConnectionRefusedError) as error:
+            counts["resets"] += 1
+            what = "reset: %s" % error
+        except socket.timeout:
+            counts["timeouts"] += 1
+            what = "time-out"
+        if len(examples) < 3:
+            examples.append(what)
+        if conn is not None:
+            conn.close()
+        conn = None
+    if conn is not None:
+        conn.close()
+    results.put((counts, examples))
+
+
+def resident_kib(pid, field="VmRSS"):
+    try:
+        with open("/proc/%d/status" % pid) as status:
+            for line in status:
+                if line.startswith(field + ":"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return None
+
+
+def heap_and_file(pid):
+    """RssAnon (heap and stacks) and RssFile (mapped code) of `pid`, in KiB."""
+    return resident_kib(pid, "RssAnon"), resident_kib(pid, "RssFile")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--pid", type=int, required=True, help="the service's process id")
+    parser.add_argument("--records", required=True, help="the record root the service reads")
+    parser.add_argument("--clients", type=int, default=8)
+    parser.add_argument("--seconds", type=float, default=60.0)
+    parser.add_argument("--warmup", type=float, default=5.0)
+    args = parser.parse_args()
+
+    requests, expected = learn(args.port, args.records)
+    print("soak: %d distinct requests over %s" % (len(requests), args.records))
+    start = time.monotonic()
+    deadline = start + args.warmup + args.seconds
+    results = multiprocessing.Queue()
+    workers = [multiprocessing.Process(target=worker,
+                                       args=(args.port, 1000 + i, deadline, requests,
+                                             expected, results))
+               for i in range(args.clients)]
+    for process in workers:
+        process.start()
+    time.sleep(args.warmup)
+    rss_start = resident_kib(args.pid)
+    split_start = heap_and_file(args.pid)
+    rss_max = rss_start or 0
+    # One figure every tenth of the run shows whether memory climbs steadily
+    # (a leak) or settles (the allocator finding its working set).
+    trace = [rss_start]
+    next_trace = time.monotonic() + args.seconds / 10
+    while time.monotonic() < deadline:
+        time.sleep(min(1.0, max(0.0, deadline - time.monotonic())))
+        rss_max = max(rss_max, resident_kib(args.pid) or 0)
+        if time.monotonic() >= next_trace:
+            trace.append(resident_kib(args.pid))
+            next_trace += args.seconds / 10
+    totals = {"served": 0, "non200": 0, "malformed": 0, "resets": 0, "timeouts": 0}
+    examples = []
+    for _ in workers:
+        counts, some = results.get(timeout=REPLY_TIMEOUT * 3)
+        for key in totals:
+            totals[key] += counts[key]
+        examples += some
+    for process in workers:
+        process.join(REPLY_TIMEOUT)
+    elapsed = time.monotonic() - start
+    rss_end = resident_kib(args.pid)
+    split_end = heap_and_file(args.pid)
+    alive = rss_end is not None
+
+    print("soak: %d clients, %.0f s (%.0f s warm-up included)" %
+          (args.clients, elapsed, args.warmup))
+    print("soak: requests served   %d (%.0f per second)" %
+          (totals["served"], totals["served"] / max(elapsed, 1e-9)))
+    for key in ("non200", "malformed", "resets", "timeouts"):
+        print("soak: %-17s %d" % (key.replace("non200", "non-200 replies"), totals[key]))
+    for example in examples[:5]:
+        print("soak:   e.g. %s" % example)
+    if rss_start is not None and rss_end is not None:
+        growth = 100.0 * (rss_end - rss_start) / rss_start
+        print("soak: VmRSS after warm-up %d KiB, at the end %d KiB (%+.1f%%), highest %d KiB" %
+              (rss_start, rss_end, growth, rss_max))
+        print("soak: VmRSS over the run (KiB): %s" % " ".join(str(k) for k in trace))
+        print("soak: of which anonymous / file-backed: %s / %s KiB after warm-up, %s / %s KiB "
+              "at the end" % (split_start + split_end))
+    else:
+        growth = float("inf")
+        print("soak: the service is gone (no VmRSS)")
+    errors = sum(totals[key] for key in ("non200", "malformed", "resets", "timeouts"))
+    replies_ok = alive and errors == 0 and totals["served"] > 0
+    memory_ok = growth <= 10.0
+    print("soak: replies %s, memory %s (target: growth of at most 10%% after the warm-up)" %
+          ("PASS" if replies_ok else "FAIL", "PASS" if memory_ok else "FAIL"))
+    ok = replies_ok and memory_ok
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

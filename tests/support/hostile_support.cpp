@@ -1,0 +1,164 @@
+// Raw sockets, /proc lookups and descriptor limits for the hostile tests.
+#include "support/hostile_support.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+namespace hostile {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int remaining_ms(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() < 0 ? 0 : static_cast<int>(left.count());
+}
+
+}  // namespace
+
+bool sanitized() {
+  const char* value = std::getenv("COMTRADE_SANITIZED");
+  return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
+}
+
+int scaled(int plain, int divisor) {
+  if (!sanitized() || divisor <= 1) return plain;
+  return plain / divisor < 1 ? 1 : plain / divisor;
+}
+
+bool ensure_fd_limit(unsigned long wanted) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < wanted) return false;
+    limit.rlim_cur = wanted;
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+  }
+  return true;
+}
+
+std::optional<pid_t> pid_with_cwd(const std::filesystem::path& dir) {
+  std::error_code ec;
+  const std::filesystem::path wanted = std::filesystem::canonical(dir, ec);
+  if (ec) return std::nullopt;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code link_ec;
+    const std::filesystem::path cwd = std::filesystem::read_symlink(entry.path() / "cwd", link_ec);
+    if (!link_ec && cwd == wanted) return static_cast<pid_t>(std::stol(name));
+  }
+  return std::nullopt;
+}
+
+std::optional<long> resident_kib(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.compare(0, 6, "VmRSS:") == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return std::nullopt;
+}
+
+RawSocket::RawSocket(unsigned short port, int receive_buffer) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return;
+  if (receive_buffer > 0) {
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+  }
+  int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return;
+  }
+  m_fd = fd;
+}
+
+RawSocket::~RawSocket() { close(); }
+
+bool RawSocket::send(const std::string& bytes) {
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    ssize_t n = ::send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    sent += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string RawSocket::receive_some(std::size_t limit, std::chrono::milliseconds timeout) {
+  if (m_fd < 0) return "";
+  pollfd entry{m_fd, POLLIN, 0};
+  if (::poll(&entry, 1, static_cast<int>(timeout.count())) <= 0) return "";
+  std::string bytes(limit, '\0');
+  ssize_t n = ::recv(m_fd, &bytes[0], limit, 0);
+  bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return bytes;
+}
+
+std::string RawSocket::receive_exactly(std::size_t total, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  std::string bytes;
+  while (bytes.size() < total && Clock::now() < deadline) {
+    std::string more = receive_some(total - bytes.size(),
+                                    std::chrono::milliseconds(remaining_ms(deadline)));
+    if (more.empty()) break;
+    bytes += more;
+  }
+  return bytes;
+}
+
+std::string RawSocket::receive_until_closed(std::chrono::milliseconds timeout, bool* closed) {
+  const auto deadline = Clock::now() + timeout;
+  std::string bytes;
+  *closed = false;
+  char buffer[1 << 16];
+  while (m_fd >= 0) {
+    pollfd entry{m_fd, POLLIN, 0};
+    if (::poll(&entry, 1, remaining_ms(deadline)) <= 0) break;
+    ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *closed = true;
+      break;
+    }
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  return bytes;
+}
+
+void RawSocket::shutdown_send() {
+  if (m_fd >= 0) ::shutdown(m_fd, SHUT_WR);
+}
+
+void RawSocket::reset() {
+  if (m_fd < 0) return;
+  linger option{1, 0};
+  ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+  close();
+}
+
+void RawSocket::close() {
+  if (m_fd >= 0) ::close(m_fd);
+  m_fd = -1;
+}
+
+}  // namespace hostile
