@@ -10,20 +10,26 @@
 #include <string>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "comtrade_format/channel_store.h"
 #include "comtrade_format/data_reader_support.h"
 #include "platform/platform.h"
 
 namespace {
 
-// What to do with one field of a sample line.
-struct FieldAction {
-  enum Kind : std::uint8_t { kSkip, kAnalog, kDigital } kind = kSkip;
+// A field of a sample line that belongs to a selected channel.
+struct SelectedField {
+  int field;  // from 0: the sample number and the time stamp are 0 and 1
+  bool analog;
   // The last digital channel's field is the rest of the line, commas and all.
-  bool rest_of_line = false;
-  int slot = 0;  // entry of AI_DATA_VEC or DI_DATA_VEC
-  double factor_a = 0;
-  double factor_b = 0;
+  bool rest_of_line;
+  int slot;  // entry of AI_DATA_VEC or DI_DATA_VEC
+  comtrade_detail::SampleTexts* texts;  // analog only; null: formatted anew
+  double factor_a;
+  double factor_b;
 };
 
 bool is_c_space(char c) {
@@ -53,83 +59,152 @@ std::int32_t parse_sample(const char* p, const char* end) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
+// Stores where the first `limit` commas of [p, end) are; returns how many
+// there were. Up to kReadAheadBytes past `end` must be readable.
+int find_commas(const char* p, const char* end, int limit, const char** commas) {
+  int found = 0;
+  if (limit <= 0) return 0;
+#if defined(__SSE2__)
+  // Sixteen bytes per step: fields are short, and a byte loop would stop
+  // at every comma with a mispredicted branch.
+  const __m128i comma = _mm_set1_epi8(',');
+  for (; p < end; p += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, comma)));
+    if (end - p < 16) mask &= (1u << (end - p)) - 1;
+    while (mask != 0) {
+      commas[found++] = p + __builtin_ctz(mask);
+      if (found == limit) return found;
+      mask &= mask - 1;
+    }
+  }
+#else
+  for (; p < end; ++p) {
+    if (*p != ',') continue;
+    commas[found++] = p;
+    if (found == limit) return found;
+  }
+#endif
+  return found;
+}
+
 class AsciiLineParser {
  public:
   explicit AsciiLineParser(const cmtr_cfg_info& cfg) {
     const int analog_count = std::max<int>(cfg.ai_num, 0);
     const int digital_count = std::max<int>(cfg.di_num, 0);
     // Two leading fields: the sample number and the time stamp.
-    m_actions.resize(2 + static_cast<std::size_t>(analog_count + digital_count));
+    const int last_field = 2 + analog_count + digital_count - 1;
     int slot = 0;
     for (int i = 0; i < analog_count; ++i) {
       const analog_info& analog = cfg.analogs[i];
       if (analog.sel_pos <= 0) continue;
-      FieldAction& action = m_actions[2 + i];
-      action.kind = FieldAction::kAnalog;
-      action.slot = slot++;
-      action.factor_a = analog.factor_a;
-      action.factor_b = analog.factor_b;
-      m_last_field = 2 + i;
+      m_fields.push_back({2 + i, true, false, slot++, nullptr, analog.factor_a, analog.factor_b});
     }
     slot = 0;
     for (int j = 0; j < digital_count; ++j) {
       if (cfg.digitals[j].sel_pos <= 0) continue;
-      FieldAction& action = m_actions[2 + analog_count + j];
-      action.kind = FieldAction::kDigital;
-      action.slot = slot++;
-      m_last_field = 2 + analog_count + j;
+      const int field = 2 + analog_count + j;
+      m_fields.push_back({field, false, field == last_field, slot++, nullptr, 0, 0});
     }
-    if (digital_count > 0) m_actions.back().rest_of_line = true;
+    if (!m_fields.empty()) {
+      // The rest-of-line field ends at the line end, not at a comma.
+      const SelectedField& last = m_fields.back();
+      m_commas_needed = last.rest_of_line ? last.field : last.field + 1;
+    }
+    m_commas.resize(static_cast<std::size_t>(m_commas_needed));
+    for (const SelectedField& field : m_fields) {
+      if (field.analog) m_columns.emplace_back(kColumnLines);
+    }
   }
 
-  bool anything_selected() const { return m_last_field >= 0; }
+  bool anything_selected() const { return !m_fields.empty(); }
 
-  // Sizes the working lists for about `samples` lines.
+  // Sizes the working lists for about `samples` lines, and gives the analog
+  // channels their tables when that many lines make them worth it.
   void open_texts(const cmtr_cfg_info& cfg, std::int64_t samples) {
     comtrade_detail::prepare_working_lists(cfg, samples, m_analog_texts, m_digital_texts);
+    m_tables.reserve(m_fields.size());  // fields point into it
+    for (SelectedField& field : m_fields) {
+      if (!field.analog || !comtrade_detail::SampleTexts::pays_off(samples, m_tables.size())) continue;
+      m_tables.emplace_back(field.factor_a, field.factor_b);
+      field.texts = &m_tables.back();
+    }
   }
   void close_texts() {
+    flush_analog_columns();
     for (auto& text : m_analog_texts) text.close();
     for (auto& text : m_digital_texts) text.close();
   }
 
-  // Adds one value to every selected channel's text. Fields missing from a
-  // short line count as empty: analog 0, digital the empty text.
+  // Adds one value to every selected channel's text (the analog ones when
+  // their column is written out). Fields missing from a short line count as
+  // empty: analog 0, digital the empty text.
   void parse(const char* p, const char* end, bool first) {
-    bool have_field = true;
-    for (int f = 0; f <= m_last_field; ++f) {
-      const FieldAction& action = m_actions[f];
+    const char** commas = m_commas.data();
+    const int found = find_commas(p, end, m_commas_needed, commas);
+    for (const SelectedField& field : m_fields) {
+      // Field f starts after comma f-1 and ends at comma f; without comma
+      // f-1 the line is too short and the field is empty.
       const char* field_begin = end;
       const char* field_end = end;
-      if (have_field) {
+      if (field.field == 0) {
         field_begin = p;
-        if (action.rest_of_line) {
-          have_field = false;
-        } else {
-          while (p < end && *p != ',') ++p;
-          field_end = p;
-          if (p < end) {
-            ++p;
-          } else {
-            have_field = false;
-          }
-        }
+      } else if (field.field <= found) {
+        field_begin = commas[field.field - 1] + 1;
       }
-      if (action.kind == FieldAction::kAnalog) {
-        const double value =
-            static_cast<double>(parse_sample(field_begin, field_end)) * action.factor_a +
-            action.factor_b;
-        m_analog_texts[action.slot].add_value(value, first);
-      } else if (action.kind == FieldAction::kDigital) {
-        m_digital_texts[action.slot].add_bytes(
+      if (!field.rest_of_line && field.field < found) field_end = commas[field.field];
+      if (field.analog) {
+        m_columns[field.slot][m_buffered_lines] = parse_sample(field_begin, field_end);
+      } else {
+        m_digital_texts[field.slot].add_bytes(
             field_begin, static_cast<std::size_t>(field_end - field_begin), first);
       }
     }
+    if (++m_buffered_lines == kColumnLines) flush_analog_columns();
   }
 
  private:
-  std::vector<FieldAction> m_actions;
-  int m_last_field = -1;
+  // Analog samples are collected for this many lines and then turned into
+  // text channel by channel, so that one channel's table stays in the cache
+  // while its column is written (line by line, every value would visit a
+  // different table).
+  static constexpr int kColumnLines = 4096;
+  // How many samples ahead a table slot is asked for: about as many as the
+  // memory system keeps in flight.
+  static constexpr int kPrefetchDistance = 32;
+
+  void flush_analog_columns() {
+    for (const SelectedField& field : m_fields) {
+      if (!field.analog) continue;
+      comtrade_detail::TextWriter& text = m_analog_texts[field.slot];
+      const std::int32_t* samples = m_columns[field.slot].data();
+      for (int i = 0; i < m_buffered_lines; ++i) {
+        const std::int32_t sample = samples[i];
+        const bool first = m_at_first_line && i == 0;
+        if (field.texts != nullptr && sample >= INT16_MIN && sample <= INT16_MAX) {
+          // A table is too large to stay in the cache; the column tells
+          // which slots come next. A wrong guess only costs a useless load.
+          if (i + kPrefetchDistance < m_buffered_lines) {
+            field.texts->prefetch(static_cast<std::int16_t>(samples[i + kPrefetchDistance]));
+          }
+          text.add_sample(*field.texts, static_cast<std::int16_t>(sample), first);
+        } else {
+          text.add_value(static_cast<double>(sample) * field.factor_a + field.factor_b, first);
+        }
+      }
+    }
+    if (m_buffered_lines > 0) m_at_first_line = false;
+    m_buffered_lines = 0;
+  }
+
+  std::vector<SelectedField> m_fields;
+  std::vector<std::vector<std::int32_t>> m_columns;  // per selected analog channel
+  int m_buffered_lines = 0;
+  bool m_at_first_line = true;  // the next buffered line is the file's first
+  int m_commas_needed = 0;
+  std::vector<const char*> m_commas;
+  std::vector<comtrade_detail::SampleTexts> m_tables;
   std::vector<comtrade_detail::TextWriter> m_analog_texts;
   std::vector<comtrade_detail::TextWriter> m_digital_texts;
 };

@@ -19,9 +19,14 @@ namespace {
 // the analog words start after them.
 constexpr int kRecordHeaderBytes = 4 + 4;
 
+// How many records ahead a table slot is asked for: about as many as the
+// memory system keeps in flight.
+constexpr std::int64_t kPrefetchDistance = 32;
+
 struct AnalogSlot {
   int offset;
   int slot;
+  comtrade_detail::SampleTexts* texts;  // null: every value formatted anew
   double factor_a;
   double factor_b;
 };
@@ -31,6 +36,36 @@ struct DigitalSlot {
   unsigned mask;
   int slot;
 };
+
+// Adds the values of `count` records starting at `record` to one channel's
+// text; `first` when the first of them is the first of the file.
+void add_analog_column(const AnalogSlot& analog, const unsigned char* record, int record_bytes,
+                       std::int64_t count, bool first, comtrade_detail::TextWriter& text) {
+  const auto sample_at = [&analog](const unsigned char* at) {
+    return static_cast<std::int16_t>(
+        static_cast<std::uint16_t>(at[analog.offset] | (at[analog.offset + 1] << 8)));
+  };
+  for (std::int64_t r = 0; r < count; ++r, record += record_bytes) {
+    const std::int16_t sample = sample_at(record);
+    if (analog.texts != nullptr) {
+      if (r + kPrefetchDistance < count) {
+        analog.texts->prefetch(sample_at(record + kPrefetchDistance * record_bytes));
+      }
+      text.add_sample(*analog.texts, sample, first && r == 0);
+    } else {
+      text.add_value(static_cast<double>(sample) * analog.factor_a + analog.factor_b,
+                     first && r == 0);
+    }
+  }
+}
+
+void add_digital_column(const DigitalSlot& digital, const unsigned char* record, int record_bytes,
+                        std::int64_t count, bool first, comtrade_detail::TextWriter& text) {
+  for (std::int64_t r = 0; r < count; ++r, record += record_bytes) {
+    const char bit = (record[digital.offset] & digital.mask) != 0 ? '1' : '0';
+    text.add_bytes(&bit, 1, first && r == 0);
+  }
+}
 
 }  // namespace
 
@@ -55,14 +90,25 @@ int ComTrade_format::loadBinaryData() {
   // Slots follow the selection order, so a channel left out below still
   // keeps every later channel on its own text. Only a negative count of the
   // other kind can put a channel outside the record; it then gets no values.
+  const std::int64_t wanted = m_cfg_info.samp_count;
+  const std::int64_t file_bytes =
+      static_cast<std::int64_t>(platform::file_size(open_path).value_or(0));
+  const std::int64_t expected = std::max<std::int64_t>(0, std::min(wanted, file_bytes / record_bytes));
   std::vector<AnalogSlot> analogs;
+  std::vector<comtrade_detail::SampleTexts> tables;
+  tables.reserve(static_cast<std::size_t>(std::max(analog_count, 0)));  // slots point into it
   int slot = 0;
   for (int i = 0; i < analog_count; ++i) {
     const analog_info& analog = m_cfg_info.analogs[i];
     if (analog.sel_pos <= 0) continue;
     const int offset = kRecordHeaderBytes + 2 * i;
     if (offset + 2 <= record_bytes) {
-      analogs.push_back({offset, slot, analog.factor_a, analog.factor_b});
+      comtrade_detail::SampleTexts* texts = nullptr;
+      if (comtrade_detail::SampleTexts::pays_off(expected, tables.size())) {
+        tables.emplace_back(analog.factor_a, analog.factor_b);
+        texts = &tables.back();
+      }
+      analogs.push_back({offset, slot, texts, analog.factor_a, analog.factor_b});
     }
     ++slot;
   }
@@ -77,15 +123,10 @@ int ComTrade_format::loadBinaryData() {
     if (offset >= 0 && offset < record_bytes) digitals.push_back({offset, 1u << (j % 8), slot});
     ++slot;
   }
-  const std::int64_t wanted = m_cfg_info.samp_count;
   if (analogs.empty() && digitals.empty()) return 0;
 
-  const std::int64_t file_bytes =
-      static_cast<std::int64_t>(platform::file_size(open_path).value_or(0));
   std::vector<comtrade_detail::TextWriter> analog_texts, digital_texts;
-  comtrade_detail::prepare_working_lists(
-      m_cfg_info, std::max<std::int64_t>(0, std::min(wanted, file_bytes / record_bytes)),
-      analog_texts, digital_texts);
+  comtrade_detail::prepare_working_lists(m_cfg_info, expected, analog_texts, digital_texts);
 
   std::int64_t records_read = 0;
   std::size_t keep = 0;
@@ -96,20 +137,16 @@ int ComTrade_format::loadBinaryData() {
     const std::size_t available = file.size();
     const std::int64_t whole = static_cast<std::int64_t>(available / record_bytes);
     const std::int64_t use = std::min(whole, wanted - records_read);
-    for (std::int64_t r = 0; r < use; ++r, record += record_bytes) {
-      const bool first = records_read == 0;
-      for (const AnalogSlot& analog : analogs) {
-        const auto sample = static_cast<std::int16_t>(
-            static_cast<std::uint16_t>(record[analog.offset] | (record[analog.offset + 1] << 8)));
-        analog_texts[analog.slot].add_value(
-            static_cast<double>(sample) * analog.factor_a + analog.factor_b, first);
-      }
-      for (const DigitalSlot& digital : digitals) {
-        const char bit = (record[digital.offset] & digital.mask) != 0 ? '1' : '0';
-        digital_texts[digital.slot].add_bytes(&bit, 1, first);
-      }
-      ++records_read;
+    // Channel by channel through the block: one channel's table and text
+    // stay in the cache while its column is walked.
+    const bool first = records_read == 0;
+    for (const AnalogSlot& analog : analogs) {
+      add_analog_column(analog, record, record_bytes, use, first, analog_texts[analog.slot]);
     }
+    for (const DigitalSlot& digital : digitals) {
+      add_digital_column(digital, record, record_bytes, use, first, digital_texts[digital.slot]);
+    }
+    records_read += use;
     keep = available - static_cast<std::size_t>(whole) * record_bytes;
   }
 

@@ -97,8 +97,12 @@ int ComTrade_format::Get_cmtr_cfg_info() {
   AI_VEC.clear();
   DI_VEC.clear();
   const std::string cfg_path = m_fileName + ".cfg";
-  std::ifstream in(platform::resolve_case_insensitive(cfg_path), std::ios::binary);
-  if (!in) {
+  const std::string open_path = platform::resolve_case_insensitive(cfg_path);
+  // Anything but a regular file (a FIFO, a device, a folder) is no record: a
+  // FIFO would block the one I/O thread and a device may never end.
+  std::ifstream in;
+  if (platform::is_regular_file(open_path)) in.open(open_path, std::ios::binary);
+  if (!in.is_open()) {
     std::cout << "check no such file: " << cfg_path << '\n';
     return kCfgReadFailed;
   }

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "comtrade_format/channel_store.h"
+#include "platform/platform.h"
 
 namespace comtrade_detail {
 
@@ -15,6 +16,8 @@ namespace {
 // fresh pages of each request's buffer stay few and the block stays near the
 // cache.
 constexpr std::size_t kBlockBytes = 1024 * 1024;
+// Every 16-bit sample has its slot.
+constexpr std::size_t kSlotCount = 65536;
 // How much of a value text is made writable at once; small enough to stay in
 // the cache between clearing and writing.
 constexpr std::size_t kTextSliceBytes = 4 * 1024;
@@ -26,6 +29,8 @@ BlockFile::~BlockFile() {
 }
 
 bool BlockFile::open(const std::string& path) {
+  // A FIFO would block the one I/O thread and a device may never end.
+  if (!platform::is_regular_file(path)) return false;
   m_file = std::fopen(path.c_str(), "rb");
   if (m_file == nullptr) return false;
   // The blocks are our buffer; a second one inside stdio would only copy.
@@ -36,12 +41,14 @@ bool BlockFile::open(const std::string& path) {
 std::size_t BlockFile::refill(std::size_t keep) {
   keep = std::min(keep, m_size);
   if (!m_buffer) {
-    m_buffer.reset(new char[kBlockBytes]);  // not cleared: every byte used is read first
+    // Not cleared: every byte used is read first, and the read-ahead bytes
+    // are loaded only to be masked off.
+    m_buffer.reset(new char[kBlockBytes + kReadAheadBytes]);
     m_capacity = kBlockBytes;
   } else if (keep > m_capacity / 2) {
     // A line longer than half a block: grow, or each refill would read only
     // a few bytes and move the whole line again.
-    std::unique_ptr<char[]> larger(new char[m_capacity * 2]);
+    std::unique_ptr<char[]> larger(new char[m_capacity * 2 + kReadAheadBytes]);
     std::memcpy(larger.get(), m_buffer.get() + m_size - keep, keep);
     m_buffer = std::move(larger);
     m_capacity *= 2;
@@ -55,14 +62,38 @@ std::size_t BlockFile::refill(std::size_t keep) {
   return fresh;
 }
 
+SampleTexts::SampleTexts(double factor_a, double factor_b)
+    : m_factor_a(factor_a), m_factor_b(factor_b), m_slots(new Slot[kSlotCount]()) {}
+
+void SampleTexts::fill(Slot& entry, std::int16_t sample) {
+  char buffer[kFixed4MaxChars];
+  const std::size_t length = format_fixed4(value(sample), buffer);
+  if (length + 1 > sizeof entry.text) {
+    entry.length = kTooLong;
+    return;
+  }
+  entry.text[0] = ',';
+  std::memcpy(entry.text + 1, buffer, length);
+  entry.length = static_cast<std::uint8_t>(length + 1);
+}
+
+std::size_t int16_value_bytes(double factor_a, double factor_b) {
+  char buffer[kFixed4MaxChars];
+  const std::size_t low = format_fixed4(INT16_MIN * factor_a + factor_b, buffer);
+  const std::size_t high = format_fixed4(INT16_MAX * factor_a + factor_b, buffer);
+  return std::max(low, high) + 1;
+}
+
 std::size_t analog_value_bytes(const analog_info& analog) {
   char buffer[kFixed4MaxChars];
   const std::size_t low = format_fixed4(analog.smp_min, buffer);
   const std::size_t high = format_fixed4(analog.smp_max, buffer);
+  const std::size_t by_range = std::max(low, high) + 1;
   // A range of absurd magnitude must not turn into a huge reservation; such
   // values, if they really occur, still fit as the text grows.
-  constexpr std::size_t kLongestExpected = 24;
-  return std::min(std::max(low, high), kLongestExpected) + 1;
+  constexpr std::size_t kLongestExpected = 24 + 1;
+  return std::min(std::max(by_range, int16_value_bytes(analog.factor_a, analog.factor_b)),
+                  kLongestExpected);
 }
 
 void TextWriter::open(std::string& text, std::size_t expected_bytes) {

@@ -17,6 +17,10 @@
 
 namespace comtrade_detail {
 
+// Readable bytes after the end of a block's data (not part of the file), so
+// that a scan may load whole vector words across the end of a line.
+constexpr std::size_t kReadAheadBytes = 64;
+
 // A data file read in large blocks; the caller walks the bytes in place.
 class BlockFile {
  public:
@@ -32,7 +36,8 @@ class BlockFile {
   // of bytes newly read; 0 at the end of the file or on a read error.
   std::size_t refill(std::size_t keep);
   const char* data() const { return m_buffer.get(); }
-  // Bytes available at data(): the kept ones and the newly read ones.
+  // Bytes available at data(): the kept ones and the newly read ones. At
+  // least kReadAheadBytes more may be loaded, but their values mean nothing.
   std::size_t size() const { return m_size; }
 
  private:
@@ -41,6 +46,64 @@ class BlockFile {
   std::size_t m_capacity = 0;
   std::size_t m_size = 0;
 };
+
+// The "%.4f" texts of sample * factor_a + factor_b for every 16-bit sample of
+// one analog channel, each formatted the first time it occurs. The text
+// depends on nothing but the sample, and a long record repeats its samples
+// many times, so most values cost a copy instead of a conversion. The text is
+// format_fixed4 of the very same double, so it is exact by construction.
+class SampleTexts {
+ public:
+  // One entry: a "," and the text, padded to a size copied in one move.
+  struct Slot {
+    char text[15];
+    // Bytes of text[] in use, comma included; 0 until formatted, kTooLong
+    // for a text that does not fit (formatted anew on every use).
+    std::uint8_t length;
+  };
+  static constexpr std::uint8_t kTooLong = 0xFF;
+
+  // Whether a channel of `samples` values gains from a table when
+  // `tables_made` channels of this load already have one. Clearing it and
+  // formatting its distinct samples must cost less than formatting all; and
+  // the tables together must stay few, each is a megabyte that is read at
+  // random.
+  static bool pays_off(std::int64_t samples, std::size_t tables_made) {
+    return samples >= 8192 && tables_made < 16;
+  }
+
+  SampleTexts(double factor_a, double factor_b);
+
+  double value(std::int32_t sample) const {
+    return static_cast<double>(sample) * m_factor_a + m_factor_b;
+  }
+  // Asks for the slot of `sample` to be brought into the cache: a table is
+  // too large to stay there, and a column of samples is known ahead.
+  void prefetch(std::int16_t sample) const {
+#if defined(__GNUC__)
+    __builtin_prefetch(&m_slots[static_cast<std::uint16_t>(sample)]);
+#else
+    (void)sample;
+#endif
+  }
+  const Slot& slot(std::int16_t sample) {
+    Slot& entry = m_slots[static_cast<std::uint16_t>(sample)];
+    if (entry.length == 0) fill(entry, sample);
+    return entry;
+  }
+
+ private:
+  void fill(Slot& entry, std::int16_t sample);
+
+  double m_factor_a;
+  double m_factor_b;
+  std::unique_ptr<Slot[]> m_slots;
+};
+
+// Bytes the longest value text of a 16-bit sample of this channel takes, its
+// comma included: "%.4f" grows with the magnitude, and s * a + b has its
+// largest magnitudes at the ends of the sample range.
+std::size_t int16_value_bytes(double factor_a, double factor_b);
 
 // Builds one channel's value text in place: the string is kept longer than
 // its text and cut to length once at the end, so a value costs no append
@@ -54,6 +117,25 @@ class TextWriter {
     char* out = room(kFixed4MaxChars + 1);
     if (!first) *out++ = ',';
     m_used += (first ? 0 : 1) + format_fixed4(value, out);
+  }
+  // Appends the text of `sample` scaled by the table's factors, after a ","
+  // unless it is the first.
+  void add_sample(SampleTexts& table, std::int16_t sample, bool first) {
+    const SampleTexts::Slot& slot = table.slot(sample);
+    if (slot.length == SampleTexts::kTooLong) {
+      add_value(table.value(sample), first);
+      return;
+    }
+    // The whole slot goes in one fixed-size copy; the bytes past the text
+    // are overwritten by the next value or cut off at the end.
+    char* out = room(sizeof slot);
+    if (first) {
+      std::memcpy(out, slot.text + 1, sizeof slot.text - 1);
+      m_used += slot.length - 1u;
+    } else {
+      std::memcpy(out, &slot, sizeof slot);
+      m_used += slot.length;
+    }
   }
   // Appends `length` bytes as they are, after a "," unless it is the first.
   void add_bytes(const char* bytes, std::size_t length, bool first) {
@@ -85,12 +167,14 @@ class TextWriter {
 };
 
 // Bytes one analog value is expected to take in its text (with its comma),
-// judged from the channel's scaled range.
+// judged from the channel's scaled range and the 16-bit sample range.
 std::size_t analog_value_bytes(const analog_info& analog);
 
 // Sizes the working lists for `samples` values per selected channel and
 // opens one writer on each entry: `analogs` for AI_DATA_VEC, `digitals` for
 // DI_DATA_VEC. The writers must be closed before the texts are handed over.
+// Room is reserved but not touched, so a generous estimate costs address
+// space, not memory.
 void prepare_working_lists(const cmtr_cfg_info& cfg, std::int64_t samples,
                            std::vector<TextWriter>& analogs, std::vector<TextWriter>& digitals);
 

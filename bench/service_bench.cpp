@@ -1,0 +1,267 @@
+// Measuring side of scripts/bench.sh: times whole requests against a running
+// service on 127.0.0.1, and the floors they are judged by (reading the data
+// file; receiving a reply of the same size from a sender that does nothing
+// but write it). Prints "name value" lines for the script's table.
+//
+//   service_bench ask PORT URI BODY RUNS    service: request to last reply byte
+//   service_bench floor BYTES RUNS          minimal sender, same framing
+//   service_bench read FILE RUNS            read a (cached) file into a reused buffer
+//   service_bench free-port                 a TCP port free a moment ago
+//
+// Times are medians in milliseconds. Exits non-zero when it cannot measure.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Large enough that a reply of tens of megabytes takes few calls to receive.
+constexpr std::size_t kReceiveBytes = 4 * 1024 * 1024;
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+double milliseconds_since(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+int connect_to(unsigned short port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  const int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  return fd;
+}
+
+bool send_all(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent <= 0) return false;
+    data += sent;
+    size -= static_cast<std::size_t>(sent);
+  }
+  return true;
+}
+
+struct Received {
+  bool complete = false;
+  std::size_t bytes = 0;    // the whole reply, head and framing included
+  std::string start;        // its first bytes
+  std::string end;          // its last bytes, to check the outcome
+};
+
+// Receives one reply whose body is a single chunk and the closing chunk, the
+// only shape both senders use. Only the head and the chunk-size line are
+// looked at; the rest is counted as it arrives, as a client that keeps the
+// body would have to at least do.
+Received receive_reply(int fd, std::vector<char>& buffer) {
+  Received reply;
+  std::size_t expected = 0;  // total bytes, once the chunk size line is in
+  while (!reply.complete) {
+    const ssize_t got = recv(fd, buffer.data(), buffer.size(), 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return reply;
+    if (reply.start.size() < 512) {
+      reply.start.append(buffer.data(), std::min<std::size_t>(static_cast<std::size_t>(got),
+                                                              512 - reply.start.size()));
+    }
+    reply.bytes += static_cast<std::size_t>(got);
+    reply.end.append(buffer.data() + (got > 256 ? got - 256 : 0), got > 256 ? 256 : got);
+    if (reply.end.size() > 256) reply.end.erase(0, reply.end.size() - 256);
+    if (expected == 0) {
+      const std::size_t head_end = reply.start.find("\r\n\r\n");
+      if (head_end == std::string::npos) continue;
+      const std::size_t size_end = reply.start.find("\r\n", head_end + 4);
+      if (size_end == std::string::npos) continue;
+      const std::size_t chunk = std::strtoull(reply.start.c_str() + head_end + 4, nullptr, 16);
+      expected = size_end + 2 + chunk + 2 + 5;  // data, its "\r\n", then "0\r\n\r\n"
+    }
+    reply.complete = reply.bytes >= expected;
+  }
+  return reply;
+}
+
+// One timed request on a fresh connection; negative when it failed.
+double timed_request(unsigned short port, const std::string& request, std::vector<char>& buffer,
+                     Received& reply) {
+  const int fd = connect_to(port);
+  if (fd < 0) return -1;
+  const Clock::time_point start = Clock::now();
+  const bool sent = send_all(fd, request.data(), request.size());
+  reply = sent ? receive_reply(fd, buffer) : Received();
+  const double elapsed = milliseconds_since(start);
+  close(fd);
+  return reply.complete ? elapsed : -1;
+}
+
+int run_requests(unsigned short port, const std::string& request, int runs) {
+  std::vector<char> buffer(kReceiveBytes);
+  std::vector<double> times;
+  Received reply;
+  for (int r = 0; r < runs; ++r) {
+    const double ms = timed_request(port, request, buffer, reply);
+    if (ms < 0) {
+      std::fprintf(stderr, "service_bench: no complete reply from port %u\n", port);
+      return 1;
+    }
+    times.push_back(ms);
+  }
+  std::printf("ms %.2f\nmin_ms %.2f\nbytes %zu\nok %d\n", median(times),
+              *std::min_element(times.begin(), times.end()), reply.bytes,
+              reply.end.find("\"result\" : 200") != std::string::npos ||
+                      reply.end.find("\"result\":200") != std::string::npos
+                  ? 1
+                  : 0);
+  return 0;
+}
+
+std::string request_text(const std::string& uri, const std::string& body) {
+  return "POST " + uri + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n" +
+         "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// The reply a sender that has its answer ready would put on the wire: the
+// service's own head and framing around `bytes` bytes of text.
+std::string floor_reply(std::size_t bytes) {
+  char size_line[32];
+  std::snprintf(size_line, sizeof size_line, "%zX\r\n", bytes);
+  std::string reply = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  reply += size_line;
+  reply.append(bytes, '7');
+  reply += "\r\n0\r\n\r\n";
+  return reply;
+}
+
+// Accepts connections and answers each request with `reply` by plain
+// blocking writes until the listening socket is shut down.
+void serve_floor(int listener, const std::string& reply) {
+  std::vector<char> request(64 * 1024);
+  while (true) {
+    const int fd = accept(listener, nullptr, nullptr);
+    if (fd < 0) return;
+    // The request is one small packet; its end is the blank line (no body
+    // is sent to this sender).
+    std::string seen;
+    while (seen.find("\r\n\r\n") == std::string::npos) {
+      const ssize_t got = recv(fd, request.data(), request.size(), 0);
+      if (got <= 0) break;
+      seen.append(request.data(), static_cast<std::size_t>(got));
+    }
+    send_all(fd, reply.data(), reply.size());
+    close(fd);
+  }
+}
+
+int listen_loopback(unsigned short& port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 16) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    close(fd);
+    return -1;
+  }
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
+int run_floor(std::size_t bytes, int runs) {
+  unsigned short port = 0;
+  const int listener = listen_loopback(port);
+  if (listener < 0) {
+    std::perror("service_bench: listen");
+    return 1;
+  }
+  const std::string reply = floor_reply(bytes);
+  std::thread sender(serve_floor, listener, std::cref(reply));
+  const int result = run_requests(port, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", runs);
+  shutdown(listener, SHUT_RDWR);
+  close(listener);
+  sender.join();
+  return result;
+}
+
+int run_read(const char* path, int runs) {
+  std::vector<char> buffer(kReceiveBytes);
+  std::vector<double> times;
+  std::size_t total = 0;
+  for (int r = 0; r < runs; ++r) {
+    const Clock::time_point start = Clock::now();
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+      std::perror(path);
+      return 1;
+    }
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    total = 0;
+    std::size_t got;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) total += got;
+    std::fclose(file);
+    times.push_back(milliseconds_since(start));
+  }
+  std::printf("ms %.2f\nbytes %zu\n", median(times), total);
+  return 0;
+}
+
+int run_free_port() {
+  unsigned short port = 0;
+  const int fd = listen_loopback(port);
+  if (fd < 0) return 1;
+  close(fd);
+  std::printf("%u\n", port);
+  return 0;
+}
+
+int usage() {
+  std::fputs(
+      "usage: service_bench ask PORT URI BODY RUNS | floor BYTES RUNS | read FILE RUNS | free-port\n",
+      stderr);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return usage();
+  const std::string command = argv[1];
+  if (command == "ask" && argc == 6) {
+    const int port = std::atoi(argv[2]);
+    const int runs = std::max(1, std::atoi(argv[5]));
+    if (port <= 0 || port > 65535) return usage();
+    return run_requests(static_cast<unsigned short>(port), request_text(argv[3], argv[4]), runs);
+  }
+  if (command == "floor" && argc == 4) {
+    return run_floor(std::strtoull(argv[2], nullptr, 10), std::max(1, std::atoi(argv[3])));
+  }
+  if (command == "read" && argc == 4) return run_read(argv[2], std::max(1, std::atoi(argv[3])));
+  if (command == "free-port" && argc == 2) return run_free_port();
+  return usage();
+}
