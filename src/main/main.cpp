@@ -12,6 +12,7 @@
 #include "restfulserver/settings.h"
 
 int main() {
+  platform::keep_freed_memory();
   // Diagnostics must reach a pipe or file line by line, not when a buffer fills.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
 

@@ -86,6 +86,15 @@ std::string join_path(const std::string& dir, const std::string& name) {
   return joined;
 }
 
+void keep_freed_memory() {
+#if defined(__GLIBC__)
+  // The largest mapping threshold the C library accepts: texts up to it come
+  // from the heap and are reused; only larger ones are mapped afresh.
+  ::mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+  ::mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
+#endif
+}
+
 void release_free_memory() {
 #if defined(__GLIBC__)
   ::malloc_trim(0);

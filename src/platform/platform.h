@@ -39,6 +39,12 @@ std::optional<std::uint64_t> file_size(const std::string& path);
 // an empty `dir` gives separator + `name`, as the service's joins always did.
 std::string join_path(const std::string& dir, const std::string& name);
 
+// Makes the C library keep freed memory for reuse instead of returning it at
+// once. A channel-data answer takes tens to hundreds of megabytes, and pages
+// handed back after one request must be faulted in one by one by the next,
+// which costs more than producing the values. Call once, at start.
+void keep_freed_memory();
+
 // Hands heap pages that are free but still held by the C library back to the
 // operating system. Freed answers leave holes the allocator keeps for reuse;
 // without this the resident size of a long-running service follows the

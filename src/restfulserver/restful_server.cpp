@@ -26,6 +26,9 @@ const Route kRoutes[] = {
     {"/getGroupFile_list", handler_getGroupFileList},
 };
 
+// Requests dispatched so far; the poll loop watches it to tell busy from idle.
+unsigned long g_requests_handled = 0;
+
 }  // namespace
 
 RestfulServer::RestfulServer(std::string rootDir)
@@ -37,17 +40,29 @@ void RestfulServer::run(const std::string& port) {
     std::fprintf(stderr, "Error starting orin_auth on port %s: %s\n", port.c_str(), reason.c_str());
     std::exit(1);
   }
-  // Once a second is often enough to keep the resident size near what is
-  // live, and rare enough that the pages of the next answer are mostly
-  // still mapped.
-  constexpr auto kReleaseInterval = std::chrono::seconds(1);
-  auto last_release = std::chrono::steady_clock::now();
+  // Freed answers are kept for the next request while requests keep coming
+  // (re-faulting their pages would cost more than producing the values).
+  // They are handed back once the service has been idle for a second, and
+  // every ten seconds under steady load, so resident memory follows what is
+  // live rather than the largest mix of answers ever held.
+  constexpr auto kIdleBeforeRelease = std::chrono::seconds(1);
+  constexpr auto kBusyRelease = std::chrono::seconds(10);
+  auto last_request = std::chrono::steady_clock::now();
+  auto last_release = last_request;
+  bool released = true;
   for (;;) {
+    const unsigned long handled_before = g_requests_handled;
     m_server.poll(100);
     const auto now = std::chrono::steady_clock::now();
-    if (now - last_release >= kReleaseInterval) {
+    if (g_requests_handled != handled_before) {
+      last_request = now;
+      released = false;
+    }
+    const bool idle = now - last_request >= kIdleBeforeRelease;
+    if (!released && (idle || now - last_release >= kBusyRelease)) {
       platform::release_free_memory();
       last_release = now;
+      released = idle;
     }
   }
 }
@@ -58,6 +73,7 @@ bool RestfulServer::stop() {
 }
 
 void RestfulServer::ev_handler(transport::Connection& nc, const transport::Request& hm) {
+  ++g_requests_handled;
   try {
     for (const Route& route : kRoutes) {
       if (hm.uri == route.uri) {
