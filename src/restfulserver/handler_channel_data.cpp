@@ -9,9 +9,7 @@
 #include "logger/logger.h"
 #include "platform/platform.h"
 #include "restfulserver/channel_data_answer.h"
-#include "restfulserver/gbk_texts.h"
 #include "restfulserver/reply.h"
-#include "restfulserver/request.h"
 
 void handler_getChannelDesc(transport::Connection& nc, const transport::Request& hm,
                             const std::string& name) {
@@ -19,10 +17,7 @@ void handler_getChannelDesc(transport::Connection& nc, const transport::Request&
   // stay behind in the store.
   clear_channel_store();
   Json::Value request;
-  if (!parse_body(hm, request)) {
-    send_json(nc, make_reply(0, kTextBadRequest, name));
-    return;
-  }
+  if (!read_request(nc, hm, name, request)) return;
   const std::optional<ChannelDataAnswer> answer = answer_channel_data(request, name);
   if (!answer) return;
   if (answer->failure) {

@@ -8,17 +8,12 @@
 
 #include "logger/logger.h"
 #include "restfulserver/file_list_answer.h"
-#include "restfulserver/gbk_texts.h"
 #include "restfulserver/reply.h"
-#include "restfulserver/request.h"
 
 void handler_getFileList(transport::Connection& nc, const transport::Request& hm,
                          const std::string& name) {
   Json::Value request;
-  if (!parse_body(hm, request)) {
-    send_json(nc, make_reply(0, kTextBadRequest, name));
-    return;
-  }
+  if (!read_request(nc, hm, name, request)) return;
   const std::optional<Json::Value> reply = answer_file_list(request, name);
   if (!reply) return;
   std::string out_str = write_json(*reply);

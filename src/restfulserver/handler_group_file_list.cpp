@@ -4,18 +4,13 @@
 
 #include <json/value.h>
 
-#include "restfulserver/gbk_texts.h"
 #include "restfulserver/group_scan.h"
 #include "restfulserver/reply.h"
-#include "restfulserver/request.h"
 
 void handler_getGroupFileList(transport::Connection& nc, const transport::Request& hm,
                               const std::string& name) {
   Json::Value root;
-  if (!parse_body(hm, root)) {
-    send_json(nc, make_reply(0, kTextBadRequest, name));
-    return;
-  }
+  if (!read_request(nc, hm, name, root)) return;
   // "type" is expected but its value was never used; a request without it,
   // or with a non-string one, is answered like any other.
   scan_group_dirs(kGroupDir);

@@ -8,6 +8,9 @@
 
 #include <json/writer.h>
 
+#include "restfulserver/gbk_texts.h"
+#include "restfulserver/request.h"
+
 const char kReplyHead[] = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
 const char kLastChunk[] = "0\r\n\r\n";
 
@@ -50,4 +53,11 @@ void send_reply(transport::Connection& nc, std::string text) {
 
 void send_json(transport::Connection& nc, const Json::Value& value) {
   send_reply(nc, write_json(value));
+}
+
+bool read_request(transport::Connection& nc, const transport::Request& hm,
+                  const std::string& typeurl, Json::Value& root) {
+  if (parse_body(hm, root)) return true;
+  send_json(nc, make_reply(0, kTextBadRequest, typeurl));
+  return false;
 }

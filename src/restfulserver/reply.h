@@ -32,4 +32,9 @@ void send_reply(transport::Connection& nc, std::string text);
 // write_json + send_reply.
 void send_json(transport::Connection& nc, const Json::Value& value);
 
+// The first step of every handler: parses the body into `root`. When it does
+// not parse, sends the result-0 reply for `typeurl` and returns false.
+bool read_request(transport::Connection& nc, const transport::Request& hm,
+                  const std::string& typeurl, Json::Value& root);
+
 #endif  // RESTFULSERVER_REPLY_H_
