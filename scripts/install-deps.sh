@@ -5,6 +5,7 @@ packages=(
   cmake g++ make pkg-config
   libjsoncpp-dev libinih-dev libboost-dev
   libgtest-dev libgmock-dev
+  clang libclang-rt-14-dev
   curl python3 nodejs
 )
 sudo_cmd=()

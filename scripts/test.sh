@@ -14,3 +14,6 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCOMTRADE_SANITIZE=ON
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   COMTRADE_SANITIZED=1 ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+# Fuzz smoke: a few seconds per target (clang, libFuzzer, ASan + UBSan).
+./scripts/fuzz.sh 5
