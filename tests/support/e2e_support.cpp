@@ -28,11 +28,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int remaining_ms(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() < 0 ? 0 : static_cast<int>(left.count());
-}
-
 sockaddr_in loopback(unsigned short port) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -389,6 +384,12 @@ std::string chunked_reply_bytes(const std::string& json) {
   std::snprintf(size_line, sizeof size_line, "%zX\r\n", json.size());
   return "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + std::string(size_line) + json +
          "\r\n0\r\n\r\n";
+}
+
+int remaining_ms(std::chrono::steady_clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }
 
 }  // namespace e2e

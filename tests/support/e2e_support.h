@@ -14,6 +14,9 @@
 
 namespace e2e {
 
+// Milliseconds left until `deadline` on the steady clock, never negative.
+int remaining_ms(std::chrono::steady_clock::time_point deadline);
+
 // A fresh, empty folder under the system's temporary folder, removed with
 // everything in it when the object goes.
 class TempDir {

@@ -15,16 +15,14 @@
 #include <fstream>
 #include <system_error>
 
+#include "support/e2e_support.h"
+
 namespace hostile {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int remaining_ms(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() < 0 ? 0 : static_cast<int>(left.count());
-}
+using e2e::remaining_ms;
 
 }  // namespace
 
