@@ -252,16 +252,7 @@ HttpClient::~HttpClient() {
   if (m_fd >= 0) ::close(m_fd);
 }
 
-bool HttpClient::send(const std::string& bytes) {
-  std::size_t sent = 0;
-  while (sent < bytes.size()) {
-    ssize_t n = ::send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    sent += static_cast<std::size_t>(n);
-  }
-  return true;
-}
+bool HttpClient::send(const std::string& bytes) { return send_all(m_fd, bytes); }
 
 bool HttpClient::fill(Clock::time_point deadline) {
   if (m_fd < 0) return false;
@@ -384,6 +375,17 @@ std::string chunked_reply_bytes(const std::string& json) {
   std::snprintf(size_line, sizeof size_line, "%zX\r\n", json.size());
   return "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + std::string(size_line) + json +
          "\r\n0\r\n\r\n";
+}
+
+bool send_all(int fd, const std::string& bytes) {
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    sent += static_cast<std::size_t>(n);
+  }
+  return true;
 }
 
 int remaining_ms(std::chrono::steady_clock::time_point deadline) {

@@ -14,6 +14,9 @@
 
 namespace e2e {
 
+// Writes all of `bytes` to socket `fd` (no SIGPIPE); false when the peer is gone.
+bool send_all(int fd, const std::string& bytes);
+
 // Milliseconds left until `deadline` on the steady clock, never negative.
 int remaining_ms(std::chrono::steady_clock::time_point deadline);
 

@@ -91,16 +91,7 @@ RawSocket::RawSocket(unsigned short port, int receive_buffer) {
 
 RawSocket::~RawSocket() { close(); }
 
-bool RawSocket::send(const std::string& bytes) {
-  std::size_t sent = 0;
-  while (sent < bytes.size()) {
-    ssize_t n = ::send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    sent += static_cast<std::size_t>(n);
-  }
-  return true;
-}
+bool RawSocket::send(const std::string& bytes) { return e2e::send_all(m_fd, bytes); }
 
 std::string RawSocket::receive_some(std::size_t limit, std::chrono::milliseconds timeout) {
   if (m_fd < 0) return "";
