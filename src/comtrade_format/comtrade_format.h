@@ -51,9 +51,8 @@ class ComTrade_format {
   int loadAsciiData();
   int loadBinaryData();
 
-  // The model itself, for the readers of this module and for tests.
+  // The model itself, without the copy Get_cfg_info makes (tests read it).
   const cmtr_cfg_info& cfg() const { return m_cfg_info; }
-  const std::string& file_name() const { return m_fileName; }
 
  private:
   cmtr_cfg_info m_cfg_info;
