@@ -6,6 +6,7 @@
 
 #include <INIReader.h>
 
+#include "extensions/extension_routes.h"
 #include "logger/logger.h"
 #include "platform/platform.h"
 #include "restfulserver/restful_server.h"
@@ -42,6 +43,7 @@ int main() {
   }
 
   const std::string port = settings.Get("base", "port", "8000");
+  register_extensions();
   RestfulServer* server = new RestfulServer(fileDir);
   server->run(port);
   server->stop();

@@ -5,26 +5,36 @@
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
+#include <vector>
 
 #include "platform/platform.h"
 #include "restfulserver/handlers.h"
 
 namespace {
 
-using QueryHandler = void (*)(transport::Connection&, const transport::Request&, const std::string&);
-
 struct Route {
-  const char* uri;  // matched exactly, case included; the handler gets it without "/"
+  std::string uri;  // matched exactly, case included; the handler gets it without "/"
   QueryHandler handler;
+  bool prefix;  // also matches uri + "/" + anything
 };
 
-// Tried in this order; the first exact match wins.
-const Route kRoutes[] = {
-    {"/getFileName_list", handler_getFileList},
-    {"/getChannelInfo", handler_getChannelList},
-    {"/getFileInfo", handler_getChannelDesc},
-    {"/getGroupFile_list", handler_getGroupFileList},
-};
+// Tried in this order; the first match wins. The four queries come first, so
+// no row added later can change what they answer.
+std::vector<Route>& routes() {
+  static std::vector<Route> table = {
+      {"/getFileName_list", handler_getFileList, false},
+      {"/getChannelInfo", handler_getChannelList, false},
+      {"/getFileInfo", handler_getChannelDesc, false},
+      {"/getGroupFile_list", handler_getGroupFileList, false},
+  };
+  return table;
+}
+
+bool matches(const Route& route, const std::string& uri) {
+  if (uri == route.uri) return true;
+  return route.prefix && uri.size() > route.uri.size() &&
+         uri.compare(0, route.uri.size(), route.uri) == 0 && uri[route.uri.size()] == '/';
+}
 
 // Requests dispatched so far; the poll loop watches it to tell busy from idle.
 unsigned long g_requests_handled = 0;
@@ -72,12 +82,16 @@ bool RestfulServer::stop() {
   return true;
 }
 
+void RestfulServer::add_route(const std::string& uri, QueryHandler handler, bool prefix) {
+  routes().push_back(Route{uri, handler, prefix});
+}
+
 void RestfulServer::ev_handler(transport::Connection& nc, const transport::Request& hm) {
   ++g_requests_handled;
   try {
-    for (const Route& route : kRoutes) {
-      if (hm.uri == route.uri) {
-        route.handler(nc, hm, std::string(route.uri + 1));
+    for (const Route& route : routes()) {
+      if (matches(route, hm.uri)) {
+        route.handler(nc, hm, route.uri.substr(1));
         return;
       }
     }

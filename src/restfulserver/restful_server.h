@@ -7,6 +7,10 @@
 
 #include "transport/http_server.h"
 
+// A query handler: the connection, the request and the URI without its "/"
+// (echoed as "typeurl"). It sends at most one reply.
+using QueryHandler = void (*)(transport::Connection&, const transport::Request&, const std::string&);
+
 class RestfulServer {
  public:
   // Keeps a copy of the installation root; nothing reads it later.
@@ -23,6 +27,12 @@ class RestfulServer {
   // Any exception from a handler: "unknow  exception" on standard output and
   // nothing more is sent.
   static void ev_handler(transport::Connection& nc, const transport::Request& hm);
+
+  // Appends a row to the dispatch table, after the four queries and the rows
+  // added before it. `uri` is matched exactly; with `prefix` also every URI
+  // that continues it after a "/" ("/viewer" then takes "/viewer/a.js"). Call
+  // before requests arrive; rows are never removed.
+  static void add_route(const std::string& uri, QueryHandler handler, bool prefix = false);
 
  private:
   std::string m_rootDir;
