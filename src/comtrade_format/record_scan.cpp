@@ -23,7 +23,7 @@ void walk(const std::string& dir, bool collect) {
   for (const platform::DirEntry& entry : *entries) {
     const std::string& name = entry.name;
     if (entry.is_dir) {
-      std::cout << name << '\t' << dir << '\n';
+      std::cout << name << "\t<dir>\n";
       walk(platform::join_path(dir, name), false);
       continue;
     }

@@ -11,7 +11,7 @@
 extern std::vector<std::string> g_station_vec;
 
 // Empties g_station_vec and fills it from `dir`. Subdirectories are walked
-// and printed ("<name>\t<dir>") but contribute nothing to the list. A
+// and printed ("<name>", a tab and "<dir>") but contribute nothing to the list. A
 // directory that cannot be read yields an empty list.
 void scan_cfg_files(const std::string& dir);
 
