@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "comtrade_format/cfg_info.h"
 #include "comtrade_format/comtrade_format.h"
@@ -13,12 +14,12 @@
 #include "restfulserver/request.h"
 #include "restfulserver/settings.h"
 
-std::optional<Json::Value> answer_channel_info(const Json::Value& request, const std::string& typeurl) {
-  if (!request.isObject()) return make_reply(0, kTextBadRequest, typeurl);
+std::optional<QueryReply> answer_channel_info(const Json::Value& request, const std::string& typeurl) {
+  if (!request.isObject()) return QueryReply{make_reply(0, kTextBadRequest, typeurl), false};
   const Json::Value& file_member = request["fileName"];
-  if (!file_member.isString()) return make_reply(1, kTextBadFileName, typeurl);
+  if (!file_member.isString()) return QueryReply{make_reply(1, kTextBadFileName, typeurl), false};
   const Json::Value& group_member = request["groupName"];
-  if (!group_member.isString()) return make_reply(2, kTextNoStation, typeurl);
+  if (!group_member.isString()) return QueryReply{make_reply(2, kTextNoStation, typeurl), false};
   const std::string fileName = file_member.asString();
   const std::string groupName = group_member.asString();
   const std::string vol_type = string_member(request, "type", "all");
@@ -81,5 +82,5 @@ std::optional<Json::Value> answer_channel_info(const Json::Value& request, const
     reply["errorinfo"] = "";
   }
   reply["typeurl"] = typeurl;
-  return reply;
+  return QueryReply{std::move(reply), true};
 }
