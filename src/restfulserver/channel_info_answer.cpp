@@ -30,7 +30,6 @@ std::optional<QueryReply> answer_channel_info(const Json::Value& request, const 
   if (!file_dir) return std::nullopt;
 
   Json::Value reply;
-  // The model is a few hundred kilobytes of fixed tables: keep it off the stack.
   std::unique_ptr<ComTrade_format> record;
   if (is_safe_name(groupName) && is_safe_name(fileName)) {
     record = std::make_unique<ComTrade_format>(
@@ -55,8 +54,9 @@ std::optional<QueryReply> answer_channel_info(const Json::Value& request, const 
     Json::Value& ai_list = reply["aiList"];
     ai_list = Json::Value(Json::arrayValue);
     const cmtr_cfg_info& cfg_info = record->cfg();
-    // AI_VEC[i] names analogs[i]; the reader never lists more than the table holds.
-    const std::size_t count = std::min<std::size_t>(AI_VEC.size(), kMaxChannels);
+    // AI_VEC[i] names analogs[i]; a number that threw mid-line could leave a
+    // name without its entry, but that request never gets this far.
+    const std::size_t count = std::min(AI_VEC.size(), cfg_info.analogs.size());
     for (std::size_t i = 0; i < count; ++i) {
       Json::Value temp_root(Json::objectValue);
       temp_root["name"] = AI_VEC[i];
