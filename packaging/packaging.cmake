@@ -1,11 +1,11 @@
-# Install rules of the record service.
+# Install rules and the Debian package (CPack) of the record service.
 #
-# With the prefix /usr the layout is Debian's: the binary in /usr/bin, the
-# installation root (TAVROOT) in /etc/comtrade-service, the records in
-# /var/lib/comtrade-service/records and the log in /var/log/comtrade-service.
-# Under any other prefix the same tree lands below it (GNUInstallDirs puts
-# etc and var under /usr/local, say), so a trial install never writes outside
-# the prefix.
+# With the prefix /usr (scripts/package.sh) the layout is Debian's: the
+# binary in /usr/bin, the installation root (TAVROOT) in /etc/comtrade-service,
+# the records in /var/lib/comtrade-service/records and the log in
+# /var/log/comtrade-service. Under any other prefix the same tree lands below
+# it (GNUInstallDirs puts etc and var under /usr/local, say), so a trial
+# install never writes outside the prefix.
 include(GNUInstallDirs)
 
 set(COMTRADE_ROOT_DIR "${CMAKE_INSTALL_FULL_SYSCONFDIR}/comtrade-service")
@@ -54,3 +54,32 @@ if(EXISTS "${PROJECT_SOURCE_DIR}/web/viewer")
   install(DIRECTORY "${PROJECT_SOURCE_DIR}/web/viewer/"
     DESTINATION "${CMAKE_INSTALL_DATADIR}/comtrade-service/viewer")
 endif()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME comtrade-service)
+set(CPACK_PACKAGE_VENDOR "comtrade_service developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "HTTP/JSON query service over COMTRADE transient records")
+set(CPACK_PACKAGE_DESCRIPTION "comtrade_service answers HTTP requests carrying small JSON documents about
+a store of COMTRADE (IEEE C37.111) transient records kept one folder per
+station: the records of a station, the header of a record and the sampled
+values of chosen channels. It runs as a systemd service under a system user
+of its own.")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(COMTRADE_DEB_MAINTAINER "comtrade_service developers <comtrade-service@example.org>"
+  CACHE STRING "Maintainer field of the Debian package")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${COMTRADE_DEB_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# dpkg-shlibdeps names the runtime packages of the libraries the binary links
+# (JsonCpp, inih, the C++ runtime); Boost is header-only. The rest are used
+# by the maintainer scripts (adduser) and the viewer page (dygraphs).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libjs-dygraphs")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+  "${pkg_src}/debian/conffiles"
+  "${pkg_src}/debian/postinst"
+  "${pkg_src}/debian/prerm"
+  "${pkg_src}/debian/postrm")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)
