@@ -72,13 +72,17 @@ check "the settings are a conffile" conffiles_ok
 
 # File list -----------------------------------------------------------------
 dpkg-deb -c "$deb" > "$work/contents"
+# systemd's unit folder is /lib/systemd/system on older releases and
+# /usr/lib/systemd/system on newer ones; the build asks systemd which.
+unit_path="$(awk '{ print $6 }' "$work/contents" |
+  grep -Ex '\./(usr/)?lib/systemd/system/comtrade-service\.service' || true)"
 files_ok() {
   local path
   for path in ./usr/bin/comtrade_service ./etc/comtrade-service/cfg/ComTrade.ini \
-    ./lib/systemd/system/comtrade-service.service ./usr/share/doc/comtrade-service/copyright \
-    ./usr/share/doc/comtrade-service/changelog.gz; do
+    ./usr/share/doc/comtrade-service/copyright ./usr/share/doc/comtrade-service/changelog.gz; do
     awk '{ print $6 }' "$work/contents" | grep -qx -- "$path" || { echo "missing $path"; return 1; }
   done
+  [ -n "$unit_path" ] || { echo "no comtrade-service.service in a systemd unit folder"; return 1; }
   # The records and the log are the machine's, made by postinst: nothing
   # under /var, and nothing owned by anyone but root.
   if awk '$6 ~ /^\.\/var\// || $2 != "root/root"' "$work/contents" | grep .; then return 1; fi
@@ -110,7 +114,7 @@ check "lintian reports no errors" test "$lintian_rc" -eq 0
 # The extracted tree ----------------------------------------------------------
 tree="$work/tree"
 dpkg-deb -x "$deb" "$tree"
-unit="$tree/lib/systemd/system/comtrade-service.service"
+unit="$tree/${unit_path#./}"
 unit_value() { sed -n "s/^$1=//p" "$unit"; }
 
 unit_ok() {
