@@ -12,73 +12,13 @@
 #include "comtrade_format/channel_store.h"
 #include "comtrade_format/comtrade_format.h"
 #include "platform/platform.h"
+#include "support/sample_records.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Sample {
-  std::string base;  // path without extension
-  std::string dat;   // the data file as found; the .cff itself for a combined record
-};
-
-std::vector<Sample> samples_with_data() {
-  std::vector<Sample> found;
-  std::error_code error;
-  for (fs::recursive_directory_iterator it(COMTRADE_SAMPLES_DIR, error), end; !error && it != end;
-       it.increment(error)) {
-    const fs::path path = it->path();
-    std::string extension = path.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(), ::tolower);
-    if (!it->is_regular_file() || (extension != ".cfg" && extension != ".cff")) continue;
-    const std::string base = (path.parent_path() / path.stem()).string();
-    if (extension == ".cff") {
-      // A pair of the same name wins over the combined file.
-      if (!fs::exists(platform::resolve_case_insensitive(base + ".cfg"))) found.push_back({base, path.string()});
-      continue;
-    }
-    const std::string dat = platform::resolve_case_insensitive(base + ".dat");
-    if (fs::exists(dat)) found.push_back({base, dat});
-  }
-  std::sort(found.begin(), found.end(), [](const Sample& a, const Sample& b) { return a.base < b.base; });
-  return found;
-}
-
-// Whether `line` opens a section of a .cff ("--- file type: DAT ... ---").
-bool is_section_line(const std::string& line) {
-  return line.compare(0, 1, "-") == 0 && line.find("file type") != std::string::npos;
-}
-
-// Sample lines of an ASCII file: lines with anything but blanks, CR, 0x1A;
-// in a .cff those of its DAT section.
-long long ascii_sample_lines(const std::string& path, bool combined) {
-  std::ifstream in(path, std::ios::binary);
-  long long lines = 0;
-  bool in_data = !combined;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (combined && is_section_line(line)) {
-      in_data = line.find("DAT") != std::string::npos;
-      continue;
-    }
-    if (in_data && line.find_first_not_of(" \t\r\x1A") != std::string::npos) ++lines;
-  }
-  return lines;
-}
-
-// Bytes of the data of a binary record: the .dat, or the count on the DAT
-// section line of a .cff.
-long long binary_data_bytes(const Sample& sample, bool combined) {
-  if (!combined) return static_cast<long long>(fs::file_size(sample.dat));
-  std::ifstream in(sample.dat, std::ios::binary);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (is_section_line(line) && line.find("DAT") != std::string::npos) {
-      return std::stoll(line.substr(line.rfind(':') + 1));
-    }
-  }
-  return 0;
-}
+using samples::Sample;
+using samples::samples_with_data;
 
 long long values_in(const std::string& text) {
   return static_cast<long long>(std::count(text.begin(), text.end(), ',')) + 1;
@@ -86,7 +26,7 @@ long long values_in(const std::string& text) {
 
 TEST(SamplesTest, ReadsEveryRealRecordWithOneValuePerSample) {
   if (!fs::is_directory(COMTRADE_SAMPLES_DIR)) GTEST_SKIP() << "no sample records here";
-  const std::vector<Sample> samples = samples_with_data();
+  const std::vector<Sample> samples = samples_with_data(COMTRADE_SAMPLES_DIR);
   ASSERT_FALSE(samples.empty());
   int data_checked = 0;
   for (const Sample& sample : samples) {
@@ -108,13 +48,13 @@ TEST(SamplesTest, ReadsEveryRealRecordWithOneValuePerSample) {
     const int type = rec.Get_file_type();
     if (type == kFileTypeAscii) {
       EXPECT_EQ(0, rec.loadAsciiData());
-      present = ascii_sample_lines(sample.dat, combined);
+      present = samples::ascii_sample_lines(sample.dat, combined);
     } else {
       ASSERT_NE(kFileTypeUnknown, type);
       EXPECT_EQ(0, rec.loadBinaryData());
       const int words = cfg.di_num / 16 + (cfg.di_num % 16 != 0);
       const int sample_bytes = type == kFileTypeBinary ? 2 : 4;
-      present = binary_data_bytes(sample, combined) / (8 + sample_bytes * cfg.ai_num + 2 * words);
+      present = samples::binary_data_bytes(sample, combined) / (8 + sample_bytes * cfg.ai_num + 2 * words);
     }
     ++data_checked;
     const long long expected = std::min<long long>(cfg.samp_count, present);
