@@ -4,12 +4,10 @@
 #ifndef LOGGER_LOGGER_H_
 #define LOGGER_LOGGER_H_
 
-#include <fstream>
 #include <string>
+#include <string_view>
 
-namespace platform {
-struct LocalTime;
-}
+#include "platform/platform.h"
 
 enum LogLevel {
   LOG_ERROR = 1,
@@ -51,7 +49,8 @@ class CLogger : public CSingleton<CLogger> {
   bool IsOpen() const;
   // Closes the file when the stream holds no failure; otherwise does nothing.
   void Close();
-  // Writes "[Y-M-D hh:mm:ss] :  <message> ->line(<line>)" and flushes. Lines
+  // Writes "[Y-M-D hh:mm:ss] :  <message> ->line(<line>)" and its line end
+  // with one write, so the line is in the file when Log returns. Lines
   // written while the log is not open are discarded. `file`, `func` and
   // `level` are accepted but not written.
   void Log(const char* file, const char* func, int line, int level, const char* format, ...)
@@ -59,9 +58,22 @@ class CLogger : public CSingleton<CLogger> {
       __attribute__((format(printf, 6, 7)))
 #endif
       ;
+  // The same line for the message `head` + `text` + `tail` (cut to
+  // kMaxMessage bytes like any message), written without copying `text`:
+  // for the channel texts of a large answer, half a megabyte each.
+  void LogText(const char* file, const char* func, int line, int level, std::string_view head,
+               std::string_view text, std::string_view tail);
 
  private:
-  std::ofstream m_stream;
+  // The size check by name before every line, and the rotation it may call for.
+  void rotate_if_due();
+  // Writes the prefix, `message` and the line suffix as one line.
+  void write_line(int line, const std::string_view* message, std::size_t pieces);
+
+  platform::AppendFile m_file;
+  // A write failed: the file stays as it is until it is opened anew, and
+  // Close leaves it alone, as it would a stream in a failed state.
+  bool m_failed;
   bool m_isOpen;
   std::string m_path;
 };
@@ -72,6 +84,9 @@ extern template class CSingleton<CLogger>;
 // The time prefix of a log line, "[%d-%d-%d %2d:%2d:%2d] :  " from `time`:
 // year, month and day unpadded, hour, minute and second padded with blanks.
 std::string format_log_prefix(const platform::LocalTime& time);
+
+#define LOG_WRITE_TEXT(level, head, text, tail) \
+  CSingleton<CLogger>::GetInstance()->LogText(__FILE__, __func__, __LINE__, (level), (head), (text), (tail))
 
 #define LOG_WRITE(level, format, ...) \
   CSingleton<CLogger>::GetInstance()->Log(__FILE__, __func__, __LINE__, (level), (format), ##__VA_ARGS__)

@@ -6,10 +6,12 @@
 #ifndef PLATFORM_PLATFORM_H_
 #define PLATFORM_PLATFORM_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -55,6 +57,29 @@ void keep_freed_memory();
 // without this the resident size of a long-running service follows the
 // largest mix of answers it ever held at once rather than what is live.
 void release_free_memory();
+
+// A file opened for appending whose every write is one system call, so a
+// line reaches the file whole before the call returns and writers of other
+// processes never split it.
+class AppendFile {
+ public:
+  AppendFile() = default;
+  AppendFile(const AppendFile&) = delete;
+  AppendFile& operator=(const AppendFile&) = delete;
+  ~AppendFile();
+
+  // Opens `path` for appending, creating it when missing. False when it
+  // cannot be opened; a file already open is closed first.
+  bool open(const std::string& path);
+  bool is_open() const { return m_fd >= 0; }
+  // Writes `count` pieces in order, as one write. False when not every byte
+  // could be written.
+  bool write(const std::string_view* pieces, std::size_t count);
+  void close();
+
+ private:
+  int m_fd = -1;
+};
 
 // Seconds since 1970-01-01 UTC.
 std::int64_t now_seconds();

@@ -3,7 +3,9 @@
 #include "restfulserver/channel_data_answer.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
+#include <string_view>
 #include <unordered_set>
 #include <utility>
 
@@ -92,11 +94,13 @@ ChannelText take_text(std::string&& text, bool is_analog) {
   return std::make_shared<const std::string>(std::move(text));
 }
 
+// "JsonBody Chan%d outStr:[%s]" with the position and the value text, which
+// goes from the answer to the file without a copy (the texts hold no NUL: the
+// digital ones are escaped).
 void log_item(int position, const std::string& text) {
-  // The log writer keeps only the first kMaxMessage bytes of a message; the
-  // precision gives the same line without scanning a text of many megabytes.
-  const int shown = static_cast<int>(std::min<std::size_t>(text.size(), CLogger::kMaxMessage));
-  LOG_WRITE(LOG_INFO, "JsonBody Chan%d outStr:[%.*s]", position, shown, text.c_str());
+  char head[48];
+  const int length = std::snprintf(head, sizeof head, "JsonBody Chan%d outStr:[", position);
+  LOG_WRITE_TEXT(LOG_INFO, std::string_view(head, static_cast<std::size_t>(length)), text, "]");
 }
 
 void load_data(ComTrade_format& record) {

@@ -25,7 +25,7 @@ class RestfulServer {
   // The dispatch: exact URI match against the query table, any method, the
   // query string ignored. No match: "error url" on standard output, no reply.
   // Any exception from a handler: "unknow  exception" on standard output and
-  // nothing more is sent.
+  // nothing more is sent. Standard output is flushed before it returns.
   static void ev_handler(transport::Connection& nc, const transport::Request& hm);
 
   // Appends a row to the dispatch table, after the four queries and the rows
