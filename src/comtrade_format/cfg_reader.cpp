@@ -3,6 +3,8 @@
 #include "comtrade_format/comtrade_format.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -60,45 +62,94 @@ std::string cut_name(const std::string& name) {
   return name.substr(0, std::min<std::size_t>(name.find('\0'), kNameField - 1));
 }
 
-// The remaining text of a channel line, taken apart field by field.
-class FieldCursor {
+// A channel line split at every comma, as views into the line. The reader
+// takes a line's fields through a remaining text R: "take" gives R up to its
+// first comma, "drop" moves R past that comma and leaves R as it is once it
+// has none. After k drops R therefore starts at field min(k, last), which is
+// what taken() and rest() give without moving any text.
+class ChannelFields {
  public:
-  explicit FieldCursor(std::string line) : m_rest(std::move(line)) {}
-  // The text before the first comma; all of it when there is none.
-  std::string take() const { return m_rest.substr(0, m_rest.find(',')); }
-  // Moves past the first comma; stays put when there is none, so a short
-  // line keeps yielding its last field.
-  void drop() {
-    const std::size_t comma = m_rest.find(',');
-    if (comma != std::string::npos) m_rest.erase(0, comma + 1);
+  explicit ChannelFields(std::string_view line) : m_line(line) {
+    std::size_t start = 0;
+    for (;;) {
+      const std::size_t comma = line.find(',', start);
+      m_starts.push_back(start);
+      if (comma == std::string_view::npos) break;
+      start = comma + 1;
+    }
+    m_starts.push_back(line.size() + 1);  // one past the last field's end
   }
-  const std::string& rest() const { return m_rest; }
+  // What "take" gives after `drops` drops.
+  std::string_view taken(std::size_t drops) const { return field(std::min(drops, count() - 1)); }
+  // R itself after `drops` drops: from that field to the end of the line.
+  std::string_view rest(std::size_t drops) const { return m_line.substr(m_starts[std::min(drops, count() - 1)]); }
+  // Field `i` (from 0) for the header; empty when the line has fewer.
+  std::string_view field(std::size_t i) const {
+    if (i >= count()) return std::string_view();
+    return m_line.substr(m_starts[i], m_starts[i + 1] - 1 - m_starts[i]);
+  }
 
  private:
-  std::string m_rest;
+  std::size_t count() const { return m_starts.size() - 1; }
+  std::string_view m_line;
+  std::vector<std::size_t> m_starts;
 };
 
-// Every field of a line, split at each comma; for the header fields, where
-// a missing field is simply absent.
-std::vector<std::string> split_fields(const std::string& line) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t comma = line.find(',', start);
-    fields.push_back(line.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-    if (comma == std::string::npos) return fields;
-    start = comma + 1;
+// One diagnostic line built in place and written to standard output with one
+// call, also when a conversion throws half way (the part before it was
+// always printed).
+class DiagnosticLine {
+ public:
+  ~DiagnosticLine() { std::cout.write(m_text.data(), static_cast<std::streamsize>(m_text.size())); }
+  DiagnosticLine& operator<<(std::string_view text) {
+    m_text.append(text);
+    return *this;
   }
-}
+  DiagnosticLine& operator<<(char c) {
+    m_text.push_back(c);
+    return *this;
+  }
+  DiagnosticLine& operator<<(long long number) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    m_text.append(digits, end);
+    return *this;
+  }
 
-std::string field_or_empty(const std::vector<std::string>& fields, std::size_t i) {
-  return i < fields.size() ? fields[i] : std::string();
+ private:
+  std::string m_text;
+};
+
+// std::stod's number: leading white space skipped, the number ends at the
+// first character that is not part of it, no digits at all throws
+// std::invalid_argument, a value out of range std::out_of_range. The plain
+// decimals channel lines hold are read by std::from_chars, which rounds as
+// strtod does but costs a fraction of it; anything else (a sign "+", hex,
+// "inf", a result that is zero, subnormal or out of range) goes to std::stod
+// itself, so the outcome is always stod's.
+double stod_number(std::string_view text) {
+  std::size_t start = 0;
+  while (start < text.size() && (text[start] == ' ' || (text[start] >= '\t' && text[start] <= '\r'))) ++start;
+  const char* first = text.data() + start;
+  const char* last = text.data() + text.size();
+  const bool digit_first = first < last && ((*first >= '0' && *first <= '9') ||
+                                            (*first == '-' && first + 1 < last && first[1] >= '0' && first[1] <= '9'));
+  if (digit_first) {
+    double value = 0;
+    const auto result = std::from_chars(first, last, value, std::chars_format::general);
+    if (result.ec == std::errc() && std::isnormal(value) &&
+        (result.ptr == last || (*result.ptr != 'x' && *result.ptr != 'X'))) {
+      return value;
+    }
+  }
+  return std::stod(std::string(text));
 }
 
 // A header number: blanks around it allowed, anything else makes it absent.
 // Never throws: the header fields are shown, not relied on.
-std::optional<double> header_number(const std::string& text) {
-  const char* begin = text.c_str();
+std::optional<double> header_number(std::string_view text) {
+  const std::string copy(text);
+  const char* begin = copy.c_str();
   char* end = nullptr;
   const double value = std::strtod(begin, &end);
   if (end == begin) return std::nullopt;
@@ -107,8 +158,9 @@ std::optional<double> header_number(const std::string& text) {
   return value;
 }
 
-std::optional<double> header_field_number(const std::vector<std::string>& fields, std::size_t i) {
-  return i < fields.size() ? header_number(fields[i]) : std::nullopt;
+std::optional<double> header_field_number(const ChannelFields& fields, std::size_t i) {
+  const std::string_view text = fields.field(i);
+  return text.empty() ? std::nullopt : header_number(text);
 }
 
 // The text of `line` from `from` up to (not including) `to`, empty when
@@ -138,9 +190,9 @@ long long rate_count(const std::string& line) {
 }
 
 SampleRate parse_rate_line(const std::string& line) {
-  const std::vector<std::string> fields = split_fields(line);
+  const ChannelFields fields(line);
   SampleRate rate;
-  rate.rate = header_number(fields[0]);
+  rate.rate = header_field_number(fields, 0);
   if (const std::optional<double> last = header_field_number(fields, 1)) {
     if (*last >= 0 && *last <= 9e18) rate.last = static_cast<std::int64_t>(*last);
   }
@@ -206,10 +258,10 @@ int ComTrade_format::Get_cmtr_cfg_info() {
   const std::string station = line.substr(0, line.find(','));
   store_text(m_cfg_info.station_name, sizeof m_cfg_info.station_name, station);
   {
-    const std::vector<std::string> fields = split_fields(line);
-    m_header.station = fields[0];
-    m_header.device = field_or_empty(fields, 1);
-    m_header.revision = field_or_empty(fields, 2);
+    const ChannelFields fields(line);
+    m_header.station = std::string(fields.field(0));
+    m_header.device = std::string(fields.field(1));
+    m_header.revision = std::string(fields.field(2));
   }
   // The station line is deliberately not ended: the counts follow on it.
   std::cout << "station_name: " << station;
@@ -236,75 +288,57 @@ int ComTrade_format::Get_cmtr_cfg_info() {
     // fields stored so far in place, as it leaves the names in AI_VEC.
     m_cfg_info.analogs.emplace_back();
     analog_info& analog = m_cfg_info.analogs.back();
-    const std::vector<std::string> all_fields = split_fields(line);
-    m_header.analogs.push_back(AnalogHeader{field_or_empty(all_fields, 2), field_or_empty(all_fields, 3),
-                                            field_or_empty(all_fields, 4),
-                                            header_field_number(all_fields, 7),
-                                            header_field_number(all_fields, 8),
-                                            header_field_number(all_fields, 9),
-                                            header_field_number(all_fields, 10),
-                                            header_field_number(all_fields, 11),
-                                            field_or_empty(all_fields, 12)});
-    FieldCursor fields(std::move(line));
+    const ChannelFields fields(line);
+    m_header.analogs.push_back(AnalogHeader{
+        std::string(fields.field(2)), std::string(fields.field(3)), std::string(fields.field(4)),
+        header_field_number(fields, 7), header_field_number(fields, 8), header_field_number(fields, 9),
+        header_field_number(fields, 10), header_field_number(fields, 11), std::string(fields.field(12))});
+    DiagnosticLine out;
     // No try/catch on the conversions: a bad number aborts the whole request,
     // and the dispatcher is the one place that decides what the client sees.
-    analog.index = std::stoi(fields.take());
-    fields.drop();
-    const std::string name = fields.take();
-    std::cout << i + 1 << " ana_desc: " << name;
+    analog.index = std::stoi(std::string(fields.taken(0)));
+    const std::string name(fields.taken(1));
+    out << i + 1LL << " ana_desc: " << name;
     AI_VEC.push_back(cut_name(name));
     store_text(analog.name, sizeof analog.name, name);
-    std::cout << " ,m_cfg_info.analogs[i].name :" << analog.name;
-    fields.drop();
-    fields.drop();  // phase
-    fields.drop();  // circuit component
-    fields.drop();  // unit
-    std::string text = fields.take();
-    std::cout << " ,factor_a: " << text;
-    analog.factor_a = std::stod(text);
-    fields.drop();
-    text = fields.take();
-    std::cout << ", factor_b:" << text;
-    analog.factor_b = std::stod(text);
-    fields.drop();
-    fields.drop();  // skew
-    // The limits are decimals: 2013 records write reals (-289.065002), and
-    // 32-bit records reach 2147483648.
-    text = fields.take();
-    std::cout << ", smp_min:" << text;
-    analog.smp_min = std::stod(text) * analog.factor_a + analog.factor_b;
-    fields.drop();
-    text = fields.take();
-    std::cout << ", smp_max:" << text << '\n';
-    analog.smp_max = std::stod(text) * analog.factor_a + analog.factor_b;
+    out << " ,m_cfg_info.analogs[i].name :" << analog.name;
+    // Fields 3 to 5 (phase, circuit component, unit) are passed over.
+    out << " ,factor_a: " << fields.taken(5);
+    analog.factor_a = stod_number(fields.taken(5));
+    out << ", factor_b:" << fields.taken(6);
+    analog.factor_b = stod_number(fields.taken(6));
+    // Field 8 (skew) is passed over. The limits are decimals: 2013 records
+    // write reals (-289.065002), and 32-bit records reach 2147483648.
+    out << ", smp_min:" << fields.taken(8);
+    analog.smp_min = stod_number(fields.taken(8)) * analog.factor_a + analog.factor_b;
+    out << ", smp_max:" << fields.taken(9) << '\n';
+    analog.smp_max = stod_number(fields.taken(9)) * analog.factor_a + analog.factor_b;
   }
   std::cout << "AI_VEC.size(): " << AI_VEC.size() << '\n';
 
   for (int j = 0; j < m_cfg_info.di_num && lines.next(line); ++j) {
     m_cfg_info.digitals.emplace_back();
     digital_info& digital = m_cfg_info.digitals.back();
-    const std::vector<std::string> all_fields = split_fields(line);
-    m_header.digitals.push_back(DigitalHeader{field_or_empty(all_fields, 2),
-                                              field_or_empty(all_fields, 3),
-                                              field_or_empty(all_fields, 4)});
-    FieldCursor fields(std::move(line));
-    std::string text = fields.take();
-    std::cout << text;
-    digital.index = std::stoi(text);
-    fields.drop();
-    const std::string name = fields.take();
-    std::cout << ",dig_desc: " << name;
+    const ChannelFields fields(line);
+    m_header.digitals.push_back(DigitalHeader{std::string(fields.field(2)), std::string(fields.field(3)),
+                                              std::string(fields.field(4))});
+    DiagnosticLine out;
+    out << fields.taken(0);
+    digital.index = std::stoi(std::string(fields.taken(0)));
+    const std::string name(fields.taken(1));
+    out << ",dig_desc: " << name;
     DI_VEC.push_back(cut_name(name));
     store_text(digital.name, sizeof digital.name, name);
-    fields.drop();
-    // Nothing after the name's comma leaves no character to take: the state
-    // stays 0 rather than reading before the text.
-    std::cout << ",state: ";
-    if (!fields.rest().empty()) {
-      digital.state = fields.rest().back();
-      std::cout << digital.state;
+    // The state is the last character of what remains after the name. Nothing
+    // after the name's comma leaves no character to take: the state stays 0
+    // rather than reading before the text.
+    out << ",state: ";
+    const std::string_view rest = fields.rest(2);
+    if (!rest.empty()) {
+      digital.state = rest.back();
+      out << digital.state;
     }
-    std::cout << '\n';
+    out << '\n';
   }
   std::cout << "DI_VEC.size(): " << DI_VEC.size() << '\n';
 

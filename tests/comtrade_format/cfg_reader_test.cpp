@@ -1,4 +1,5 @@
 // Reading a .cfg into the record model and the channel name lists.
+#include <cmath>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -158,7 +159,11 @@ TEST_F(CfgReaderTest, ConvertsTheLimitsAsDecimalNumbers) {
   } cases[] = {{"-289.065002,289.065002", -289.065002 * 2 + 1, 289.065002 * 2 + 1},
                {"-2147483648,2147483648", -2147483648.0 * 2 + 1, 2147483648.0 * 2 + 1},
                {" -3.40282347E+38,1e3x", -3.40282347E+38 * 2 + 1, 2001},
-               {"-32767,32767", -65533, 65535}};
+               {"-32767,32767", -65533, 65535},
+               {"+5,0x10", 11, 33},
+               {"1.,\t2e0", 3, 5},
+               {"0,-.5", 1, 0},
+               {"0,inf", 1, HUGE_VAL}};
   for (const Case& c : cases) {
     ComTrade_format rec(write_cfg("r", std::string("S\n1,1A,0D\n1,Ia,,,A,2,1,0,") + c.limits + ",1,1,S\n"));
     ASSERT_EQ(kCfgReadOk, rec.Get_cmtr_cfg_info()) << c.limits;
@@ -277,6 +282,10 @@ TEST_F(CfgReaderTest, BadNumbersThrowAndKeepTheNamesAlreadyRead) {
   ComTrade_format huge_max(write_cfg("h", "S\n1,1A,0D\n1,Ia,,,A,1,0,0,-1,1e999\n"));
   EXPECT_THROW(huge_max.Get_cmtr_cfg_info(), std::out_of_range);
   EXPECT_EQ(std::vector<std::string>{"Ia"}, AI_VEC);
+
+  // stod's range: a subnormal limit is out of it.
+  ComTrade_format tiny(write_cfg("t", "S\n1,1A,0D\n1,Ia,,,A,1,0,0,1e-310,1\n"));
+  EXPECT_THROW(tiny.Get_cmtr_cfg_info(), std::out_of_range);
 
   ComTrade_format no_digits(write_cfg("n", "S\n1,1A,0D\n1,Ia,,,A,1,0,0,-1,max\n"));
   EXPECT_THROW(no_digits.Get_cmtr_cfg_info(), std::invalid_argument);
