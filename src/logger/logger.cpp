@@ -3,6 +3,8 @@
 #include "logger/logger.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -40,7 +42,7 @@ T* CSingleton<T>::GetInstance() {
 
 template class CSingleton<CLogger>;
 
-CLogger::CLogger() : m_failed(false), m_isOpen(false) {}
+CLogger::CLogger() : m_failed(false), m_isOpen(false), m_prefix_second(0) {}
 
 CLogger::~CLogger() {
   if (m_isOpen) Close();
@@ -84,13 +86,20 @@ void CLogger::rotate_if_due() {
 }
 
 void CLogger::write_line(int line, const std::string_view* message, std::size_t pieces) {
-  const std::string prefix = format_log_prefix(platform::local_time(platform::now_seconds()));
-  char suffix[40];
-  const int suffix_length = std::snprintf(suffix, sizeof suffix, " ->line(%d)\n", line);
-  std::string_view parts[6] = {prefix};
+  // The prefix changes once a second; lines within the same second share it.
+  const std::int64_t now = platform::now_seconds();
+  if (m_prefix.empty() || now != m_prefix_second) {
+    m_prefix = format_log_prefix(platform::local_time(now));
+    m_prefix_second = now;
+  }
+  char suffix[40] = " ->line(";
+  char* end = std::to_chars(suffix + 8, suffix + sizeof suffix - 2, line).ptr;
+  *end++ = ')';
+  *end++ = '\n';
+  std::string_view parts[6] = {m_prefix};
   std::size_t used = 1;
   for (std::size_t i = 0; i < pieces && used < 5; ++i) parts[used++] = message[i];
-  parts[used++] = std::string_view(suffix, static_cast<std::size_t>(std::max(suffix_length, 0)));
+  parts[used++] = std::string_view(suffix, static_cast<std::size_t>(end - suffix));
   if (!m_failed && !m_file.write(parts, used)) m_failed = true;
 }
 

@@ -4,6 +4,7 @@
 #ifndef LOGGER_LOGGER_H_
 #define LOGGER_LOGGER_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -76,6 +77,9 @@ class CLogger : public CSingleton<CLogger> {
   bool m_failed;
   bool m_isOpen;
   std::string m_path;
+  // The time prefix of the second m_prefix_second, for the lines within it.
+  std::string m_prefix;
+  std::int64_t m_prefix_second;
 };
 
 // GetInstance and the instance pointer are defined once, in logger.cpp.
