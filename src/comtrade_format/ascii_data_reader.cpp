@@ -136,29 +136,39 @@ class CommaCursor {
 // each of them lies in one line.
 class FieldLocator {
  public:
-  explicit FieldLocator(const cmtr_cfg_info& cfg) {
+  // The selected fields whose ordinal k (from 0, analog channels first, in
+  // channel order) satisfies keep(k).
+  template <typename Keep>
+  FieldLocator(const cmtr_cfg_info& cfg, Keep keep) {
     // Field positions follow the counts of line 2 (a negative count has no
     // fields); only channels with a table entry can be selected.
     const std::int64_t analog_count = std::max<std::int64_t>(cfg.ai_num, 0);
     const std::int64_t digital_count = std::max<std::int64_t>(cfg.di_num, 0);
     const std::int64_t last_field = 2 + analog_count + digital_count - 1;
+    std::size_t ordinal = 0;
     int slot = 0;
     for (std::size_t i = 0; i < cfg.analogs.size(); ++i) {
       const analog_info& analog = cfg.analogs[i];
       if (analog.sel_pos <= 0) continue;
-      m_fields.push_back({2 + static_cast<std::int64_t>(i), true, false, slot++, nullptr,
-                          analog.factor_a, analog.factor_b});
+      if (keep(ordinal++)) {
+        m_fields.push_back({2 + static_cast<std::int64_t>(i), true, false, slot, nullptr,
+                            analog.factor_a, analog.factor_b});
+      }
+      ++slot;
     }
     slot = 0;
     for (std::size_t j = 0; j < cfg.digitals.size(); ++j) {
       if (cfg.digitals[j].sel_pos <= 0) continue;
       const std::int64_t field = 2 + analog_count + static_cast<std::int64_t>(j);
-      m_fields.push_back({field, false, field == last_field, slot++, nullptr, 0, 0});
+      if (keep(ordinal++)) m_fields.push_back({field, false, field == last_field, slot, nullptr, 0, 0});
+      ++slot;
     }
     m_spans.resize(m_fields.size());
   }
+  explicit FieldLocator(const cmtr_cfg_info& cfg) : FieldLocator(cfg, [](std::size_t) { return true; }) {}
 
   std::vector<SelectedField>& fields() { return m_fields; }
+  const std::vector<SelectedField>& fields() const { return m_fields; }
   std::size_t size() const { return m_fields.size(); }
 
   // Finds the selected fields of [p, end): span k is field k of fields().
@@ -216,11 +226,13 @@ std::int64_t longest_sample_line(const cmtr_cfg_info& cfg) {
 
 // Calls `take(begin, end)` for every sample line of the data, in file order
 // (line ends and a CR before them not included), until `take` returns false
-// or the data ends. Blank and padding lines are no samples; neither is a line
+// or the data ends; `block_done()` after the lines of each block, before the
+// block's bytes are given up (so the lines taken may be kept until then). Blank and padding lines are no samples; neither is a line
 // longer than `longest_line`, which is skipped without being held, with one
 // line on standard output. In a .cff the data ends at the next section line.
-template <typename Take>
-void walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longest_line, Take take) {
+template <typename Take, typename BlockDone>
+void walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longest_line, Take take,
+                       BlockDone block_done) {
   const auto too_long = [&](std::uint64_t at) {
     std::cout << "skip dat line at byte " << at << ": longer than " << longest_line
               << " bytes, so no sample line of this record" << '\n';
@@ -247,7 +259,7 @@ void walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longe
   bool skipping = false;  // inside a line too long to be a sample
   std::size_t keep = 0;
   std::size_t size = 0;
-  for (;;) {
+  for (;; block_done()) {
     base += size - keep;
     const bool at_end = file.refill(keep) == 0;
     size = file.size();
@@ -256,7 +268,10 @@ void walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longe
     if (skipping) {
       const char* newline = find_newline(p, end);
       if (newline == nullptr) {
-        if (at_end) return;
+        if (at_end) {
+          block_done();
+          return;
+        }
         keep = 0;
         continue;
       }
@@ -264,11 +279,15 @@ void walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longe
       skipping = false;
     }
     for (const char* newline; (newline = find_newline(p, end)) != nullptr; p = newline + 1) {
-      if (!one_line(p, newline)) return;
+      if (!one_line(p, newline)) {
+        block_done();
+        return;
+      }
     }
     if (at_end) {
       // The last line may lack its line end.
       if (p < end) one_line(p, end);
+      block_done();
       return;
     }
     if (end - p > longest_line) {
@@ -282,44 +301,40 @@ void walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longe
   }
 }
 
-// Adds each line's values to the texts of the selected channels.
+// Adds each line's values to the texts of some of the selected channels
+// (those of one lane), whose writers it is given.
 class AsciiTextParser {
  public:
-  explicit AsciiTextParser(const cmtr_cfg_info& cfg) : m_locator(cfg) {
+  template <typename Keep>
+  AsciiTextParser(const cmtr_cfg_info& cfg, Keep keep, std::vector<comtrade_detail::TextWriter>& analog_texts,
+                  std::vector<comtrade_detail::TextWriter>& digital_texts)
+      : m_locator(cfg, keep), m_analog_texts(analog_texts), m_digital_texts(digital_texts) {
     for (const SelectedField& field : m_locator.fields()) {
       if (field.analog) m_columns.emplace_back(kColumnLines);
     }
   }
 
-  bool anything_selected() const { return m_locator.size() > 0; }
-
-  // Sizes the working lists for about `samples` lines, and gives the analog
-  // channels their tables when that many lines make them worth it.
-  void open_texts(const cmtr_cfg_info& cfg, std::int64_t samples) {
-    comtrade_detail::prepare_working_lists(cfg, samples, m_analog_texts, m_digital_texts);
+  // Gives the analog channels their tables when `samples` lines make them
+  // worth it; each of the two lanes keeps half of the tables a load may have.
+  void open_tables(std::int64_t samples) {
     m_tables.reserve(m_locator.size());  // fields point into it
-    for (SelectedField& field : m_locator.fields()) {
-      if (!field.analog || !comtrade_detail::SampleTexts::pays_off(samples, m_tables.size())) continue;
-      m_tables.emplace_back(field.factor_a, field.factor_b);
-      field.texts = &m_tables.back();
-    }
+    comtrade_detail::share_tables(
+        samples, m_locator.fields(), m_tables, [](const SelectedField& field) { return field.analog; },
+        comtrade_detail::SampleTexts::kMostTables / 2);
   }
-  void close_texts() {
-    flush_analog_columns();
-    for (auto& text : m_analog_texts) text.close();
-    for (auto& text : m_digital_texts) text.close();
-  }
+  void close() { flush_analog_columns(); }
 
-  // Adds one value to every selected channel's text (the analog ones when
-  // their column is written out). Fields missing from a short line count as
-  // empty: analog 0, digital the empty text.
+  // Adds one value to every channel's text (the analog ones when their
+  // column is written out). Fields missing from a short line count as empty:
+  // analog 0, digital the empty text.
   void parse(const char* p, const char* end, bool first) {
     m_locator.locate(p, end);
     const std::vector<SelectedField>& fields = m_locator.fields();
+    std::size_t column = 0;
     for (std::size_t k = 0; k < fields.size(); ++k) {
       const SelectedField& field = fields[k];
       if (field.analog) {
-        m_columns[field.slot][m_buffered_lines] = parse_sample(m_locator.begin(k), m_locator.end(k));
+        m_columns[column++][m_buffered_lines] = parse_sample(m_locator.begin(k), m_locator.end(k));
       } else {
         m_digital_texts[field.slot].add_bytes(
             m_locator.begin(k), static_cast<std::size_t>(m_locator.end(k) - m_locator.begin(k)), first);
@@ -330,10 +345,11 @@ class AsciiTextParser {
 
  private:
   void flush_analog_columns() {
+    std::size_t column = 0;
     for (const SelectedField& field : m_locator.fields()) {
       if (!field.analog) continue;
       comtrade_detail::TextWriter& text = m_analog_texts[field.slot];
-      const std::int32_t* samples = m_columns[field.slot].data();
+      const std::int32_t* samples = m_columns[column++].data();
       for (int i = 0; i < m_buffered_lines; ++i) {
         const std::int32_t sample = samples[i];
         const bool first = m_at_first_line && i == 0;
@@ -354,12 +370,12 @@ class AsciiTextParser {
   }
 
   FieldLocator m_locator;
-  std::vector<std::vector<std::int32_t>> m_columns;  // per selected analog channel
+  std::vector<std::vector<std::int32_t>> m_columns;  // per analog channel of this parser
   int m_buffered_lines = 0;
   bool m_at_first_line = true;  // the next buffered line is the file's first
   std::vector<comtrade_detail::SampleTexts> m_tables;
-  std::vector<comtrade_detail::TextWriter> m_analog_texts;
-  std::vector<comtrade_detail::TextWriter> m_digital_texts;
+  std::vector<comtrade_detail::TextWriter>& m_analog_texts;
+  std::vector<comtrade_detail::TextWriter>& m_digital_texts;
 };
 
 // Adds each line's values to min/max buckets, a column of lines at a time.
@@ -434,23 +450,65 @@ int ComTrade_format::loadAsciiData() {
   const std::int64_t wanted = m_cfg_info.samp_count;
   if (wanted <= 0) return 1;
 
-  AsciiTextParser parser(m_cfg_info);
-  if (!parser.anything_selected()) return 0;
+  // The selected channels, in two lanes of about even work: a number costs
+  // several times a status.
+  std::vector<int> lane_of;
+  {
+    int load[2] = {0, 0};
+    const FieldLocator all(m_cfg_info);
+    for (const SelectedField& field : all.fields()) {
+      const int lane = load[1] < load[0] ? 1 : 0;
+      lane_of.push_back(lane);
+      load[lane] += field.analog ? 6 : 1;
+    }
+  }
+  if (lane_of.empty()) return 0;
 
   // Never reserve for more lines than the file can hold, whatever the .cfg
   // claims; a line has at least one byte and a comma per field.
   const std::int64_t fields = 2 + std::max<std::int64_t>(m_cfg_info.ai_num, 0) +
                               std::max<std::int64_t>(m_cfg_info.di_num, 0);
   const std::int64_t file_bytes = static_cast<std::int64_t>(comtrade_detail::bytes_after(section));
-  parser.open_texts(m_cfg_info, std::min(wanted, file_bytes / (2 * fields) + 1));
+  const std::int64_t expected = std::min(wanted, file_bytes / (2 * fields) + 1);
+  std::vector<comtrade_detail::TextWriter> analog_texts, digital_texts;
+  comtrade_detail::prepare_working_lists(m_cfg_info, expected, analog_texts, digital_texts);
+  std::vector<AsciiTextParser> lanes;
+  lanes.reserve(2);
+  for (int lane = 0; lane < 2; ++lane) {
+    lanes.emplace_back(m_cfg_info, [&](std::size_t k) { return lane_of[k] == lane; }, analog_texts,
+                       digital_texts);
+    lanes.back().open_tables(expected);
+  }
 
+  // The lines of a block are found once; then each lane takes its channels
+  // from all of them, the two lanes at once when the block is large.
+  struct Line {
+    const char* begin;
+    const char* end;
+  };
+  std::vector<Line> block;
   std::int64_t lines_read = 0;
-  walk_sample_lines(file, section.ends_at_section_line, longest_sample_line(m_cfg_info),
-                    [&](const char* begin, const char* end) {
-                      parser.parse(begin, end, lines_read == 0);
-                      return ++lines_read < wanted;
-                    });
-  parser.close_texts();
+  std::int64_t lines_parsed = 0;
+  walk_sample_lines(
+      file, section.ends_at_section_line, longest_sample_line(m_cfg_info),
+      [&](const char* begin, const char* end) {
+        block.push_back({begin, end});
+        return ++lines_read < wanted;
+      },
+      [&] {
+        const bool parallel = comtrade_detail::worth_two_lanes(
+            static_cast<std::int64_t>(block.size() * lane_of.size()));
+        comtrade_detail::run_two_lanes(parallel, [&](int lane) {
+          for (std::size_t i = 0; i < block.size(); ++i) {
+            lanes[lane].parse(block[i].begin, block[i].end, lines_parsed + static_cast<std::int64_t>(i) == 0);
+          }
+        });
+        lines_parsed += static_cast<std::int64_t>(block.size());
+        block.clear();
+      });
+  for (AsciiTextParser& lane : lanes) lane.close();
+  for (auto& text : analog_texts) text.close();
+  for (auto& text : digital_texts) text.close();
   comtrade_detail::hand_over_texts(m_cfg_info, lines_read);
   return 0;
 }
@@ -468,11 +526,13 @@ int load_ascii_buckets(const cmtr_cfg_info& cfg, const DataSection& section, con
   std::int64_t line = 0;
   if (from < to) {
     // Lines before the window are counted, not parsed.
-    walk_sample_lines(file, section.ends_at_section_line, longest_sample_line(cfg),
-                      [&](const char* begin, const char* end) {
-                        if (line >= from) parser.parse(begin, end);
-                        return ++line < to;
-                      });
+    walk_sample_lines(
+        file, section.ends_at_section_line, longest_sample_line(cfg),
+        [&](const char* begin, const char* end) {
+          if (line >= from) parser.parse(begin, end);
+          return ++line < to;
+        },
+        [] {});
   }
   parser.flush();
   buckets.finish();

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <iostream>
 #include <limits>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -110,12 +111,14 @@ struct AnalogColumn {
   SampleTexts* texts;  // null: every value formatted anew
   double factor_a;
   double factor_b;
+  int lane = 0;  // which of the two lanes builds its text
 };
 
 struct DigitalColumn {
   std::int64_t offset;  // byte of the status area, from the record start
   unsigned mask;
   int slot;
+  int lane = 0;
 };
 
 // The record offsets of the selected channels. Slots follow the selection
@@ -197,9 +200,36 @@ void add_analog_column(const AnalogColumn& analog, const unsigned char* record,
 
 void add_digital_column(const DigitalColumn& digital, const unsigned char* record,
                         std::int64_t record_bytes, std::int64_t count, bool first, TextWriter& text) {
-  for (std::int64_t r = 0; r < count; ++r, record += record_bytes) {
-    const char bit = (record[digital.offset] & digital.mask) != 0 ? '1' : '0';
-    text.add_bytes(&bit, 1, first && r == 0);
+  const unsigned char* status = record + digital.offset;
+  text.add_bits(count, first, [&](std::int64_t r) { return (status[r * record_bytes] & digital.mask) != 0; });
+}
+
+// Gives each column a lane so that the two lanes' work is about even, judged
+// by what a value costs: a table copy, a formatted number, a status bit.
+// Columns that share a table share its lane, so no table is ever filled from
+// two threads.
+void balance_lanes(std::vector<AnalogColumn>& analogs, std::vector<DigitalColumn>& digitals) {
+  constexpr double kTableCost = 3;
+  constexpr double kFormatCost = 8;
+  constexpr double kBitCost = 1;
+  double load[2] = {0, 0};
+  std::map<const SampleTexts*, int> table_lane;
+  for (AnalogColumn& analog : analogs) {
+    if (analog.texts != nullptr) {
+      const auto known = table_lane.find(analog.texts);
+      if (known != table_lane.end()) {
+        analog.lane = known->second;
+        load[analog.lane] += kTableCost;
+        continue;
+      }
+    }
+    analog.lane = load[1] < load[0] ? 1 : 0;
+    load[analog.lane] += analog.texts != nullptr ? kTableCost : kFormatCost;
+    if (analog.texts != nullptr) table_lane.emplace(analog.texts, analog.lane);
+  }
+  for (DigitalColumn& digital : digitals) {
+    digital.lane = load[1] < load[0] ? 1 : 0;
+    load[digital.lane] += kBitCost;
   }
 }
 
@@ -213,16 +243,22 @@ std::int64_t read_texts(BlockFile& file, const Layout& layout, std::int64_t want
                       [&](const unsigned char* records, std::int64_t count, std::int64_t done) {
                         // Channel by channel through the block: one channel's
                         // table and text stay in the cache while its column
-                        // is walked.
+                        // is walked; a large block's columns go two ways.
                         const bool first = done == 0;
-                        for (const AnalogColumn& analog : analogs) {
-                          add_analog_column<kDecode>(analog, records, record_bytes, count, first,
-                                                     analog_texts[analog.slot]);
-                        }
-                        for (const DigitalColumn& digital : digitals) {
-                          add_digital_column(digital, records, record_bytes, count, first,
-                                             digital_texts[digital.slot]);
-                        }
+                        const bool parallel = comtrade_detail::worth_two_lanes(
+                            count * static_cast<std::int64_t>(analogs.size() + digitals.size()));
+                        comtrade_detail::run_two_lanes(parallel, [&](int lane) {
+                          for (const AnalogColumn& analog : analogs) {
+                            if (analog.lane != lane) continue;
+                            add_analog_column<kDecode>(analog, records, record_bytes, count, first,
+                                                       analog_texts[analog.slot]);
+                          }
+                          for (const DigitalColumn& digital : digitals) {
+                            if (digital.lane != lane) continue;
+                            add_digital_column(digital, records, record_bytes, count, first,
+                                               digital_texts[digital.slot]);
+                          }
+                        });
                       });
 }
 
@@ -280,11 +316,8 @@ int ComTrade_format::loadBinaryData() {
   if (analogs.empty() && digitals.empty()) return 0;
   std::vector<SampleTexts> tables;
   tables.reserve(analogs.size());  // columns point into it
-  for (AnalogColumn& analog : analogs) {
-    if (!SampleTexts::pays_off(expected, tables.size())) break;
-    tables.emplace_back(analog.factor_a, analog.factor_b);
-    analog.texts = &tables.back();
-  }
+  comtrade_detail::share_tables(expected, analogs, tables);
+  balance_lanes(analogs, digitals);
 
   std::vector<TextWriter> analog_texts, digital_texts;
   comtrade_detail::prepare_working_lists(m_cfg_info, expected, analog_texts, digital_texts);

@@ -12,6 +12,8 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "comtrade_format/cfg_info.h"
@@ -70,14 +72,11 @@ class SampleTexts {
   };
   static constexpr std::uint8_t kTooLong = 0xFF;
 
-  // Whether a channel of `samples` values gains from a table when
-  // `tables_made` channels of this load already have one. Clearing it and
-  // formatting its distinct samples must cost less than formatting all; and
-  // the tables together must stay few, each is a megabyte that is read at
-  // random.
-  static bool pays_off(std::int64_t samples, std::size_t tables_made) {
-    return samples >= 8192 && tables_made < 16;
-  }
+  // A table pays for clearing it and formatting its distinct samples from
+  // this many values on. The tables of one load stay few: each is a megabyte
+  // that is read at random, and their memory comes on top of the answer's.
+  static constexpr std::int64_t kMinSamples = 8192;
+  static constexpr std::size_t kMostTables = 24;
 
   SampleTexts(double factor_a, double factor_b);
 
@@ -106,6 +105,37 @@ class SampleTexts {
   double m_factor_b;
   std::unique_ptr<Slot[]> m_slots;
 };
+
+// Gives analog columns their text tables when `samples` values make tables
+// worth it: channels with the very same factors share one table (a record's
+// three phase currents usually do), up to `most` tables. `tables` must have
+// room reserved for one table per column: the columns point into it.
+// `wanted(column)` tells which columns are analog ones.
+template <typename Column, typename Wanted>
+void share_tables(std::int64_t samples, std::vector<Column>& columns, std::vector<SampleTexts>& tables,
+                  Wanted wanted, std::size_t most = SampleTexts::kMostTables) {
+  if (samples < SampleTexts::kMinSamples) return;
+  std::vector<std::pair<std::pair<double, double>, SampleTexts*>> made;
+  for (Column& column : columns) {
+    if (!wanted(column)) continue;
+    const std::pair<double, double> factors(column.factor_a, column.factor_b);
+    // Bit for bit: -0.0 and 0.0 give different texts.
+    const auto same = std::find_if(made.begin(), made.end(), [&](const auto& entry) {
+      return std::memcmp(&entry.first, &factors, sizeof factors) == 0;
+    });
+    if (same != made.end()) {
+      column.texts = same->second;
+    } else if (tables.size() < most) {
+      tables.emplace_back(column.factor_a, column.factor_b);
+      column.texts = &tables.back();
+      made.emplace_back(factors, column.texts);
+    }
+  }
+}
+template <typename Column>
+void share_tables(std::int64_t samples, std::vector<Column>& columns, std::vector<SampleTexts>& tables) {
+  share_tables(samples, columns, tables, [](const Column&) { return true; });
+}
 
 // Bytes the longest value text of a 16-bit sample of this channel takes, its
 // comma included: "%.4f" grows with the magnitude, and s * a + b has its
@@ -155,6 +185,20 @@ class TextWriter {
     }
     m_used += (first ? 0 : 1) + length;
   }
+  // Appends `count` statuses "0"/"1", each after a "," unless it is the very
+  // first, with one room check: `bit(i)` tells whether status i is set.
+  template <typename Bit>
+  void add_bits(std::int64_t count, bool first, Bit bit) {
+    if (count <= 0) return;
+    char* out = room(2 * static_cast<std::size_t>(count));
+    std::int64_t i = 0;
+    if (first) *out++ = bit(i++) ? '1' : '0';
+    for (; i < count; ++i, out += 2) {
+      out[0] = ',';
+      out[1] = bit(i) ? '1' : '0';
+    }
+    m_used = static_cast<std::size_t>(out - m_data);
+  }
   // Cuts the string to the text written.
   void close();
 
@@ -172,6 +216,18 @@ class TextWriter {
   std::size_t m_writable = 0;
   std::size_t m_used = 0;
 };
+
+// Runs `work(lane)` for lanes 0 and 1 at once, lane 1 on a second thread,
+// and returns when both are done; with `parallel` false both run here, one
+// after the other. The lanes must touch nothing in common but what they only
+// read. A large answer uses the second core this way while its request still
+// runs to its end before the next one is read.
+template <typename Work>
+void run_two_lanes(bool parallel, Work&& work);
+
+// Whether a block of `values` values is worth splitting over two lanes: a
+// thread costs tens of microseconds to start and join.
+inline bool worth_two_lanes(std::int64_t values) { return values >= 200000; }
 
 // Bytes one analog value is expected to take in its text (with its comma),
 // judged from the channel's scaled range and the 16-bit sample range.
@@ -266,6 +322,26 @@ class BucketBuilder {
   Buckets& m_out;
   std::int64_t m_step;
 };
+
+template <typename Work>
+void run_two_lanes(bool parallel, Work&& work) {
+  if (!parallel) {
+    work(0);
+    work(1);
+    return;
+  }
+  std::thread second;
+  try {
+    second = std::thread([&work] { work(1); });
+  } catch (const std::system_error&) {
+    // No thread to be had (a limit of the system): one lane after the other.
+    work(0);
+    work(1);
+    return;
+  }
+  work(0);
+  second.join();
+}
 
 }  // namespace comtrade_detail
 
