@@ -3,6 +3,7 @@
 // twice and differ for a few values in ten thousand (-23.59385 is one).
 #include "comtrade_format/fixed4.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -68,12 +69,42 @@ char* write_integer_backwards(Uint128 number, char* end) {
   return write_integer_backwards(static_cast<std::uint64_t>(number), end);
 }
 
+// round-half-even(|value| * 10^4) for the magnitudes samples have, or false
+// when the product lies too close to a half for floating point to tell. The
+// product in double differs from the exact one by at most half an ulp, so a
+// fraction farther than twice that from one half rounds the same either way.
+bool units_by_double(double value, std::uint64_t& units) {
+  const double magnitude = std::fabs(value);
+  if (!(magnitude < 0x1p36)) return false;  // also NaN; the product stays below 2^50
+  const double scaled = magnitude * 10000.0;
+  const double whole = std::floor(scaled);
+  const double fraction = scaled - whole;  // exact: whole is within a factor 2 of scaled
+  if (!(std::fabs(fraction - 0.5) > scaled * 0x1p-52)) return false;
+  units = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+  return true;
+}
+
+// Writes the sign, the integer part and the four decimals of `units`
+// (round(|value| * 10^4)) to `out`; returns the length.
+std::size_t write_units(bool negative, std::uint64_t units, char* out) {
+  char* p = out;
+  // printf keeps the sign of negative values that round to zero ("-0.0000").
+  if (negative) *p++ = '-';
+  const std::uint64_t integer = units / 10000;
+  p += decimal_digits(integer);
+  write_integer_backwards(integer, p);
+  write_fraction(units % 10000, p);
+  return static_cast<std::size_t>(p + 5 - out);
+}
+
 }  // namespace
 
 std::size_t format_fixed4(double value, char* out) {
   std::uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   const bool negative = (bits >> 63) != 0;
+  std::uint64_t fast_units;
+  if (units_by_double(value, fast_units)) return write_units(negative, fast_units, out);
   const int exponent_field = static_cast<int>((bits >> 52) & 0x7FF);
   const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
   if (exponent_field == 0x7FF) return format_by_printf(value, out);  // inf, nan
@@ -104,18 +135,9 @@ std::size_t format_fixed4(double value, char* out) {
     }
   }
 
+  if ((units >> 64) == 0) return write_units(negative, static_cast<std::uint64_t>(units), out);
   char* p = out;
-  // printf keeps the sign of negative values that round to zero ("-0.0000").
   if (negative) *p++ = '-';
-  if ((units >> 64) == 0) {
-    // The common case, written straight into `out`.
-    const std::uint64_t small = static_cast<std::uint64_t>(units);
-    const std::uint64_t integer = small / 10000;
-    p += decimal_digits(integer);
-    write_integer_backwards(integer, p);
-    write_fraction(small % 10000, p);
-    return static_cast<std::size_t>(p + 5 - out);
-  }
   // Built backwards in a local buffer: the integer part's length is not
   // known before its digits are.
   char buffer[64];
