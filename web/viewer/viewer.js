@@ -15,6 +15,9 @@ const LANE_HEIGHT = 1.5;
 // The narrowest window, in samples: a handful of single samples.
 const MIN_WINDOW = 8;
 const MAX_POINTS = 100000;
+// The service does not answer URIs it does not know; without a limit the page
+// would wait for ever.
+const QUERY_TIMEOUT_MS = 60000;
 
 const state = {
   stations: [],     // station names as byte strings
@@ -52,9 +55,15 @@ function display(raw) {
 async function query(uri, request) {
   let reply;
   try {
-    reply = await fetch(uri, { method: "POST", body: byteString(JSON.stringify(request)) });
+    reply = await fetch(uri, {
+      method: "POST",
+      body: byteString(JSON.stringify(request)),
+      signal: AbortSignal.timeout(QUERY_TIMEOUT_MS),
+    });
   } catch (err) {
-    throw new QueryError(`The service did not answer ${uri} (${err.message}).`);
+    const why = err.name === "TimeoutError" ? `no answer within ${QUERY_TIMEOUT_MS / 1000} s`
+                                            : err.message;
+    throw new QueryError(`The service did not answer ${uri} (${why}).`);
   }
   if (!reply.ok) throw new QueryError(`${uri} answered HTTP ${reply.status}.`);
   let answer;
