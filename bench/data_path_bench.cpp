@@ -46,7 +46,7 @@ bool parse_options(int argc, char** argv, Options& options) {
       if (std::sscanf(argv[++i], "%d,%d,%d", &size.samples, &size.analog_count,
                       &size.digital_count) != 3 ||
           size.samples < 1 || size.analog_count < 0 || size.digital_count < 0 ||
-          size.analog_count > kMaxChannels || size.digital_count > kMaxChannels) {
+          size.analog_count > 999999 || size.digital_count > 999999) {
         return false;
       }
       options.records.push_back(size);
@@ -132,7 +132,7 @@ void bench_record(const std::string& dir, const RecordSize& size, bool binary, i
   spec.samples = size.samples;
   spec.analog_count = size.analog_count;
   spec.digital_count = size.digital_count;
-  spec.binary = binary;
+  spec.format = binary ? comtrade_gen::DataFormat::kBinary : comtrade_gen::DataFormat::kAscii;
   const std::string base = platform::join_path(
       dir, (binary ? "bin_" : "asc_") + std::to_string(size.samples) + "_" +
                std::to_string(size.analog_count) + "_" + std::to_string(size.digital_count));

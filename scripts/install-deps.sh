@@ -8,6 +8,7 @@ packages=(
   clang libclang-rt-14-dev
   curl python3 nodejs
   chromium chromium-driver python3-selenium libjs-dygraphs
+  dpkg-dev file lintian
 )
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi

@@ -32,6 +32,7 @@ int main() {
   const std::string fileDir = *root;
   LOG_WRITE(LOG_INFO, "<<<<<<fileDir:%s", fileDir.c_str());
 
+  report_long_settings_lines(settings_path);
   // Kept for the life of the process; handlers build their own readers.
   INIReader settings(settings_path);
   const std::string log_name = settings.Get("base", "logDir", "D:comtradeInfo.log");

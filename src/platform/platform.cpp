@@ -77,6 +77,11 @@ std::optional<std::uint64_t> file_size(const std::string& path) {
   return static_cast<std::uint64_t>(info.st_size);
 }
 
+bool seek_to(std::FILE* file, std::uint64_t offset) {
+  if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
+  return ::fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
 std::string join_path(const std::string& dir, const std::string& name) {
   std::string joined;
   joined.reserve(dir.size() + 1 + name.size());

@@ -7,6 +7,7 @@
 #define PLATFORM_PLATFORM_H_
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,6 +35,10 @@ bool is_regular_file(const std::string& path);
 // Size in bytes of the file at `path`, asked of the file system by name (not
 // through an open stream); nullopt when the query fails.
 std::optional<std::uint64_t> file_size(const std::string& path);
+
+// Positions `file` at byte `offset` from its start, offsets past 2 GiB
+// included. False when the file cannot be positioned there.
+bool seek_to(std::FILE* file, std::uint64_t offset);
 
 // `dir` + separator + `name`; `name` alone when `dir` is empty is NOT done:
 // an empty `dir` gives separator + `name`, as the service's joins always did.

@@ -106,7 +106,11 @@ void load_data(ComTrade_format& record) {
     case kFileTypeAscii:
       record.loadAsciiData();
       break;
+    // The 32-bit types are BINARY records with wider analog samples, and log
+    // the same lines.
     case kFileTypeBinary:
+    case kFileTypeBinary32:
+    case kFileTypeFloat32:
       LOG_WRITE(LOG_ERROR, "0TimeStamp: %ld-loadBinaryData Start",
                 static_cast<long>(platform::now_seconds()));
       record.loadBinaryData();
@@ -160,7 +164,6 @@ std::optional<ChannelDataAnswer> answer_channel_data(const Json::Value& request,
   // A name that could leave the record root names a record that does not
   // exist: it is answered like one, without touching the file system.
   if (is_safe_name(groupName) && is_safe_name(fileName)) {
-    // The model is a few hundred kilobytes of fixed tables: keep it off the stack.
     auto record = std::make_unique<ComTrade_format>(
         platform::join_path(platform::join_path(*file_dir, groupName), fileName));
     if (record->Get_cmtr_cfg_info() == kCfgReadOk) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "comtrade_format/cfg_info.h"
 #include "comtrade_format/comtrade_format.h"
@@ -13,12 +14,12 @@
 #include "restfulserver/request.h"
 #include "restfulserver/settings.h"
 
-std::optional<Json::Value> answer_channel_info(const Json::Value& request, const std::string& typeurl) {
-  if (!request.isObject()) return make_reply(0, kTextBadRequest, typeurl);
+std::optional<QueryReply> answer_channel_info(const Json::Value& request, const std::string& typeurl) {
+  if (!request.isObject()) return QueryReply{make_reply(0, kTextBadRequest, typeurl), false};
   const Json::Value& file_member = request["fileName"];
-  if (!file_member.isString()) return make_reply(1, kTextBadFileName, typeurl);
+  if (!file_member.isString()) return QueryReply{make_reply(1, kTextBadFileName, typeurl), false};
   const Json::Value& group_member = request["groupName"];
-  if (!group_member.isString()) return make_reply(2, kTextNoStation, typeurl);
+  if (!group_member.isString()) return QueryReply{make_reply(2, kTextNoStation, typeurl), false};
   const std::string fileName = file_member.asString();
   const std::string groupName = group_member.asString();
   const std::string vol_type = string_member(request, "type", "all");
@@ -29,7 +30,6 @@ std::optional<Json::Value> answer_channel_info(const Json::Value& request, const
   if (!file_dir) return std::nullopt;
 
   Json::Value reply;
-  // The model is a few hundred kilobytes of fixed tables: keep it off the stack.
   std::unique_ptr<ComTrade_format> record;
   if (is_safe_name(groupName) && is_safe_name(fileName)) {
     record = std::make_unique<ComTrade_format>(
@@ -54,8 +54,9 @@ std::optional<Json::Value> answer_channel_info(const Json::Value& request, const
     Json::Value& ai_list = reply["aiList"];
     ai_list = Json::Value(Json::arrayValue);
     const cmtr_cfg_info& cfg_info = record->cfg();
-    // AI_VEC[i] names analogs[i]; the reader never lists more than the table holds.
-    const std::size_t count = std::min<std::size_t>(AI_VEC.size(), kMaxChannels);
+    // AI_VEC[i] names analogs[i]; a number that threw mid-line could leave a
+    // name without its entry, but that request never gets this far.
+    const std::size_t count = std::min(AI_VEC.size(), cfg_info.analogs.size());
     for (std::size_t i = 0; i < count; ++i) {
       Json::Value temp_root(Json::objectValue);
       temp_root["name"] = AI_VEC[i];
@@ -81,5 +82,5 @@ std::optional<Json::Value> answer_channel_info(const Json::Value& request, const
     reply["errorinfo"] = "";
   }
   reply["typeurl"] = typeurl;
-  return reply;
+  return QueryReply{std::move(reply), true};
 }

@@ -5,10 +5,11 @@
 #include <optional>
 #include <string>
 
-#include <json/value.h>
+#include "restfulserver/reply.h"
 
 // Answers a parsed request document (an object). Checks "fileName" (result 1)
-// and then "groupName" (result 2), both required strings; "type" is only
+// and then "groupName" (result 2), both required strings (the replies that are
+// not `checked`); "type" is only
 // logged. Reads "<fileDir>/<groupName>/<fileName>.cfg" (which refills AI_VEC
 // and DI_VEC) and answers "startTime", "samp_count", "aiList" (objects with
 // "name", "min", "max") and "diList" (names), an empty list as the integer 0.
@@ -16,6 +17,6 @@
 // text; a name that could leave the record root counts as a missing record.
 // Returns nullopt when TAVROOT is not set (no reply at all). A number in the
 // .cfg that does not convert throws; the dispatcher catches it.
-std::optional<Json::Value> answer_channel_info(const Json::Value& request, const std::string& typeurl);
+std::optional<QueryReply> answer_channel_info(const Json::Value& request, const std::string& typeurl);
 
 #endif  // RESTFULSERVER_CHANNEL_INFO_ANSWER_H_

@@ -1,6 +1,8 @@
 // Which records a station holds, as the file-list query answers it.
 #include "restfulserver/file_list_answer.h"
 
+#include <utility>
+
 #include "comtrade_format/record_scan.h"
 #include "logger/logger.h"
 #include "platform/platform.h"
@@ -9,10 +11,10 @@
 #include "restfulserver/request.h"
 #include "restfulserver/settings.h"
 
-std::optional<Json::Value> answer_file_list(const Json::Value& request, const std::string& typeurl) {
-  if (!request.isObject()) return make_reply(0, kTextBadRequest, typeurl);
+std::optional<QueryReply> answer_file_list(const Json::Value& request, const std::string& typeurl) {
+  if (!request.isObject()) return QueryReply{make_reply(0, kTextBadRequest, typeurl), false};
   const Json::Value& group = request["groupName"];
-  if (!group.isString()) return make_reply(2, kTextNoStation, typeurl);
+  if (!group.isString()) return QueryReply{make_reply(2, kTextNoStation, typeurl), false};
   const std::string station_name = group.asString();
   const std::string vol_str = string_member(request, "type", "all");
   LOG_WRITE(LOG_INFO, "1 recive station_name:%s,vol_str:%s", station_name.c_str(), vol_str.c_str());
@@ -42,5 +44,5 @@ std::optional<Json::Value> answer_file_list(const Json::Value& request, const st
       LOG_WRITE(LOG_INFO, "i: %d, fileName: %s", static_cast<int>(i + 1), g_station_vec[i].c_str());
     }
   }
-  return reply;
+  return QueryReply{std::move(reply), true};
 }

@@ -8,15 +8,15 @@
 
 const char kGroupDir[] = "D:/mirel/tools/files/comTradeFiles/test";
 
-std::vector<std::string> DIR_VEC;
+std::size_t g_dir_vec_size = 0;
 
 void scan_group_dirs(const std::string& dir) {
   std::optional<std::vector<platform::DirEntry>> entries = platform::list_dir(dir);
   if (!entries) return;
   for (const platform::DirEntry& entry : *entries) {
     if (!entry.is_dir) continue;
-    std::printf("%s\t%s\n", entry.name.c_str(), dir.c_str());
-    DIR_VEC.push_back(entry.name);
+    std::printf("%s\t<dir>\n", entry.name.c_str());
+    ++g_dir_vec_size;
   }
-  std::printf("DIR_VEC.size: %zu\n", DIR_VEC.size());
+  std::printf("DIR_VEC.size: %zu\n", g_dir_vec_size);
 }

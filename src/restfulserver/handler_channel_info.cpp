@@ -14,9 +14,9 @@ void handler_getChannelList(transport::Connection& nc, const transport::Request&
                             const std::string& name) {
   Json::Value request;
   if (!read_request(nc, hm, name, request)) return;
-  const std::optional<Json::Value> reply = answer_channel_info(request, name);
+  const std::optional<QueryReply> reply = answer_channel_info(request, name);
   if (!reply) return;
-  std::string out_str = write_json(*reply);
-  LOG_WRITE(LOG_INFO, "write rootResponse outStr:%s", out_str.c_str());
+  std::string out_str = write_json(reply->value);
+  if (reply->checked) LOG_WRITE(LOG_INFO, "write rootResponse outStr:%s", out_str.c_str());
   send_reply(nc, std::move(out_str));
 }

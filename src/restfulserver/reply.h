@@ -15,6 +15,14 @@ extern const char kReplyHead[];  // "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunk
 // The closing chunk.
 extern const char kLastChunk[];  // "0\r\n\r\n"
 
+// What a handler decided: the reply to send, and whether the request got past
+// the handler's member checks. Only such replies are logged: a request turned
+// away by its checks ends the handling without a log line.
+struct QueryReply {
+  Json::Value value;
+  bool checked = false;
+};
+
 // {"errorinfo":..., "result":..., "typeurl":...}
 Json::Value make_reply(int result, const std::string& errorinfo, const std::string& typeurl);
 

@@ -1,12 +1,26 @@
 // Where the settings file lives and how a handler reads the record root.
 #include "restfulserver/settings.h"
 
+#include <cstdio>
+#include <fstream>
+
 #include <INIReader.h>
 
 #include "platform/platform.h"
 
 std::string settings_file_path(const std::string& root) {
   return platform::join_path(platform::join_path(root, "cfg"), "ComTrade.ini");
+}
+
+void report_long_settings_lines(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  for (std::size_t number = 1; std::getline(in, line); ++number) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() <= kSettingsLineLimit) continue;
+    std::fprintf(stderr, "%s: line %zu is longer than %zu bytes; the settings reader ignores the rest of it\n",
+                 path.c_str(), number, kSettingsLineLimit);
+  }
 }
 
 std::optional<std::string> read_record_root() {

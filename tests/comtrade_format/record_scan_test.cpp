@@ -22,7 +22,7 @@ TEST_F(RecordScanTest, ListsConfigurationFilesDirectlyInTheStation) {
   const std::string out = captured_stdout([&] { scan_cfg_files(dir); });
   EXPECT_EQ((std::vector<std::string>{"A_01", "B_02"}), g_station_vec);
   // Entries come in listing order (letters folded to upper case); directories
-  // print their name and the directory walked and are entered at once.
+  // print their name and a literal "<dir>" and are entered at once.
   const std::string expected =
       "val: 01.c\n"
       "val: 01.d\n"
@@ -30,17 +30,25 @@ TEST_F(RecordScanTest, ListsConfigurationFilesDirectlyInTheStation) {
       "val: cfg\n"
       "val: note\n"
       "val: rec.\n"
-      "sub\t" + dir + "\n"
+      "sub\t<dir>\n"
       "val: 03.c\n"
-      "x.cfg\t" + dir + "\n"
+      "x.cfg\t<dir>\n"
       "val: 04.c\n";
   EXPECT_EQ(expected, out);
 }
 
 TEST_F(RecordScanTest, MatchesTheExtensionInAnyLetterCase) {
-  for (const char* name : {"a.Cfg", "b.cFG", "c.cfgx", "d.cf", "e.b.cfg", "F_1.CFG"}) write_file(name, "");
+  for (const char* name : {"a.Cfg", "b.cFG", "c.cfgx", "d.cf", "e.b.cfg", "F_1.CFG", "g.CFF", "h.cffx"})
+    write_file(name, "");
   scan_cfg_files(m_dir.string());
-  EXPECT_EQ((std::vector<std::string>{"a", "b", "F_1"}), g_station_vec);
+  EXPECT_EQ((std::vector<std::string>{"a", "b", "F_1", "g"}), g_station_vec);
+}
+
+TEST_F(RecordScanTest, ListsARecordKeptAsPairAndAsCombinedFileOnce) {
+  for (const char* name : {"r.cff", "r.cfg", "r.dat", "s.cff", "T.cff", "t.cfg"}) write_file(name, "");
+  scan_cfg_files(m_dir.string());
+  // Opening "T" would find t.cfg: names match without regard to case.
+  EXPECT_EQ((std::vector<std::string>{"r", "s", "t"}), g_station_vec);
 }
 
 TEST_F(RecordScanTest, FindsTheStationDirectoryWhateverItsCase) {

@@ -104,3 +104,25 @@ TEST(StartupTest, ListensOnPort8000WithoutAPortKey) {
 }
 
 }  // namespace
+
+// The settings reader keeps 199 bytes of a line: every longer line is named
+// on standard error at start, and a path that still fits keeps working.
+TEST(StartupTest, NamesEverySettingsLineTooLongForTheReader) {
+  TempDir records;
+  std::string file_dir = records.path().string() + "/";
+  file_dir += std::string(190 - file_dir.size(), 'd');
+  e2e::write_file(std::filesystem::path(file_dir) / "S1" / "r.cfg", "x");
+  Settings settings;
+  settings.file_dir = file_dir;  // "fileDir=" and 190 bytes: line 2, 198 bytes
+  settings.extra = "; " + std::string(197, 'c') + "\r\n" +  // line 5, 199 bytes
+                   "; " + std::string(198, 'c') + "\r\n" +  // line 6, 200 bytes
+                   "; " + std::string(400, 'c') + "\n";      // line 7
+  e2e::RunningService service(settings);
+  ASSERT_TRUE(service.ready());
+  EXPECT_EQ("{\"errorinfo\":\"\",\"fileName_list\":[\"r\"],\"result\":200,\"typeurl\":\"getFileName_list\"}\n",
+            e2e::ask(service.port(), e2e::post("/getFileName_list", R"({"groupName":"S1"})")).body);
+  const std::string ini = service.settings_path().string();
+  EXPECT_EQ(ini + ": line 6 is longer than 199 bytes; the settings reader ignores the rest of it\n" +
+                ini + ": line 7 is longer than 199 bytes; the settings reader ignores the rest of it\n",
+            service.process().stderr_text());
+}

@@ -169,7 +169,7 @@ TEST_F(QueriesE2eTest, AnswersAsciiAndBinaryRecordsByteForByte) {
   spec.samples = 3000;
   spec.seed = 7;
   const comtrade_gen::GeneratedRecord ascii = comtrade_gen::generate(spec);
-  spec.binary = true;
+  spec.format = comtrade_gen::DataFormat::kBinary;
   const comtrade_gen::GeneratedRecord binary = comtrade_gen::generate(spec);
   write_record("S1", "ra", ascii.cfg, ascii.dat);
   write_record("S1", "rb", binary.cfg, binary.dat);
@@ -186,7 +186,7 @@ TEST_F(QueriesE2eTest, LogsTheChannelDataRequestStepByStep) {
   spec.analog_count = 2;
   spec.digital_count = 1;
   spec.samples = 5;
-  spec.binary = true;
+  spec.format = comtrade_gen::DataFormat::kBinary;
   const comtrade_gen::GeneratedRecord record = comtrade_gen::generate(spec);
   write_record("S1", "rb", record.cfg, record.dat);
   new_log_messages();
@@ -256,6 +256,38 @@ TEST_F(QueriesE2eTest, AnswersChannelDataFailuresOnTheWire) {
             ask("/getFileInfo", R"({"groupName":"S1","fileName":"gone","channelList":["Trip"]})").raw);
   EXPECT_EQ(kFileInfoNoData,
             ask("/getFileInfo", R"({"groupName":"..","fileName":"r","channelList":["Trip"]})").body);
+}
+
+// A failure answer ends the handling: only the log lines of the steps that
+// ran before it are written, never the answer itself.
+TEST_F(QueriesE2eTest, LogsOnlyTheStepsBeforeAFailureAnswer) {
+  write_record("S1", "r", kSmallCfg, kSmallDat);
+  const std::string cfg_line = "fileName:" + (m_records.path() / "S1" / "r").string() +
+                               " ,AI_VEC.size(): 2 , DI_VEC.size(): 1 seamp_count: 2, "
+                               "start_time: 01/01/2020,00:00:00.000000";
+  const std::string received = "GetChannelInfo receive groupName:S1,vol_type:all, fileName:r ";
+  struct Case {
+    const char* uri;
+    const char* body;
+    std::vector<std::string> logged;
+  };
+  const Case cases[] = {
+      {"/getFileName_list", R"({"groupName":12})", {}},
+      {"/getFileName_list", "{}", {}},
+      {"/getChannelInfo", R"({"groupName":"S1"})", {}},
+      {"/getChannelInfo", R"({"fileName":"r"})", {}},
+      {"/getFileInfo", R"({"fileName":"r"})", {}},
+      {"/getFileInfo", R"({"groupName":"S1"})", {}},
+      {"/getFileInfo", R"({"groupName":"S1","fileName":"r","channelList":"Ia"})", {received}},
+      {"/getFileInfo", R"({"groupName":"S1","fileName":"r","channelList":[]})", {received}},
+      {"/getFileInfo", R"({"groupName":"S1","fileName":"r","channelList":["x"]})",
+       {received, "receive channel_list i:1 channel: x", cfg_line}},
+  };
+  new_log_messages();
+  for (const Case& c : cases) {
+    ASSERT_NE(std::string::npos, ask(c.uri, c.body).body.find("\"result\":")) << c.body;
+    EXPECT_EQ(c.logged, new_log_messages()) << c.uri << " " << c.body;
+  }
 }
 
 }  // namespace

@@ -108,12 +108,12 @@ TEST_F(QueryAnswerTest, NeverListsRecordsOutsideTheRecordRoot) {
   write(m_dir / "Outside.cfg", kSmallCfg);     // reachable as ".."
   write(m_records / "In_root.cfg", kSmallCfg);  // reachable as "." or ""
   write(m_records / "a" / "b" / "Deep.cfg", kSmallCfg);
-  ASSERT_EQ(200, (*answer_file_list(parse(R"({"groupName":"S1"})"), "x"))["result"].asInt());
+  ASSERT_EQ(200, answer_file_list(parse(R"({"groupName":"S1"})"), "x")->value["result"].asInt());
   for (const char* body : {R"({"groupName":".."})", R"({"groupName":"."})", R"({"groupName":""})",
                            R"({"groupName":"a/b"})", R"({"groupName":"../records/S1"})"}) {
     const auto reply = answer_file_list(parse(body), "getFileName_list");
     ASSERT_TRUE(reply);
-    EXPECT_EQ(404, (*reply)["result"].asInt()) << body;
+    EXPECT_EQ(404, reply->value["result"].asInt()) << body;
     EXPECT_TRUE(g_station_vec.empty()) << body;
   }
 }
@@ -139,16 +139,16 @@ TEST_F(QueryAnswerTest, SendsAnEmptyChannelListAsZero) {
   write_record("S1", "digital", "S1,R,1999\n1,0A,1D\n1,Trip,,,0\n50\n1\n1000,0\n"
                "01/01/2020,00:00:00\n01/01/2020,00:00:00\nASCII\n", "");
   auto reply = answer_channel_info(parse(R"({"groupName":"S1","fileName":"analog"})"), "x");
-  EXPECT_EQ(200, (*reply)["result"].asInt());
-  EXPECT_EQ(Json::Value(0), (*reply)["diList"]);
-  EXPECT_EQ(1u, (*reply)["aiList"].size());
-  EXPECT_EQ((std::vector<std::string>{"max", "min", "name"}), (*reply)["aiList"][0].getMemberNames());
+  EXPECT_EQ(200, reply->value["result"].asInt());
+  EXPECT_EQ(Json::Value(0), reply->value["diList"]);
+  EXPECT_EQ(1u, reply->value["aiList"].size());
+  EXPECT_EQ((std::vector<std::string>{"max", "min", "name"}), reply->value["aiList"][0].getMemberNames());
   reply = answer_channel_info(parse(R"({"groupName":"S1","fileName":"digital"})"), "x");
-  EXPECT_EQ(200, (*reply)["result"].asInt());
-  EXPECT_EQ(Json::Value(0), (*reply)["aiList"]);
+  EXPECT_EQ(200, reply->value["result"].asInt());
+  EXPECT_EQ(Json::Value(0), reply->value["aiList"]);
   Json::Value names(Json::arrayValue);
   names.append("Trip");
-  EXPECT_EQ(names, (*reply)["diList"]);
+  EXPECT_EQ(names, reply->value["diList"]);
 }
 
 TEST_F(QueryAnswerTest, ChecksTheFileNameBeforeTheGroupName) {
@@ -167,14 +167,14 @@ TEST_F(QueryAnswerTest, ChecksTheFileNameBeforeTheGroupName) {
   for (const Case& c : cases) {
     const auto reply = answer_channel_info(parse(c.body), "getChannelInfo");
     ASSERT_TRUE(reply);
-    EXPECT_EQ(make_reply(c.result, c.errorinfo, "getChannelInfo"), *reply) << c.body;
+    EXPECT_EQ(make_reply(c.result, c.errorinfo, "getChannelInfo"), reply->value) << c.body;
   }
 }
 
 TEST_F(QueryAnswerTest, AnswersAMissingRecordWithEmptyValuesAfterAReadOne) {
   write_record("S1", "r", kSmallCfg, kSmallDat);
   write(m_dir / "x.cfg", kSmallCfg);  // what ".." would reach
-  ASSERT_EQ(200, (*answer_channel_info(parse(R"({"groupName":"S1","fileName":"r"})"), "x"))["result"]
+  ASSERT_EQ(200, answer_channel_info(parse(R"({"groupName":"S1","fileName":"r"})"), "x")->value["result"]
                      .asInt());
   for (const char* body : {R"({"groupName":"S1","fileName":"gone"})",
                            R"({"groupName":"..","fileName":"x"})",
@@ -187,7 +187,7 @@ TEST_F(QueryAnswerTest, AnswersAMissingRecordWithEmptyValuesAfterAReadOne) {
     expected["diList"] = 0;
     expected["samp_count"] = 0;
     expected["startTime"] = "";
-    EXPECT_EQ(expected, *reply) << body;
+    EXPECT_EQ(expected, reply->value) << body;
   }
 }
 
@@ -310,15 +310,15 @@ TEST_F(QueryAnswerTest, ReadsTwoHundredDigitalChannelsOfAnUpperCaseBinaryRecord)
   spec.analog_count = 3;
   spec.digital_count = 200;
   spec.samples = 300;
-  spec.binary = true;
+  spec.format = comtrade_gen::DataFormat::kBinary;
   const comtrade_gen::GeneratedRecord record = comtrade_gen::generate(spec);
   write(m_records / "S1" / "UP.CFG", record.cfg);
   write(m_records / "S1" / "UP.DAT", record.dat);
   const auto listed = answer_file_list(parse(R"({"groupName":"S1"})"), "x");
-  ASSERT_EQ("UP", (*listed)["fileName_list"][0].asString());
+  ASSERT_EQ("UP", listed->value["fileName_list"][0].asString());
   const auto info = answer_channel_info(parse(R"({"groupName":"S1","fileName":"UP"})"), "x");
-  EXPECT_EQ(200u, (*info)["diList"].size());
-  EXPECT_EQ(300, (*info)["samp_count"].asInt());
+  EXPECT_EQ(200u, info->value["diList"].size());
+  EXPECT_EQ(300, info->value["samp_count"].asInt());
   EXPECT_EQ((std::vector<std::string>{expected::digital_text(record, 200, 199),
                                       expected::analog_text(record, 3, 2),
                                       expected::digital_text(record, 200, 0),
