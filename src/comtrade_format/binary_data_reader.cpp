@@ -319,11 +319,12 @@ int load_binary_buckets(const cmtr_cfg_info& cfg, int file_type, const DataSecti
   const std::int64_t total = std::min<std::int64_t>(cfg.samp_count, section_bytes(section) / layout.record_bytes);
   const std::int64_t from = std::clamp<std::int64_t>(window.from, 0, std::max<std::int64_t>(total, 0));
   const std::int64_t to = std::clamp<std::int64_t>(window.to, from, std::max<std::int64_t>(total, from));
-  // Only the bytes of the window are read: the first record is sought.
-  const std::uint64_t skipped = static_cast<std::uint64_t>(from) * static_cast<std::uint64_t>(layout.record_bytes);
+  // Only the bytes of the window are read: the first record is sought, and
+  // the read stops with the last.
+  const std::uint64_t record_bytes = static_cast<std::uint64_t>(layout.record_bytes);
   BlockFile file;
-  if (!file.open(section.path, section.offset + skipped,
-                 section.length ? *section.length - std::min(*section.length, skipped) : UINT64_MAX)) {
+  if (!file.open(section.path, section.offset + static_cast<std::uint64_t>(from) * record_bytes,
+                 static_cast<std::uint64_t>(to - from) * record_bytes)) {
     return 1;
   }
   std::vector<AnalogColumn> analogs;

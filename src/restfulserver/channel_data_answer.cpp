@@ -163,9 +163,8 @@ std::optional<ChannelDataAnswer> answer_channel_data(const Json::Value& request,
 
   // A name that could leave the record root names a record that does not
   // exist: it is answered like one, without touching the file system.
-  if (is_safe_name(groupName) && is_safe_name(fileName)) {
-    auto record = std::make_unique<ComTrade_format>(
-        platform::join_path(platform::join_path(*file_dir, groupName), fileName));
+  if (const std::optional<std::string> path = record_path(*file_dir, groupName, fileName)) {
+    auto record = std::make_unique<ComTrade_format>(*path);
     if (record->Get_cmtr_cfg_info() == kCfgReadOk) {
       if (record->Select_channels(channel_list, static_cast<int>(channel_list.size())) < 1) {
         return fail(0, kTextChannelNotFound);

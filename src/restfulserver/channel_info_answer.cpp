@@ -8,7 +8,6 @@
 #include "comtrade_format/cfg_info.h"
 #include "comtrade_format/comtrade_format.h"
 #include "logger/logger.h"
-#include "platform/platform.h"
 #include "restfulserver/gbk_texts.h"
 #include "restfulserver/reply.h"
 #include "restfulserver/request.h"
@@ -31,9 +30,8 @@ std::optional<QueryReply> answer_channel_info(const Json::Value& request, const 
 
   Json::Value reply;
   std::unique_ptr<ComTrade_format> record;
-  if (is_safe_name(groupName) && is_safe_name(fileName)) {
-    record = std::make_unique<ComTrade_format>(
-        platform::join_path(platform::join_path(*file_dir, groupName), fileName));
+  if (const std::optional<std::string> path = record_path(*file_dir, groupName, fileName)) {
+    record = std::make_unique<ComTrade_format>(*path);
     // A record that cannot be read shows as empty lists; the answer says so.
     record->Get_cmtr_cfg_info();
     const cmtr_cfg_info& cfg_info = record->cfg();
