@@ -373,9 +373,13 @@ function drawChart(key, channels, xs, range, labels, offset, extra) {
     labelsDiv: legend,
     labelsSeparateLines: false,
     xlabel: "time after the first sample (ms)",
+    // Follows the page's width (a scroll bar coming or going included).
+    resizable: "passive",
     axes: {
       x: { valueFormatter: (x) => `${x.toFixed(3)} ms` },
       y: {
+        // The same for both charts, so that their time axes line up.
+        axisLabelWidth: 64,
         valueFormatter: (value, opts, series, g, row, col) => {
           const b = g.getValue(row, col);
           if (!b) return "—";
