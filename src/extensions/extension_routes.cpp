@@ -1,6 +1,7 @@
 // Which extension URI is answered by which handler.
 #include "extensions/extension_routes.h"
 
+#include "extensions/handler_viewer.h"
 #include "extensions/record_info.h"
 #include "extensions/station_list.h"
 #include "extensions/waveform.h"
@@ -10,4 +11,6 @@ void register_extensions() {
   RestfulServer::add_route("/getStationList", handler_getStationList);
   RestfulServer::add_route("/getRecordInfo", handler_getRecordInfo);
   RestfulServer::add_route("/getWaveform", handler_getWaveform);
+  // A prefix row: the page's own files live under "/viewer/".
+  RestfulServer::add_route("/viewer", handler_viewer, true);
 }

@@ -94,6 +94,20 @@ std::string join_path(const std::string& dir, const std::string& name) {
   return joined;
 }
 
+std::optional<std::string> executable_path() {
+  // The link's target has no size known in advance; grow until it fits.
+  std::string path(256, '\0');
+  for (;;) {
+    const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (n < 0) return std::nullopt;
+    if (static_cast<std::size_t>(n) < path.size()) {
+      path.resize(static_cast<std::size_t>(n));
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
 void keep_freed_memory() {
 #if defined(__GLIBC__)
   // The largest mapping threshold the C library accepts: texts up to it come

@@ -46,6 +46,11 @@ bool seek_to(std::FILE* file, std::uint64_t offset);
 // an empty `dir` gives separator + `name`, as the service's joins always did.
 std::string join_path(const std::string& dir, const std::string& name);
 
+// The absolute path of the running executable, symbolic links resolved, or
+// nullopt when the operating system does not tell. Installed files are found
+// relative to it, so the service runs from wherever its tree was unpacked.
+std::optional<std::string> executable_path();
+
 // Makes the C library keep freed memory for reuse instead of returning it at
 // once. A channel-data answer takes tens to hundreds of megabytes, and pages
 // handed back after one request must be faulted in one by one by the next,

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -169,6 +170,15 @@ TEST_F(PlatformTest, FileExistsForFilesAndDirectories) {
 TEST(PlatformPaths, JoinAlwaysInsertsTheSeparator) {
   EXPECT_EQ("root/North", platform::join_path("root", "North"));
   EXPECT_EQ("/North", platform::join_path("", "North"));
+}
+
+TEST(PlatformPaths, ExecutablePathNamesThisTestBinary) {
+  const std::optional<std::string> path = platform::executable_path();
+  ASSERT_TRUE(path);
+  const std::filesystem::path exe(*path);
+  EXPECT_TRUE(exe.is_absolute());
+  EXPECT_EQ("platform_tests", exe.filename());
+  EXPECT_TRUE(std::filesystem::is_regular_file(exe));
 }
 
 TEST(PlatformEnv, ReadsSetAndUnsetVariables) {

@@ -1,0 +1,278 @@
+#!/usr/bin/python3
+"""Drives the /viewer page in headless Chromium the way a person does.
+
+Starts the real service on a copy of the demo installation (free port), opens
+/viewer, picks the GBK-named station and record, ticks two channels, checks
+that the charts are drawn and that their legends name the channels, zooms
+with a mouse drag and with keys, and checks that each zoom asked
+/getWaveform for a finer window and drew the answer. With VIEWER_SCREENSHOT
+set it saves a screenshot of the page there.
+
+Usage: viewer_test.py --service BINARY --demo DEMO_DIR
+       viewer_test.py --url http://127.0.0.1:8000   (a service already running)
+"""
+import argparse
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+from selenium import webdriver
+from selenium.common.exceptions import TimeoutException
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
+
+CHROMIUM = "/usr/bin/chromium"
+CHROMEDRIVER = "/usr/bin/chromedriver"
+# Without the background-networking flags Chromium keeps calling out, and a
+# machine without outside network refuses those connections.
+CHROMIUM_FLAGS = [
+    "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+    "--disable-background-networking", "--disable-component-update", "--disable-sync",
+    "--window-size=1280,1000",
+]
+WAIT_SECONDS = 15
+
+# Pixels of the charts' canvases that are coloured (series and bands; the axes
+# and grid are grey) and that are the trigger line's red.
+COUNT_PIXELS_JS = """
+const [id] = arguments;
+let coloured = 0, red = 0;
+for (const canvas of document.querySelectorAll(`#${id} canvas`)) {
+  if (!canvas.width || !canvas.height) continue;
+  const data = canvas.getContext("2d").getImageData(0, 0, canvas.width, canvas.height).data;
+  for (let i = 0; i < data.length; i += 4) {
+    const [r, g, b, a] = [data[i], data[i + 1], data[i + 2], data[i + 3]];
+    if (a < 128) continue;
+    if (Math.max(r, g, b) - Math.min(r, g, b) > 60) coloured++;
+    if (r > 180 && g < 90 && b < 90) red++;
+  }
+}
+return [coloured, red];
+"""
+# What the browser fetched from /getWaveform and how it was answered.
+WAVEFORM_REQUESTS_JS = """
+return performance.getEntriesByType("resource")
+    .filter((e) => new URL(e.name).pathname === "/getWaveform")
+    .map((e) => e.responseStatus);
+"""
+WINDOW_PATTERN = re.compile(r"Samples (\d+)–(\d+) of (\d+) · step (\d+)")
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+    print(f"ok - {what}", flush=True)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def start_service(binary, demo, root):
+    """The service on a copy of the demo installation, on a free port."""
+    shutil.copytree(os.path.join(demo, "cfg"), os.path.join(root, "cfg"))
+    shutil.copytree(os.path.join(demo, "records"), os.path.join(root, "records"))
+    os.makedirs(os.path.join(root, "log"))
+    port = free_port()
+    settings = os.path.join(root, "cfg", "ComTrade.ini")
+    with open(settings, encoding="utf-8") as f:
+        text = re.sub(r"(?m)^port\s*=.*$", f"port = {port}", f.read())
+    with open(settings, "w", encoding="utf-8") as f:
+        f.write(text)
+    out = open(os.path.join(root, "service.out"), "wb")
+    service = subprocess.Popen([binary], cwd=root, env=dict(os.environ, TAVROOT=root),
+                               stdout=out, stderr=subprocess.STDOUT)
+    deadline = time.monotonic() + 10
+    while time.monotonic() < deadline:
+        if service.poll() is not None:
+            raise Failure(f"the service exited with {service.returncode}")
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return service, f"http://127.0.0.1:{port}"
+        except OSError:
+            time.sleep(0.05)
+    service.kill()
+    raise Failure("the service did not listen within 10 s")
+
+
+def start_browser(profile):
+    options = webdriver.ChromeOptions()
+    options.binary_location = CHROMIUM
+    for flag in CHROMIUM_FLAGS + [f"--user-data-dir={profile}"]:
+        options.add_argument(flag)
+    return webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+
+
+def wait_for(driver, what, condition):
+    try:
+        return WebDriverWait(driver, WAIT_SECONDS).until(lambda d: condition())
+    except TimeoutException:
+        error = driver.find_element(By.ID, "error")
+        shown = f"; the page shows the error: {error.text}" if error.is_displayed() else ""
+        raise Failure(f"timed out waiting for {what}{shown}") from None
+
+
+def option_texts(driver, list_id):
+    return [o.text for o in driver.find_elements(By.CSS_SELECTOR, f"#{list_id} option")]
+
+
+def pick(driver, list_id, text):
+    wait_for(driver, f"{text!r} in #{list_id}", lambda: text in option_texts(driver, list_id))
+    next(o for o in driver.find_elements(By.CSS_SELECTOR, f"#{list_id} option")
+         if o.text == text).click()
+
+
+def tick(driver, caption):
+    label = next(l for l in driver.find_elements(By.CSS_SELECTOR, "fieldset label")
+                 if l.text.strip().startswith(caption))
+    label.click()
+
+
+def shown_window(driver):
+    """(from, to, samples, step) as the status line under the toolbar says."""
+    match = WINDOW_PATTERN.search(driver.find_element(By.ID, "window").text)
+    return tuple(int(g) for g in match.groups()) if match else None
+
+
+def waveform_answers(driver):
+    return driver.execute_script(WAVEFORM_REQUESTS_JS)
+
+
+def chart_image(driver, chart_id):
+    return driver.execute_script(
+        f"return [...document.querySelectorAll('#{chart_id} canvas')]"
+        ".map((c) => c.toDataURL()).join();")
+
+
+def wait_redrawn(driver, what, before, accept):
+    """Waits until a /getWaveform answer newer than `before` is on screen and
+    `accept(window)` holds for the window it shows."""
+    asked = len(waveform_answers(driver))
+
+    def done():
+        window = shown_window(driver)
+        return window and window != before and accept(window)
+    window = wait_for(driver, what, lambda: done() and shown_window(driver))
+    answers = waveform_answers(driver)
+    check(len(answers) >= asked and answers and answers[-1] in (0, 200),
+          f"{what}: /getWaveform was asked and answered ({len(answers)} so far)")
+    return window
+
+
+def run(driver, url):
+    driver.get(url + "/viewer")
+    wait_for(driver, "the station list", lambda: len(option_texts(driver, "stations")) == 2)
+    check(option_texts(driver, "stations") == ["North", "北京"],
+          "the stations are listed with their GBK names decoded")
+
+    pick(driver, "stations", "北京")
+    wait_for(driver, "the record list", lambda: len(option_texts(driver, "records")) == 3)
+    check(option_texts(driver, "records") == ["B_02", "fault_0103", "北京_001"],
+          "the station's records are listed")
+
+    pick(driver, "records", "北京_001")
+    wait_for(driver, "the whole record drawn", lambda: shown_window(driver) is not None)
+    header = driver.find_element(By.ID, "header").text
+    for shown in ("北京", "GEN01", "01/12/2026,10:00:00.000000", "01/12/2026,10:00:00.100000",
+                  "5000 Hz to sample 3000", "100.000 ms after start"):
+        check(shown in header, f"the header shows {shown!r}")
+
+    tick(driver, "Ub电压")
+    tick(driver, "跳闸")
+    whole = wait_for(driver, "both charts with the chosen channels", lambda: (
+        "Ub电压" in driver.find_element(By.ID, "analog-legend").text and
+        "跳闸" in driver.find_element(By.ID, "status-legend").text and shown_window(driver)))
+    analog_legend = driver.find_element(By.ID, "analog-legend").text
+    check("Ua电压 [kV]" in analog_legend and "Ub电压 [kV]" in analog_legend,
+          f"the analog legend names the channels: {analog_legend!r}")
+    check("跳闸" in driver.find_element(By.ID, "status-legend").text,
+          "the status legend names the status channel")
+    check(whole[:3] == (0, 2999, 3000) and whole[3] > 1,
+          f"the whole record is shown in buckets: {whole}")
+    coloured, red = driver.execute_script(COUNT_PIXELS_JS, "analog-chart")
+    check(coloured > 2000, f"the analog chart is drawn ({coloured} coloured pixels)")
+    check(red > 50, f"the trigger time is marked ({red} red pixels)")
+    coloured, _ = driver.execute_script(COUNT_PIXELS_JS, "status-chart")
+    check(coloured > 200, f"the status chart is drawn ({coloured} coloured pixels)")
+
+    screenshot = os.environ.get("VIEWER_SCREENSHOT")
+    if screenshot:
+        driver.save_screenshot(os.path.abspath(screenshot))
+        print(f"# screenshot written to {screenshot}")
+
+    # A drag over the middle of the analog chart, as a person zooms.
+    before_image = chart_image(driver, "analog-chart")
+    canvas = driver.find_elements(By.CSS_SELECTOR, "#analog-chart canvas")[-1]
+    width = canvas.size["width"]
+    ActionChains(driver).move_to_element_with_offset(canvas, int(-0.15 * width), 0) \
+        .click_and_hold().move_by_offset(int(0.2 * width), 0).release().perform()
+    dragged = wait_redrawn(driver, "the dragged window", whole,
+                           lambda w: w[0] > 0 and w[1] - w[0] < 0.4 * 3000)
+    check(dragged[3] < whole[3] and dragged[3] == 1,
+          f"the dragged window is drawn from single samples: {dragged}")
+    check(chart_image(driver, "analog-chart") != before_image, "the chart was redrawn")
+    coloured, _ = driver.execute_script(COUNT_PIXELS_JS, "analog-chart")
+    check(coloured > 1000, f"the zoomed chart is drawn ({coloured} coloured pixels)")
+
+    # Keys: "+" halves the window around its centre, Home shows the whole record.
+    ActionChains(driver).send_keys("+").perform()
+    halved = wait_redrawn(driver, "the window after '+'", dragged,
+                          lambda w: abs((w[1] - w[0]) * 2 - (dragged[1] - dragged[0])) <= 2)
+    check(dragged[0] < halved[0] and halved[1] < dragged[1],
+          f"'+' zoomed into the middle: {dragged} -> {halved}")
+    ActionChains(driver).send_keys("\ue011").perform()  # Home
+    wait_redrawn(driver, "the whole record after Home", halved, lambda w: w == whole)
+    check(not driver.find_element(By.ID, "error").is_displayed(), "no error is shown")
+    check(all(status == 200 for status in waveform_answers(driver)),
+          "every /getWaveform request was answered with 200")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--service", help="the comtrade_service binary")
+    parser.add_argument("--demo", help="the demo installation to copy")
+    parser.add_argument("--url", help="use a service that is already running")
+    args = parser.parse_args()
+    with tempfile.TemporaryDirectory(prefix="viewer-test-") as scratch:
+        service = None
+        driver = None
+        try:
+            if args.url:
+                url = args.url.rstrip("/")
+            else:
+                service, url = start_service(os.path.abspath(args.service),
+                                             os.path.abspath(args.demo),
+                                             os.path.join(scratch, "install"))
+            driver = start_browser(os.path.join(scratch, "profile"))
+            run(driver, url)
+            print("1 passed, 0 failed")
+            return 0
+        except Failure as failure:
+            print(f"not ok - {failure}")
+            if driver:
+                driver.save_screenshot(os.path.join(tempfile.gettempdir(), "viewer-failure.png"))
+            print("0 passed, 1 failed")
+            return 1
+        finally:
+            if driver:
+                driver.quit()
+            if service:
+                service.kill()
+                service.wait()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
