@@ -5,7 +5,7 @@
 //
 //   service_bench ask PORT URI BODY RUNS    service: request to last reply byte
 //   service_bench floor BYTES RUNS          minimal sender, same framing
-//   service_bench read FILE RUNS            read a (cached) file into a reused buffer
+//   service_bench read FILE RUNS [OFF LEN]  read a (cached) file, or LEN bytes from OFF, into a reused buffer
 //   service_bench free-port                 a TCP port free a moment ago
 //
 // Times are medians in milliseconds. Exits non-zero when it cannot measure.
@@ -209,21 +209,26 @@ int run_floor(std::size_t bytes, int runs) {
   return result;
 }
 
-int run_read(const char* path, int runs) {
+// Reads `length` bytes (all when 0) of `path` from `offset` on.
+int run_read(const char* path, int runs, long long offset, std::size_t length) {
   std::vector<char> buffer(kReceiveBytes);
   std::vector<double> times;
   std::size_t total = 0;
   for (int r = 0; r < runs; ++r) {
     const Clock::time_point start = Clock::now();
     std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) {
+    if (file == nullptr || fseeko(file, offset, SEEK_SET) != 0) {
       std::perror(path);
       return 1;
     }
     std::setvbuf(file, nullptr, _IONBF, 0);
     total = 0;
     std::size_t got;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) total += got;
+    while ((length == 0 || total < length) &&
+           (got = std::fread(buffer.data(), 1, length == 0 ? buffer.size() : std::min(buffer.size(), length - total),
+                             file)) > 0) {
+      total += got;
+    }
     std::fclose(file);
     times.push_back(milliseconds_since(start));
   }
@@ -242,7 +247,7 @@ int run_free_port() {
 
 int usage() {
   std::fputs(
-      "usage: service_bench ask PORT URI BODY RUNS | floor BYTES RUNS | read FILE RUNS | free-port\n",
+      "usage: service_bench ask PORT URI BODY RUNS | floor BYTES RUNS | read FILE RUNS [OFFSET LENGTH] | free-port\n",
       stderr);
   return 2;
 }
@@ -261,7 +266,10 @@ int main(int argc, char** argv) {
   if (command == "floor" && argc == 4) {
     return run_floor(std::strtoull(argv[2], nullptr, 10), std::max(1, std::atoi(argv[3])));
   }
-  if (command == "read" && argc == 4) return run_read(argv[2], std::max(1, std::atoi(argv[3])));
+  if (command == "read" && (argc == 4 || argc == 6)) {
+    return run_read(argv[2], std::max(1, std::atoi(argv[3])), argc == 6 ? std::atoll(argv[4]) : 0,
+                    argc == 6 ? std::strtoull(argv[5], nullptr, 10) : 0);
+  }
   if (command == "free-port" && argc == 2) return run_free_port();
   return usage();
 }
