@@ -101,8 +101,5 @@ std::optional<Json::Value> answer_record_info(const Json::Value& request, const 
 
 void handler_getRecordInfo(transport::Connection& nc, const transport::Request& hm,
                            const std::string& name) {
-  Json::Value request;
-  if (!read_request(nc, hm, name, request)) return;
-  const std::optional<Json::Value> reply = answer_record_info(request, name);
-  if (reply) send_json(nc, *reply);
+  answer_request(nc, hm, name, answer_record_info);
 }

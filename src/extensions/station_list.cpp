@@ -30,8 +30,5 @@ std::optional<Json::Value> answer_station_list(const Json::Value& request, const
 
 void handler_getStationList(transport::Connection& nc, const transport::Request& hm,
                             const std::string& name) {
-  Json::Value request;
-  if (!read_request(nc, hm, name, request)) return;
-  const std::optional<Json::Value> reply = answer_station_list(request, name);
-  if (reply) send_json(nc, *reply);
+  answer_request(nc, hm, name, answer_station_list);
 }

@@ -4,6 +4,7 @@
 #define RESTFULSERVER_REPLY_H_
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 #include <json/value.h>
@@ -44,5 +45,17 @@ void send_json(transport::Connection& nc, const Json::Value& value);
 // not parse, sends the result-0 reply for `typeurl` and returns false.
 bool read_request(transport::Connection& nc, const transport::Request& hm,
                   const std::string& typeurl, Json::Value& root);
+
+// The whole of a handler whose decision is `answer(request, typeurl)` giving
+// the reply to send, or nullopt for none at all (TAVROOT not set): reads the
+// body, answers a document that does not parse itself, sends what comes back.
+template <typename Answer>
+void answer_request(transport::Connection& nc, const transport::Request& hm, const std::string& typeurl,
+                    Answer answer) {
+  Json::Value request;
+  if (!read_request(nc, hm, typeurl, request)) return;
+  const std::optional<Json::Value> reply = answer(request, typeurl);
+  if (reply) send_json(nc, *reply);
+}
 
 #endif  // RESTFULSERVER_REPLY_H_

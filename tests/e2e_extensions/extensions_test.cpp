@@ -7,12 +7,12 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <json/reader.h>
 #include <json/value.h>
 
 #include "comtrade_gen/generator.h"
 #include "support/e2e_support.h"
 #include "support/hostile_support.h"
+#include "support/json_support.h"
 
 namespace {
 
@@ -134,15 +134,7 @@ std::string waveform_text(const std::vector<std::string>& channels, std::size_t 
   return text + "],\"to\":" + std::to_string(to) + ",\"typeurl\":\"getWaveform\"}\n";
 }
 
-Json::Value parse(const std::string& text) {
-  Json::Value value;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  Json::Reader reader;
-#pragma GCC diagnostic pop
-  EXPECT_TRUE(reader.parse(text, value)) << text.substr(0, 300);
-  return value;
-}
+Json::Value parse(const std::string& text) { return e2e::parse_json(text); }
 
 // Whether `a` and `b` hold the same members and values, numbers compared as
 // numbers (the writer gives 50 as 50.0).

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <json/reader.h>
 #include <json/value.h>
 
 #include "comtrade_format/record_scan.h"
@@ -22,6 +21,7 @@
 #include "restfulserver/gbk_texts.h"
 #include "restfulserver/reply.h"
 #include "transport/http_server.h"
+#include "support/json_support.h"
 
 namespace fs = std::filesystem;
 
@@ -39,15 +39,7 @@ const std::string kSmallCfg =
     "01/01/2020,00:00:00.000000\n01/01/2020,00:00:00.001000\nASCII\n1\n";
 const std::string kSmallDat = "1,0,100,-20,0,1\n2,1000,102,-22,1,1\n";
 
-Json::Value parse(const std::string& text) {
-  Json::Value value;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  Json::Reader reader;
-#pragma GCC diagnostic pop
-  EXPECT_TRUE(reader.parse(text, value)) << text;
-  return value;
-}
+Json::Value parse(const std::string& text) { return e2e::parse_json(text); }
 
 // Collects what a handler queues, remembering which texts came by pointer.
 class RecordingConnection : public transport::Connection {

@@ -16,28 +16,20 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <json/reader.h>
 #include <json/value.h>
 
 #include "comtrade_gen/generator.h"
 #include "expected_answers.h"
 #include "support/e2e_support.h"
 #include "support/sample_records.h"
+#include "support/json_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-Json::Value parse(const std::string& text) {
-  Json::Value value;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  Json::Reader reader;
-#pragma GCC diagnostic pop
-  EXPECT_TRUE(reader.parse(text, value)) << text.substr(0, 300);
-  return value;
-}
+Json::Value parse(const std::string& text) { return e2e::parse_json(text); }
 
 // `name` as a JSON string, its bytes >= 0x80 as they are.
 std::string json_string(const std::string& name) {
