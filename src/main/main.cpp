@@ -14,6 +14,7 @@
 
 int main() {
   platform::keep_freed_memory();
+  platform::ignore_broken_pipes();
   // Diagnostics must reach a pipe or file line by line, not when a buffer fills.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
 

@@ -12,6 +12,7 @@
 #error "platform: the Windows implementation is not written yet"
 #else
 #include <dirent.h>
+#include <signal.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -100,6 +101,8 @@ void release_free_memory() {
   ::malloc_trim(0);
 #endif
 }
+
+void ignore_broken_pipes() { ::signal(SIGPIPE, SIG_IGN); }
 
 std::int64_t now_seconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
 

@@ -51,6 +51,12 @@ void keep_freed_memory();
 // largest mix of answers it ever held at once rather than what is live.
 void release_free_memory();
 
+// Makes a write to a pipe or socket whose reader has gone fail with an error
+// instead of ending the process. Standard output is often a pipe to a log
+// collector that restarts; its lines may be lost, the service must go on.
+// Call once, at start.
+void ignore_broken_pipes();
+
 // Seconds since 1970-01-01 UTC.
 std::int64_t now_seconds();
 
