@@ -107,6 +107,13 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
       reject(ec);
       return;
     }
+    // Transfer codings that do not end in "chunked" leave the end of the
+    // body unknown; the parser reads such a request as having none, and its
+    // body would then be taken for the next request.
+    if (m_parser->get().count(http::field::transfer_encoding) > 0 && !m_parser->chunked()) {
+      write_and_close(kBadRequest);
+      return;
+    }
     if (m_parser->is_done()) {
       dispatch();
       return;

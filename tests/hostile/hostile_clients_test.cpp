@@ -273,6 +273,34 @@ TEST_F(HostileClientTest, ClosesOnBytesThatAreNotHttpAndServesTheNext) {
   EXPECT_NE("", ask("/getFileInfo", channel_data_body("S1", "small", R"(["U1"])")));
 }
 
+// Transfer codings whose last one is not "chunked" leave the body's end
+// unknown: the request is refused and the connection closed, so what follows
+// it can never be taken for a request of its own.
+TEST_F(HostileClientTest, RefusesTransferCodingsThatDoNotEndInChunked) {
+  start();
+  const std::string smuggled = e2e::post("/getGroupFile_list", "{}");
+  const std::string head = "POST /getGroupFile_list HTTP/1.1\r\nHost: x\r\n";
+  const std::string refused[] = {
+      "gzip", "chunked, gzip", "chunked, identity", "xchunked", "chunked, chunked", "",
+      "chunked\r\nTransfer-Encoding: gzip", "gzip\r\nTransfer-Encoding: identity",
+  };
+  for (const std::string& coding : refused) {
+    RawSocket client(port());
+    ASSERT_TRUE(client.send(head + "Transfer-Encoding: " + coding + "\r\n\r\n" + smuggled));
+    bool closed = false;
+    EXPECT_EQ("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n",
+              client.receive_until_closed(10s, &closed))
+        << coding;
+    EXPECT_TRUE(closed) << coding;
+  }
+  // A list that ends in "chunked" is read as chunks.
+  for (const std::string coding : {"chunked", "Chunked", "gzip, chunked"}) {
+    HttpClient client(port());
+    ASSERT_TRUE(client.send(head + "Transfer-Encoding: " + coding + "\r\n\r\n2\r\n{}\r\n0\r\n\r\n"));
+    EXPECT_EQ(kGroupOk, client.read_chunked_reply().body) << coding;
+  }
+}
+
 // A number that does not convert ends its request without a reply; the
 // connection it came on, and the requests after it, carry on untouched.
 TEST_F(HostileClientTest, CarriesOnAfterTheCatchAllOnTheSameConnection) {
