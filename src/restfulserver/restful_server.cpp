@@ -98,7 +98,9 @@ void RestfulServer::ev_handler(transport::Connection& nc, const transport::Reque
     std::printf("error url\n");
   } catch (...) {
     // A number in a record file that does not convert ends up here. The
-    // client gets nothing more than what the handler had already queued.
+    // client gets nothing more than what the handler had already queued,
+    // and the end of the stream right after it instead of a long wait.
     std::printf("unknow  exception\n");
+    nc.close_after_queued();
   }
 }

@@ -24,8 +24,9 @@ class RestfulServer {
 
   // The dispatch: exact URI match against the query table, any method, the
   // query string ignored. No match: "error url" on standard output, no reply.
-  // Any exception from a handler: "unknow  exception" on standard output and
-  // nothing more is sent.
+  // Any exception from a handler: "unknow  exception" on standard output,
+  // nothing more is sent, and the connection is closed after what the
+  // handler had queued, so the client learns at once that no answer comes.
   static void ev_handler(transport::Connection& nc, const transport::Request& hm);
 
   // Appends a row to the dispatch table, after the four queries and the rows

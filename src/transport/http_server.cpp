@@ -67,6 +67,7 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
   void send(std::shared_ptr<const std::string> text) override {
     if (text && !text->empty()) m_queue.push_back(std::move(text));
   }
+  void close_after_queued() override { m_keep_alive = false; }
 
  private:
   // One timer guards the whole session; it re-arms itself until the socket

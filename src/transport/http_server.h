@@ -28,6 +28,11 @@ class Connection {
   // Queues a text that may be queued more than once (or on other
   // connections) without being copied.
   virtual void send(std::shared_ptr<const std::string> text) = 0;
+  // Ends the connection once what is queued has been written: its sending
+  // side is closed then, so the client reads the end of the stream at once,
+  // and nothing more it sends is answered. Other connections are untouched.
+  // Does nothing by default, for connections that end with the request.
+  virtual void close_after_queued() {}
 };
 
 // Called once per complete request, on the loop's thread.
