@@ -148,13 +148,7 @@ TEST_F(HostileClientTest, GoesOnAfterClientsLeaveInTheMiddleOfALargeReply) {
 }
 
 TEST_F(HostileClientTest, KeepsMemoryBoundedAndOthersServedWhileAClientNeverReads) {
-  // Under AddressSanitizer freed blocks wait in a quarantine and count as
-  // resident; a small one keeps the figure about live data.
-  if (sanitized()) {
-    const char* options = std::getenv("ASAN_OPTIONS");
-    std::string merged = options != nullptr ? std::string(options) + ":" : std::string();
-    ::setenv("ASAN_OPTIONS", (merged + "quarantine_size_mb=4").c_str(), 1);
-  }
+  shrink_sanitizer_quarantine();
   start();
   const std::string reference = read_large();
   ASSERT_FALSE(reference.empty());
