@@ -3,6 +3,7 @@
 #ifndef RESTFULSERVER_RESTFUL_SERVER_H_
 #define RESTFULSERVER_RESTFUL_SERVER_H_
 
+#include <cstdint>
 #include <string>
 
 #include "transport/http_server.h"
@@ -21,6 +22,10 @@ class RestfulServer {
   void run(const std::string& port);
   // Releases the listener; returns true.
   bool stop();
+  // The reply budget in bytes (see transport::HttpServer::set_reply_budget).
+  // While it is spent, "/getFileInfo" and "/getWaveform" wait and every other
+  // URI goes at once. Call before run.
+  void set_reply_budget(std::uint64_t bytes);
 
   // The dispatch: exact URI match against the query table, any method, the
   // query string ignored. No match: "error url" on standard output, no reply.
