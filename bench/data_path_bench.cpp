@@ -1,6 +1,7 @@
-// Speed of the data path: generates large ASCII and BINARY records, then
-// times a plain read of each .dat beside the readers loading a few channels
-// and all channels. Prints figures; checks nothing.
+// Speed of the data path: generates large records in each data format
+// (ASCII, BINARY, BINARY32, FLOAT32), then times a plain read of each .dat
+// beside the readers loading a few channels and all channels. Prints
+// figures; checks nothing.
 //
 //   data_path_bench [--record SAMPLES,ANALOG,DIGITAL]... [--runs N] [--keep]
 //
@@ -46,7 +47,7 @@ bool parse_options(int argc, char** argv, Options& options) {
       if (std::sscanf(argv[++i], "%d,%d,%d", &size.samples, &size.analog_count,
                       &size.digital_count) != 3 ||
           size.samples < 1 || size.analog_count < 0 || size.digital_count < 0 ||
-          size.analog_count > kMaxChannels || size.digital_count > kMaxChannels) {
+          size.analog_count > 999999 || size.digital_count > 999999) {
         return false;
       }
       options.records.push_back(size);
@@ -110,15 +111,15 @@ class QuietCout {
 };
 
 // One load of `base` with `names` selected; returns the values produced.
-long long load_once(const std::string& base, const std::vector<std::string>& names, bool binary) {
+long long load_once(const std::string& base, const std::vector<std::string>& names) {
   QuietCout quiet;
   ComTrade_format record(base);
   if (record.Get_cmtr_cfg_info() != kCfgReadOk) return -1;
   record.Select_channels(names, static_cast<int>(names.size()));
-  if (binary) {
-    record.loadBinaryData();
-  } else {
+  if (record.Get_file_type() == kFileTypeAscii) {
     record.loadAsciiData();
+  } else {
+    record.loadBinaryData();
   }
   long long values = 0;
   for (const auto& entry : CHAN_DATA_MAP) {
@@ -127,14 +128,16 @@ long long load_once(const std::string& base, const std::vector<std::string>& nam
   return values;
 }
 
-void bench_record(const std::string& dir, const RecordSize& size, bool binary, int runs, bool keep) {
+void bench_record(const std::string& dir, const RecordSize& size, comtrade_gen::DataFormat format,
+                  int runs, bool keep) {
   comtrade_gen::RecordSpec spec;
   spec.samples = size.samples;
   spec.analog_count = size.analog_count;
   spec.digital_count = size.digital_count;
-  spec.binary = binary;
+  spec.format = format;
+  const char* format_name = comtrade_gen::format_name(format);
   const std::string base = platform::join_path(
-      dir, (binary ? "bin_" : "asc_") + std::to_string(size.samples) + "_" +
+      dir, std::string(format_name) + "_" + std::to_string(size.samples) + "_" +
                std::to_string(size.analog_count) + "_" + std::to_string(size.digital_count));
   if (!comtrade_gen::write_record(base, spec)) {
     std::cerr << "cannot write " << base << '\n';
@@ -145,8 +148,8 @@ void bench_record(const std::string& dir, const RecordSize& size, bool binary, i
 
   std::vector<double> times;
   for (int r = 0; r < runs; ++r) times.push_back(seconds_of([&] { read_whole_file(dat); }));
-  std::printf("%-6s %8d samples, %3d A + %3d D, %8.1f MB: plain read %8.1f MB/s\n",
-              binary ? "BINARY" : "ASCII", size.samples, size.analog_count, size.digital_count,
+  std::printf("%-8s %8d samples, %3d A + %3d D, %8.1f MB: plain read %8.1f MB/s\n",
+              format_name, size.samples, size.analog_count, size.digital_count,
               megabytes, megabytes / median(times));
 
   std::vector<std::string> few, all;
@@ -169,7 +172,7 @@ void bench_record(const std::string& dir, const RecordSize& size, bool binary, i
     times.clear();
     g_cpu_times.clear();
     for (int r = 0; r < runs; ++r) {
-      times.push_back(seconds_of([&] { values = load_once(base, selection.names, binary); }));
+      times.push_back(seconds_of([&] { values = load_once(base, selection.names); }));
     }
     const double seconds = median(times);
     std::printf("         load %-10s %8.3f s (cpu %.3f s)  %8.1f MB/s  %8.1f M values/s  (%lld values)\n",
@@ -206,7 +209,10 @@ int main(int argc, char** argv) {
   std::printf("median of %d runs; load = .cfg read, selection and .dat read into the store\n",
               options.runs);
   for (const RecordSize& size : options.records) {
-    for (bool binary : {false, true}) bench_record(pattern, size, binary, options.runs, options.keep);
+    for (const auto format : {comtrade_gen::DataFormat::kAscii, comtrade_gen::DataFormat::kBinary,
+                              comtrade_gen::DataFormat::kBinary32, comtrade_gen::DataFormat::kFloat32}) {
+      bench_record(pattern, size, format, options.runs, options.keep);
+    }
   }
   if (options.keep) {
     std::printf("records kept in %s\n", pattern.c_str());

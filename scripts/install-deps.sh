@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
   curl python3 nodejs
+  dpkg-dev file lintian
 )
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi

@@ -10,6 +10,10 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
+# The Debian package: built from scratch in build-package/, checked without
+# installing it, its binary run from an extracted tree.
+./tests/package/package_test.sh
+
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCOMTRADE_SANITIZE=ON
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

@@ -68,9 +68,9 @@ std::string check_model(const ComTrade_format& record, bool read_ok, int result)
       !terminated(cfg.file_type, sizeof cfg.file_type)) {
     return "a text field of the model has no terminating zero";
   }
-  if (read_ok && result == kCfgReadOk &&
-      (cfg.ai_num > kMaxChannels || cfg.di_num > kMaxChannels)) {
-    return "a channel count above the table size was accepted";
+  if (cfg.analogs.size() > static_cast<std::size_t>(std::max(cfg.ai_num, 0)) ||
+      cfg.digitals.size() > static_cast<std::size_t>(std::max(cfg.di_num, 0))) {
+    return "a channel table holds more entries than its count";
   }
   if (read_ok && result != kCfgReadOk && (cfg.ai_num != 0 || cfg.di_num != 0)) {
     return "a failed read left channel counts in the model";
@@ -87,7 +87,7 @@ std::string check_model(const ComTrade_format& record, bool read_ok, int result)
         return "a listed name is longer than a channel name may be";
       }
       // A listed name must be one that can be asked for again.
-      if (names[i].substr(0, names[i].find('\0')) != stored) {
+      if (names[i] != stored) {
         return "listed name " + std::to_string(i) + " differs from the model's";
       }
     }
@@ -164,22 +164,23 @@ int name_count(std::uint8_t seed, std::size_t size) {
 std::string check_selection(const cmtr_cfg_info& cfg, const std::set<std::string>& requested) {
   int analogs = 0;
   int digitals = 0;
-  for (int i = 0; i < std::max<int>(cfg.ai_num, 0); ++i) {
+  for (std::size_t i = 0; i < cfg.analogs.size(); ++i) {
     const analog_info& analog = cfg.analogs[i];
     if (analog.sel_pos <= 0) continue;
     ++analogs;
     if (requested.count(analog.name) == 0) return "an analog channel nobody asked for is selected";
-    if (analog.sel_pos > kMaxSelections || cfg.sel_list[analog.sel_pos - 1] != i + 1) {
+    if (static_cast<std::size_t>(analog.sel_pos) > cfg.sel_list.size() ||
+        cfg.sel_list[analog.sel_pos - 1] != static_cast<std::int32_t>(i + 1)) {
       return "an analog sel_pos does not point back at its channel";
     }
   }
-  for (int j = 0; j < std::max<int>(cfg.di_num, 0); ++j) {
+  for (std::size_t j = 0; j < cfg.digitals.size(); ++j) {
     const digital_info& digital = cfg.digitals[j];
     if (digital.sel_pos <= 0) continue;
     ++digitals;
     if (requested.count(digital.name) == 0) return "a digital channel nobody asked for is selected";
-    if (digital.sel_pos > kMaxSelections ||
-        cfg.sel_list[digital.sel_pos - 1] != kDigitalSelBase + j) {
+    if (static_cast<std::size_t>(digital.sel_pos) > cfg.sel_list.size() ||
+        cfg.sel_list[digital.sel_pos - 1] != static_cast<std::int32_t>(kDigitalSelBase + j)) {
       return "a digital sel_pos does not point back at its channel";
     }
   }

@@ -1,28 +1,50 @@
-// How an ASCII .dat becomes one comma-joined value text per selected channel.
-// This is the hot path for large records: the file is walked in place, block
-// by block, and only the fields of selected channels are looked at.
+// How an ASCII .dat becomes one comma-joined value text per selected channel,
+// or min/max buckets over a window. This is the hot path for large records:
+// the file is walked in place, block by block, and only the fields of
+// selected channels are looked at.
 #include "comtrade_format/comtrade_format.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
+#include "comtrade_format/cff_sections.h"
 #include "comtrade_format/channel_store.h"
 #include "comtrade_format/data_reader_support.h"
-#include "platform/platform.h"
 
 namespace {
 
+using comtrade_detail::BlockFile;
+using comtrade_detail::kReadAheadBytes;
+
+// A sample line of n fields is never longer than this: room for a wide
+// fixed-width field per field and the line's own slack. A longer line is not
+// a sample, and holding it would let a file without line ends take as much
+// memory as its size.
+constexpr std::int64_t kLineSlackBytes = 4096;
+constexpr std::int64_t kBytesPerField = 64;
+constexpr std::int64_t kLongestLineCap = 64 * 1024 * 1024;
+
+// Analog samples are collected for this many lines and then handed on
+// channel by channel, so that one channel's table stays in the cache while its
+// column is written (line by line, every value would visit a different table).
+constexpr int kColumnLines = 4096;
+// How many samples ahead a table slot is asked for: about as many as the
+// memory system keeps in flight.
+constexpr int kPrefetchDistance = 32;
+
 // A field of a sample line that belongs to a selected channel.
 struct SelectedField {
-  int field;  // from 0: the sample number and the time stamp are 0 and 1
+  std::int64_t field;  // from 0: the sample number and the time stamp are 0 and 1
   bool analog;
   // The last digital channel's field is the rest of the line, commas and all.
   bool rest_of_line;
@@ -59,73 +81,224 @@ std::int32_t parse_sample(const char* p, const char* end) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
-// Stores where the first `limit` commas of [p, end) are; returns how many
-// there were. Up to kReadAheadBytes past `end` must be readable.
-int find_commas(const char* p, const char* end, int limit, const char** commas) {
-  int found = 0;
-  if (limit <= 0) return 0;
-#if defined(__SSE2__)
-  // Sixteen bytes per step: fields are short, and a byte loop would stop
-  // at every comma with a mispredicted branch.
-  const __m128i comma = _mm_set1_epi8(',');
-  for (; p < end; p += 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, comma)));
-    if (end - p < 16) mask &= (1u << (end - p)) - 1;
-    while (mask != 0) {
-      commas[found++] = p + __builtin_ctz(mask);
-      if (found == limit) return found;
-      mask &= mask - 1;
-    }
-  }
-#else
+// Whether a field holds any digit: an empty time stamp means the recorder
+// left it out.
+bool has_digit(const char* p, const char* end) {
   for (; p < end; ++p) {
-    if (*p != ',') continue;
-    commas[found++] = p;
-    if (found == limit) return found;
+    if (*p >= '0' && *p <= '9') return true;
   }
-#endif
-  return found;
+  return false;
 }
 
-class AsciiLineParser {
+// The commas of one line, in order, sixteen bytes at a time: fields are
+// short, and a byte loop would stop at every comma with a mispredicted
+// branch. Up to kReadAheadBytes past the line end must be readable.
+class CommaCursor {
  public:
-  explicit AsciiLineParser(const cmtr_cfg_info& cfg) {
-    const int analog_count = std::max<int>(cfg.ai_num, 0);
-    const int digital_count = std::max<int>(cfg.di_num, 0);
-    // Two leading fields: the sample number and the time stamp.
-    const int last_field = 2 + analog_count + digital_count - 1;
+  CommaCursor(const char* begin, const char* end) : m_chunk(begin), m_end(end) { m_mask = load(); }
+  // The next comma, or the line end when there is none.
+  const char* next() {
+#if defined(__SSE2__)
+    while (m_mask == 0) {
+      m_chunk += 16;
+      if (m_chunk >= m_end) return m_end;
+      m_mask = load();
+    }
+    const char* comma = m_chunk + __builtin_ctz(m_mask);
+    m_mask &= m_mask - 1;
+    return comma;
+#else
+    while (m_chunk < m_end && *m_chunk != ',') ++m_chunk;
+    if (m_chunk == m_end) return m_end;
+    return m_chunk++;
+#endif
+  }
+
+ private:
+  unsigned load() const {
+#if defined(__SSE2__)
+    if (m_chunk >= m_end) return 0;
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_chunk));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(','))));
+    if (m_end - m_chunk < 16) mask &= (1u << (m_end - m_chunk)) - 1;
+    return mask;
+#else
+    return 0;
+#endif
+  }
+
+  const char* m_chunk;
+  const char* m_end;
+  unsigned m_mask = 0;
+};
+
+// The selected fields of a record's sample lines, in field order, and where
+// each of them lies in one line.
+class FieldLocator {
+ public:
+  explicit FieldLocator(const cmtr_cfg_info& cfg) {
+    // Field positions follow the counts of line 2 (a negative count has no
+    // fields); only channels with a table entry can be selected.
+    const std::int64_t analog_count = std::max<std::int64_t>(cfg.ai_num, 0);
+    const std::int64_t digital_count = std::max<std::int64_t>(cfg.di_num, 0);
+    const std::int64_t last_field = 2 + analog_count + digital_count - 1;
     int slot = 0;
-    for (int i = 0; i < analog_count; ++i) {
+    for (std::size_t i = 0; i < cfg.analogs.size(); ++i) {
       const analog_info& analog = cfg.analogs[i];
       if (analog.sel_pos <= 0) continue;
-      m_fields.push_back({2 + i, true, false, slot++, nullptr, analog.factor_a, analog.factor_b});
+      m_fields.push_back({2 + static_cast<std::int64_t>(i), true, false, slot++, nullptr,
+                          analog.factor_a, analog.factor_b});
     }
     slot = 0;
-    for (int j = 0; j < digital_count; ++j) {
+    for (std::size_t j = 0; j < cfg.digitals.size(); ++j) {
       if (cfg.digitals[j].sel_pos <= 0) continue;
-      const int field = 2 + analog_count + j;
+      const std::int64_t field = 2 + analog_count + static_cast<std::int64_t>(j);
       m_fields.push_back({field, false, field == last_field, slot++, nullptr, 0, 0});
     }
-    if (!m_fields.empty()) {
-      // The rest-of-line field ends at the line end, not at a comma.
-      const SelectedField& last = m_fields.back();
-      m_commas_needed = last.rest_of_line ? last.field : last.field + 1;
+    m_spans.resize(m_fields.size());
+  }
+
+  std::vector<SelectedField>& fields() { return m_fields; }
+  std::size_t size() const { return m_fields.size(); }
+
+  // Finds the selected fields of [p, end): span k is field k of fields().
+  // Fields missing from a short line are empty, at the line end.
+  void locate(const char* p, const char* end) {
+    CommaCursor commas(p, end);
+    std::int64_t passed = 0;  // commas passed; field f starts after comma f
+    const char* field_begin = p;
+    bool line_ended = false;
+    for (std::size_t k = 0; k < m_fields.size(); ++k) {
+      const SelectedField& field = m_fields[k];
+      while (!line_ended && passed < field.field) {
+        const char* comma = commas.next();
+        if (comma == end) {
+          line_ended = true;
+          break;
+        }
+        field_begin = comma + 1;
+        ++passed;
+      }
+      if (line_ended) {
+        m_spans[k] = {end, end};
+        continue;
+      }
+      const char* field_end = end;
+      if (!field.rest_of_line) {
+        field_end = commas.next();
+        if (field_end == end) {
+          line_ended = true;
+        } else {
+          ++passed;
+        }
+      }
+      m_spans[k] = {field_begin, field_end};
+      field_begin = field_end + 1;
     }
-    m_commas.resize(static_cast<std::size_t>(m_commas_needed));
-    for (const SelectedField& field : m_fields) {
+  }
+  const char* begin(std::size_t k) const { return m_spans[k].begin; }
+  const char* end(std::size_t k) const { return m_spans[k].end; }
+
+ private:
+  struct Span {
+    const char* begin;
+    const char* end;
+  };
+  std::vector<SelectedField> m_fields;
+  std::vector<Span> m_spans;
+};
+
+// The longest line that can still be a sample line of this record.
+std::int64_t longest_sample_line(const cmtr_cfg_info& cfg) {
+  const std::int64_t fields = 2 + std::max<std::int64_t>(cfg.ai_num, 0) + std::max<std::int64_t>(cfg.di_num, 0);
+  return std::min(kLineSlackBytes + kBytesPerField * fields, kLongestLineCap);
+}
+
+// Calls `take(begin, end)` for every sample line of the data, in file order
+// (line ends and a CR before them not included), until `take` returns false
+// or the data ends. Blank and padding lines are no samples; neither is a line
+// longer than `longest_line`, which is skipped without being held, with one
+// line on standard output. In a .cff the data ends at the next section line.
+template <typename Take>
+void walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longest_line, Take take) {
+  const auto too_long = [&](std::uint64_t at) {
+    std::cout << "skip dat line at byte " << at << ": longer than " << longest_line
+              << " bytes, so no sample line of this record" << '\n';
+  };
+  std::uint64_t base = 0;  // where file.data() starts, in bytes from the data's start
+  // False when the data ends with this line.
+  const auto one_line = [&](const char* begin, const char* end) {
+    if (end - begin > longest_line) {
+      too_long(base + static_cast<std::uint64_t>(begin - file.data()));
+      return true;
+    }
+    if (end > begin && end[-1] == '\r') --end;
+    if (is_blank_line(begin, end)) return true;
+    if (ends_at_section && *begin == '-' &&
+        parse_cff_section_line(std::string_view(begin, static_cast<std::size_t>(end - begin)))) {
+      return false;
+    }
+    return take(begin, end);
+  };
+  const auto find_newline = [](const char* p, const char* end) {
+    return static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+  };
+
+  bool skipping = false;  // inside a line too long to be a sample
+  std::size_t keep = 0;
+  std::size_t size = 0;
+  for (;;) {
+    base += size - keep;
+    const bool at_end = file.refill(keep) == 0;
+    size = file.size();
+    const char* p = file.data();
+    const char* const end = p + size;
+    if (skipping) {
+      const char* newline = find_newline(p, end);
+      if (newline == nullptr) {
+        if (at_end) return;
+        keep = 0;
+        continue;
+      }
+      p = newline + 1;
+      skipping = false;
+    }
+    for (const char* newline; (newline = find_newline(p, end)) != nullptr; p = newline + 1) {
+      if (!one_line(p, newline)) return;
+    }
+    if (at_end) {
+      // The last line may lack its line end.
+      if (p < end) one_line(p, end);
+      return;
+    }
+    if (end - p > longest_line) {
+      // Not a sample, and never to be held whole: dropped as it is read.
+      too_long(base + static_cast<std::uint64_t>(p - file.data()));
+      skipping = true;
+      keep = 0;
+      continue;
+    }
+    keep = static_cast<std::size_t>(end - p);
+  }
+}
+
+// Adds each line's values to the texts of the selected channels.
+class AsciiTextParser {
+ public:
+  explicit AsciiTextParser(const cmtr_cfg_info& cfg) : m_locator(cfg) {
+    for (const SelectedField& field : m_locator.fields()) {
       if (field.analog) m_columns.emplace_back(kColumnLines);
     }
   }
 
-  bool anything_selected() const { return !m_fields.empty(); }
+  bool anything_selected() const { return m_locator.size() > 0; }
 
   // Sizes the working lists for about `samples` lines, and gives the analog
   // channels their tables when that many lines make them worth it.
   void open_texts(const cmtr_cfg_info& cfg, std::int64_t samples) {
     comtrade_detail::prepare_working_lists(cfg, samples, m_analog_texts, m_digital_texts);
-    m_tables.reserve(m_fields.size());  // fields point into it
-    for (SelectedField& field : m_fields) {
+    m_tables.reserve(m_locator.size());  // fields point into it
+    for (SelectedField& field : m_locator.fields()) {
       if (!field.analog || !comtrade_detail::SampleTexts::pays_off(samples, m_tables.size())) continue;
       m_tables.emplace_back(field.factor_a, field.factor_b);
       field.texts = &m_tables.back();
@@ -141,41 +314,23 @@ class AsciiLineParser {
   // their column is written out). Fields missing from a short line count as
   // empty: analog 0, digital the empty text.
   void parse(const char* p, const char* end, bool first) {
-    const char** commas = m_commas.data();
-    const int found = find_commas(p, end, m_commas_needed, commas);
-    for (const SelectedField& field : m_fields) {
-      // Field f starts after comma f-1 and ends at comma f; without comma
-      // f-1 the line is too short and the field is empty.
-      const char* field_begin = end;
-      const char* field_end = end;
-      if (field.field == 0) {
-        field_begin = p;
-      } else if (field.field <= found) {
-        field_begin = commas[field.field - 1] + 1;
-      }
-      if (!field.rest_of_line && field.field < found) field_end = commas[field.field];
+    m_locator.locate(p, end);
+    const std::vector<SelectedField>& fields = m_locator.fields();
+    for (std::size_t k = 0; k < fields.size(); ++k) {
+      const SelectedField& field = fields[k];
       if (field.analog) {
-        m_columns[field.slot][m_buffered_lines] = parse_sample(field_begin, field_end);
+        m_columns[field.slot][m_buffered_lines] = parse_sample(m_locator.begin(k), m_locator.end(k));
       } else {
         m_digital_texts[field.slot].add_bytes(
-            field_begin, static_cast<std::size_t>(field_end - field_begin), first);
+            m_locator.begin(k), static_cast<std::size_t>(m_locator.end(k) - m_locator.begin(k)), first);
       }
     }
     if (++m_buffered_lines == kColumnLines) flush_analog_columns();
   }
 
  private:
-  // Analog samples are collected for this many lines and then turned into
-  // text channel by channel, so that one channel's table stays in the cache
-  // while its column is written (line by line, every value would visit a
-  // different table).
-  static constexpr int kColumnLines = 4096;
-  // How many samples ahead a table slot is asked for: about as many as the
-  // memory system keeps in flight.
-  static constexpr int kPrefetchDistance = 32;
-
   void flush_analog_columns() {
-    for (const SelectedField& field : m_fields) {
+    for (const SelectedField& field : m_locator.fields()) {
       if (!field.analog) continue;
       comtrade_detail::TextWriter& text = m_analog_texts[field.slot];
       const std::int32_t* samples = m_columns[field.slot].data();
@@ -198,72 +353,130 @@ class AsciiLineParser {
     m_buffered_lines = 0;
   }
 
-  std::vector<SelectedField> m_fields;
+  FieldLocator m_locator;
   std::vector<std::vector<std::int32_t>> m_columns;  // per selected analog channel
   int m_buffered_lines = 0;
   bool m_at_first_line = true;  // the next buffered line is the file's first
-  int m_commas_needed = 0;
-  std::vector<const char*> m_commas;
   std::vector<comtrade_detail::SampleTexts> m_tables;
   std::vector<comtrade_detail::TextWriter> m_analog_texts;
   std::vector<comtrade_detail::TextWriter> m_digital_texts;
+};
+
+// Adds each line's values to min/max buckets, a column of lines at a time.
+class AsciiBucketParser {
+ public:
+  AsciiBucketParser(const cmtr_cfg_info& cfg, comtrade_detail::BucketBuilder& buckets)
+      : m_locator(cfg), m_buckets(buckets), m_analog_selected(cfg.sel_ai_num),
+        m_columns(m_locator.size(), std::vector<double>(kColumnLines)), m_stamps(kColumnLines) {}
+
+  void parse(const char* p, const char* end) {
+    m_locator.locate(p, end);
+    const std::vector<SelectedField>& fields = m_locator.fields();
+    for (std::size_t k = 0; k < fields.size(); ++k) {
+      const SelectedField& field = fields[k];
+      const std::int32_t sample = parse_sample(m_locator.begin(k), m_locator.end(k));
+      m_columns[k][m_buffered] = field.analog ? static_cast<double>(sample) * field.factor_a + field.factor_b
+                                              : (sample != 0 ? 1.0 : 0.0);
+    }
+    m_stamps[m_buffered] = stamp_of(p, end);
+    if (++m_buffered == kColumnLines) flush();
+  }
+
+  void flush() {
+    if (m_buffered == 0) return;
+    const std::vector<double>& stamps = m_stamps;
+    m_buckets.add_stamps(m_done, m_buffered, [&](std::int64_t i) { return stamps[i]; });
+    const std::vector<SelectedField>& fields = m_locator.fields();
+    for (std::size_t k = 0; k < fields.size(); ++k) {
+      const std::vector<double>& column = m_columns[k];
+      const std::size_t channel =
+          fields[k].analog ? static_cast<std::size_t>(fields[k].slot)
+                           : static_cast<std::size_t>(m_analog_selected + fields[k].slot);
+      m_buckets.add_values(channel, m_done, m_buffered, [&](std::int64_t i) { return column[i]; });
+    }
+    m_buckets.add_samples(m_buffered);
+    m_done += m_buffered;
+    m_buffered = 0;
+  }
+
+ private:
+  // The second field of the line, or NaN when it holds no number.
+  static double stamp_of(const char* p, const char* end) {
+    CommaCursor commas(p, end);
+    const char* first = commas.next();
+    if (first == end) return std::numeric_limits<double>::quiet_NaN();
+    const char* second = commas.next();
+    if (!has_digit(first + 1, second)) return std::numeric_limits<double>::quiet_NaN();
+    return parse_sample(first + 1, second);
+  }
+
+  FieldLocator m_locator;
+  comtrade_detail::BucketBuilder& m_buckets;
+  int m_analog_selected;
+  std::vector<std::vector<double>> m_columns;  // per selected field
+  std::vector<double> m_stamps;
+  std::int64_t m_buffered = 0;
+  std::int64_t m_done = 0;
 };
 
 }  // namespace
 
 int ComTrade_format::loadAsciiData() {
   clear_channel_store();
-  const std::string dat_path = m_fileName + ".dat";
-  const std::string open_path = platform::resolve_case_insensitive(dat_path);
-  comtrade_detail::BlockFile file;
-  if (!file.open(open_path)) {
-    std::cout << "check no such file: " << dat_path << '\n';
+  const DataSection section = data_section();
+  BlockFile file;
+  if (!file.open(section.path, section.offset)) {
+    std::cout << "check no such file: " << section.shown_path << '\n';
     return 1;
   }
-  std::cout << "check file success: " << dat_path << '\n';
+  std::cout << "check file success: " << section.shown_path << '\n';
   std::cout << "dat_count: " << m_cfg_info.samp_count << '\n';
   const std::int64_t wanted = m_cfg_info.samp_count;
   if (wanted <= 0) return 1;
 
-  AsciiLineParser parser(m_cfg_info);
+  AsciiTextParser parser(m_cfg_info);
   if (!parser.anything_selected()) return 0;
 
   // Never reserve for more lines than the file can hold, whatever the .cfg
   // claims; a line has at least one byte and a comma per field.
-  const std::int64_t fields = 2 + std::max<int>(m_cfg_info.ai_num, 0) +
-                              std::max<int>(m_cfg_info.di_num, 0);
-  const std::int64_t file_bytes =
-      static_cast<std::int64_t>(platform::file_size(open_path).value_or(0));
+  const std::int64_t fields = 2 + std::max<std::int64_t>(m_cfg_info.ai_num, 0) +
+                              std::max<std::int64_t>(m_cfg_info.di_num, 0);
+  const std::int64_t file_bytes = static_cast<std::int64_t>(comtrade_detail::bytes_after(section));
   parser.open_texts(m_cfg_info, std::min(wanted, file_bytes / (2 * fields) + 1));
 
   std::int64_t lines_read = 0;
-  auto take_line = [&](const char* begin, const char* end) {
-    if (end > begin && end[-1] == '\r') --end;
-    if (is_blank_line(begin, end)) return;
-    parser.parse(begin, end, lines_read == 0);
-    ++lines_read;
-  };
-
-  std::size_t keep = 0;
-  while (lines_read < wanted) {
-    const bool at_end = file.refill(keep) == 0;
-    const char* p = file.data();
-    const char* const end = p + file.size();
-    while (lines_read < wanted) {
-      const char* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
-      if (newline == nullptr) break;
-      take_line(p, newline);
-      p = newline + 1;
-    }
-    if (at_end) {
-      // The last line may lack its line end.
-      if (p < end && lines_read < wanted) take_line(p, end);
-      break;
-    }
-    keep = static_cast<std::size_t>(end - p);
-  }
-
+  walk_sample_lines(file, section.ends_at_section_line, longest_sample_line(m_cfg_info),
+                    [&](const char* begin, const char* end) {
+                      parser.parse(begin, end, lines_read == 0);
+                      return ++lines_read < wanted;
+                    });
   parser.close_texts();
   comtrade_detail::hand_over_texts(m_cfg_info, lines_read);
   return 0;
 }
+
+namespace comtrade_detail {
+
+int load_ascii_buckets(const cmtr_cfg_info& cfg, const DataSection& section, const SampleWindow& window,
+                       std::int64_t step, Buckets& out) {
+  BucketBuilder buckets(out, cfg.sel_list.size(), step);
+  BlockFile file;
+  if (!file.open(section.path, section.offset)) return 1;
+  const std::int64_t to = std::min<std::int64_t>(window.to, cfg.samp_count);
+  const std::int64_t from = std::max<std::int64_t>(window.from, 0);
+  AsciiBucketParser parser(cfg, buckets);
+  std::int64_t line = 0;
+  if (from < to) {
+    // Lines before the window are counted, not parsed.
+    walk_sample_lines(file, section.ends_at_section_line, longest_sample_line(cfg),
+                      [&](const char* begin, const char* end) {
+                        if (line >= from) parser.parse(begin, end);
+                        return ++line < to;
+                      });
+  }
+  parser.flush();
+  buckets.finish();
+  return 0;
+}
+
+}  // namespace comtrade_detail

@@ -1,11 +1,17 @@
-// How a BINARY .dat becomes one value text per selected channel, in the same
-// form the ASCII reader leaves. Record offsets of the selected channels are
-// worked out once, so each record costs only the channels asked for.
+// How a binary .dat (BINARY, BINARY32 or FLOAT32) becomes one value text per
+// selected channel, in the same form the ASCII reader leaves, or min/max
+// buckets over a window. The three types share one record layout and differ
+// only in the width and decoding of an analog sample. Record offsets of the
+// selected channels are worked out once, so each record costs only the
+// channels asked for.
 #include "comtrade_format/comtrade_format.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <iostream>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -15,143 +21,328 @@
 
 namespace {
 
+using comtrade_detail::BlockFile;
+using comtrade_detail::SampleTexts;
+using comtrade_detail::TextWriter;
+
 // Every record opens with a 4-byte sample number and a 4-byte time stamp;
-// the analog words start after them.
-constexpr int kRecordHeaderBytes = 4 + 4;
+// the analog samples start after them.
+constexpr std::int64_t kRecordHeaderBytes = 4 + 4;
+// A time stamp of all ones means the recorder left it out.
+constexpr std::uint32_t kMissingStamp = 0xFFFFFFFFu;
 
 // How many records ahead a table slot is asked for: about as many as the
 // memory system keeps in flight.
 constexpr std::int64_t kPrefetchDistance = 32;
 
-struct AnalogSlot {
-  int offset;
+enum class Decode { kInt16, kInt32, kFloat32 };
+
+struct Layout {
+  Decode decode;
+  std::int64_t analog_bytes;
+  std::int64_t record_bytes;
+  std::int64_t status_offset;  // first status byte, from the record start
+};
+
+// Counts may be anything a .cfg says, so the sizes are worked out in 64 bits;
+// only negative counts can make a record size below 1.
+Layout layout_of(const cmtr_cfg_info& cfg, int file_type) {
+  Layout layout;
+  layout.decode = file_type == kFileTypeBinary32  ? Decode::kInt32
+                  : file_type == kFileTypeFloat32 ? Decode::kFloat32
+                                                  : Decode::kInt16;
+  layout.analog_bytes = layout.decode == Decode::kInt16 ? 2 : 4;
+  const std::int64_t digital_count = cfg.di_num;
+  // Each started group of 16 digital channels takes one 16-bit status word.
+  const std::int64_t status_words = digital_count / 16 + (digital_count % 16 != 0 ? 1 : 0);
+  layout.status_offset = kRecordHeaderBytes + layout.analog_bytes * cfg.ai_num;
+  layout.record_bytes = layout.status_offset + 2 * status_words;
+  return layout;
+}
+
+std::uint32_t le32(const unsigned char* at) {
+  return static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
+         (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
+}
+std::int16_t int16_at(const unsigned char* at) {
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>(at[0] | (at[1] << 8)));
+}
+std::int32_t int32_at(const unsigned char* at) { return static_cast<std::int32_t>(le32(at)); }
+float float32_at(const unsigned char* at) {
+  const std::uint32_t bits = le32(at);
+  float value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+// A sample that a 16-bit table can give the text of: `sample` * a + b is
+// then the very same double as the table's.
+template <Decode kDecode>
+bool as_int16(const unsigned char* at, std::int16_t& sample) {
+  if constexpr (kDecode == Decode::kInt16) {
+    sample = int16_at(at);
+    return true;
+  } else if constexpr (kDecode == Decode::kInt32) {
+    const std::int32_t value = int32_at(at);
+    if (value < INT16_MIN || value > INT16_MAX) return false;
+    sample = static_cast<std::int16_t>(value);
+    return true;
+  } else {
+    // Recorders often store counts as floats. Whole values in range use the
+    // table; -0.0 does not, since -0.0 * a + b may keep its sign.
+    const float value = float32_at(at);
+    if (!(value >= INT16_MIN && value <= INT16_MAX)) return false;
+    sample = static_cast<std::int16_t>(value);
+    return static_cast<float>(sample) == value && !(value == 0 && std::signbit(value));
+  }
+}
+
+template <Decode kDecode>
+double raw_sample(const unsigned char* at) {
+  if constexpr (kDecode == Decode::kInt16) return int16_at(at);
+  if constexpr (kDecode == Decode::kInt32) return int32_at(at);
+  return static_cast<double>(float32_at(at));
+}
+
+struct AnalogColumn {
+  std::int64_t offset;
   int slot;
-  comtrade_detail::SampleTexts* texts;  // null: every value formatted anew
+  SampleTexts* texts;  // null: every value formatted anew
   double factor_a;
   double factor_b;
 };
 
-struct DigitalSlot {
-  int offset;  // byte of the status area, from the record start
+struct DigitalColumn {
+  std::int64_t offset;  // byte of the status area, from the record start
   unsigned mask;
   int slot;
 };
 
+// The record offsets of the selected channels. Slots follow the selection
+// order, so a channel left out still keeps every later channel on its own
+// text. Only a negative count of the other kind can put a channel outside
+// the record; it then gets no values.
+void columns_of(const cmtr_cfg_info& cfg, const Layout& layout, std::vector<AnalogColumn>& analogs,
+                std::vector<DigitalColumn>& digitals) {
+  int slot = 0;
+  for (std::size_t i = 0; i < cfg.analogs.size(); ++i) {
+    const analog_info& analog = cfg.analogs[i];
+    if (analog.sel_pos <= 0) continue;
+    const std::int64_t offset = kRecordHeaderBytes + layout.analog_bytes * static_cast<std::int64_t>(i);
+    if (offset + layout.analog_bytes <= layout.record_bytes) {
+      analogs.push_back({offset, slot, nullptr, analog.factor_a, analog.factor_b});
+    }
+    ++slot;
+  }
+  // Byte w of the status area holds channels 8w+1..8w+8, least significant
+  // bit first; bits past di_num are never looked at.
+  slot = 0;
+  for (std::size_t j = 0; j < cfg.digitals.size(); ++j) {
+    if (cfg.digitals[j].sel_pos <= 0) continue;
+    const std::int64_t offset = layout.status_offset + static_cast<std::int64_t>(j / 8);
+    if (offset >= 0 && offset < layout.record_bytes) {
+      digitals.push_back({offset, 1u << (j % 8), slot});
+    }
+    ++slot;
+  }
+}
+
+// Bytes of the binary data: its section's count, or the rest of the file.
+std::int64_t section_bytes(const DataSection& section) {
+  return static_cast<std::int64_t>(
+      std::min<std::uint64_t>(section.length.value_or(comtrade_detail::bytes_after(section)), INT64_MAX));
+}
+
+// Calls `visit(records, count, first)` for whole records, block by block,
+// until `wanted` records were visited or the data ends (a record cut short
+// at the end is never used); `first` counts the records visited before.
+// Returns the number of records visited.
+template <typename Visit>
+std::int64_t walk_records(BlockFile& file, std::int64_t record_bytes, std::int64_t wanted, Visit visit) {
+  std::int64_t records_read = 0;
+  std::size_t keep = 0;
+  while (records_read < wanted) {
+    if (file.refill(keep) == 0) break;
+    const unsigned char* records = reinterpret_cast<const unsigned char*>(file.data());
+    const std::size_t available = file.size();
+    const std::int64_t whole = static_cast<std::int64_t>(available) / record_bytes;
+    const std::int64_t use = std::min(whole, wanted - records_read);
+    if (use > 0) visit(records, use, records_read);
+    records_read += use;
+    keep = available - static_cast<std::size_t>(whole * record_bytes);
+  }
+  return records_read;
+}
+
 // Adds the values of `count` records starting at `record` to one channel's
 // text; `first` when the first of them is the first of the file.
-void add_analog_column(const AnalogSlot& analog, const unsigned char* record, int record_bytes,
-                       std::int64_t count, bool first, comtrade_detail::TextWriter& text) {
-  const auto sample_at = [&analog](const unsigned char* at) {
-    return static_cast<std::int16_t>(
-        static_cast<std::uint16_t>(at[analog.offset] | (at[analog.offset + 1] << 8)));
-  };
+template <Decode kDecode>
+void add_analog_column(const AnalogColumn& analog, const unsigned char* record,
+                       std::int64_t record_bytes, std::int64_t count, bool first, TextWriter& text) {
   for (std::int64_t r = 0; r < count; ++r, record += record_bytes) {
-    const std::int16_t sample = sample_at(record);
-    if (analog.texts != nullptr) {
-      if (r + kPrefetchDistance < count) {
-        analog.texts->prefetch(sample_at(record + kPrefetchDistance * record_bytes));
+    const unsigned char* at = record + analog.offset;
+    std::int16_t sample;
+    if (analog.texts != nullptr && as_int16<kDecode>(at, sample)) {
+      if constexpr (kDecode == Decode::kInt16) {
+        if (r + kPrefetchDistance < count) {
+          analog.texts->prefetch(int16_at(at + kPrefetchDistance * record_bytes));
+        }
       }
       text.add_sample(*analog.texts, sample, first && r == 0);
     } else {
-      text.add_value(static_cast<double>(sample) * analog.factor_a + analog.factor_b,
-                     first && r == 0);
+      text.add_value(raw_sample<kDecode>(at) * analog.factor_a + analog.factor_b, first && r == 0);
     }
   }
 }
 
-void add_digital_column(const DigitalSlot& digital, const unsigned char* record, int record_bytes,
-                        std::int64_t count, bool first, comtrade_detail::TextWriter& text) {
+void add_digital_column(const DigitalColumn& digital, const unsigned char* record,
+                        std::int64_t record_bytes, std::int64_t count, bool first, TextWriter& text) {
   for (std::int64_t r = 0; r < count; ++r, record += record_bytes) {
     const char bit = (record[digital.offset] & digital.mask) != 0 ? '1' : '0';
     text.add_bytes(&bit, 1, first && r == 0);
   }
 }
 
+template <Decode kDecode>
+std::int64_t read_texts(BlockFile& file, const Layout& layout, std::int64_t wanted,
+                        const std::vector<AnalogColumn>& analogs,
+                        const std::vector<DigitalColumn>& digitals,
+                        std::vector<TextWriter>& analog_texts, std::vector<TextWriter>& digital_texts) {
+  const std::int64_t record_bytes = layout.record_bytes;
+  return walk_records(file, record_bytes, wanted,
+                      [&](const unsigned char* records, std::int64_t count, std::int64_t done) {
+                        // Channel by channel through the block: one channel's
+                        // table and text stay in the cache while its column
+                        // is walked.
+                        const bool first = done == 0;
+                        for (const AnalogColumn& analog : analogs) {
+                          add_analog_column<kDecode>(analog, records, record_bytes, count, first,
+                                                     analog_texts[analog.slot]);
+                        }
+                        for (const DigitalColumn& digital : digitals) {
+                          add_digital_column(digital, records, record_bytes, count, first,
+                                             digital_texts[digital.slot]);
+                        }
+                      });
+}
+
+template <Decode kDecode>
+void read_buckets(BlockFile& file, const Layout& layout, std::int64_t wanted, int analog_selected,
+                  const std::vector<AnalogColumn>& analogs, const std::vector<DigitalColumn>& digitals,
+                  comtrade_detail::BucketBuilder& buckets) {
+  const std::int64_t record_bytes = layout.record_bytes;
+  walk_records(file, record_bytes, wanted,
+               [&](const unsigned char* records, std::int64_t count, std::int64_t done) {
+                 buckets.add_stamps(done, count, [&](std::int64_t i) {
+                   const std::uint32_t stamp = le32(records + i * record_bytes + 4);
+                   return stamp == kMissingStamp ? std::numeric_limits<double>::quiet_NaN()
+                                                 : static_cast<double>(stamp);
+                 });
+                 for (const AnalogColumn& analog : analogs) {
+                   const unsigned char* at = records + analog.offset;
+                   buckets.add_values(analog.slot, done, count, [&](std::int64_t i) {
+                     return raw_sample<kDecode>(at + i * record_bytes) * analog.factor_a + analog.factor_b;
+                   });
+                 }
+                 for (const DigitalColumn& digital : digitals) {
+                   const unsigned char* at = records + digital.offset;
+                   buckets.add_values(analog_selected + digital.slot, done, count, [&](std::int64_t i) {
+                     return (at[i * record_bytes] & digital.mask) != 0 ? 1.0 : 0.0;
+                   });
+                 }
+                 buckets.add_samples(count);
+               });
+}
+
 }  // namespace
 
 int ComTrade_format::loadBinaryData() {
   clear_channel_store();
-  const std::string dat_path = m_fileName + ".dat";
-  const std::string open_path = platform::resolve_case_insensitive(dat_path);
-  comtrade_detail::BlockFile file;
-  if (!file.open(open_path)) {
-    std::cout << "check no such binary file: " << dat_path << '\n';
+  const DataSection section = data_section();
+  BlockFile file;
+  if (!file.open(section.path, section.offset, section.length.value_or(UINT64_MAX))) {
+    std::cout << "check no such binary file: " << section.shown_path << '\n';
     return 1;
   }
-  std::cout << "check binary file success: " << dat_path << '\n';
-  const int analog_count = m_cfg_info.ai_num;
-  const int digital_count = m_cfg_info.di_num;
-  // Each started group of 16 digital channels takes one 16-bit status word.
-  const int status_words = digital_count / 16 + (digital_count % 16 != 0 ? 1 : 0);
-  const int record_bytes = kRecordHeaderBytes + 2 * analog_count + 2 * status_words;
-  std::cout << "dat_count: " << record_bytes << ", semp_count: " << m_cfg_info.samp_count << '\n';
-  if (record_bytes < 1) return 1;
+  std::cout << "check binary file success: " << section.shown_path << '\n';
+  // The file type says how wide an analog sample is; a type this reader does
+  // not know is read as BINARY, as the caller only sends the binary types.
+  const Layout layout = layout_of(m_cfg_info, comtrade_detail::file_type_code(m_cfg_info.file_type));
+  std::cout << "dat_count: " << layout.record_bytes << ", semp_count: " << m_cfg_info.samp_count << '\n';
+  if (layout.record_bytes < 1) return 1;
 
-  // Slots follow the selection order, so a channel left out below still
-  // keeps every later channel on its own text. Only a negative count of the
-  // other kind can put a channel outside the record; it then gets no values.
   const std::int64_t wanted = m_cfg_info.samp_count;
-  const std::int64_t file_bytes =
-      static_cast<std::int64_t>(platform::file_size(open_path).value_or(0));
-  const std::int64_t expected = std::max<std::int64_t>(0, std::min(wanted, file_bytes / record_bytes));
-  std::vector<AnalogSlot> analogs;
-  std::vector<comtrade_detail::SampleTexts> tables;
-  tables.reserve(static_cast<std::size_t>(std::max(analog_count, 0)));  // slots point into it
-  int slot = 0;
-  for (int i = 0; i < analog_count; ++i) {
-    const analog_info& analog = m_cfg_info.analogs[i];
-    if (analog.sel_pos <= 0) continue;
-    const int offset = kRecordHeaderBytes + 2 * i;
-    if (offset + 2 <= record_bytes) {
-      comtrade_detail::SampleTexts* texts = nullptr;
-      if (comtrade_detail::SampleTexts::pays_off(expected, tables.size())) {
-        tables.emplace_back(analog.factor_a, analog.factor_b);
-        texts = &tables.back();
-      }
-      analogs.push_back({offset, slot, texts, analog.factor_a, analog.factor_b});
-    }
-    ++slot;
-  }
-  // Byte w of the status area holds channels 8w+1..8w+8, least significant
-  // bit first; bits past di_num are never looked at.
-  std::vector<DigitalSlot> digitals;
-  const int status_offset = kRecordHeaderBytes + 2 * analog_count;
-  slot = 0;
-  for (int j = 0; j < digital_count; ++j) {
-    if (m_cfg_info.digitals[j].sel_pos <= 0) continue;
-    const int offset = status_offset + j / 8;
-    if (offset >= 0 && offset < record_bytes) digitals.push_back({offset, 1u << (j % 8), slot});
-    ++slot;
-  }
+  const std::int64_t expected =
+      std::max<std::int64_t>(0, std::min(wanted, section_bytes(section) / layout.record_bytes));
+  std::vector<AnalogColumn> analogs;
+  std::vector<DigitalColumn> digitals;
+  columns_of(m_cfg_info, layout, analogs, digitals);
   if (analogs.empty() && digitals.empty()) return 0;
-
-  std::vector<comtrade_detail::TextWriter> analog_texts, digital_texts;
-  comtrade_detail::prepare_working_lists(m_cfg_info, expected, analog_texts, digital_texts);
-
-  std::int64_t records_read = 0;
-  std::size_t keep = 0;
-  while (records_read < wanted) {
-    // A record cut short at the end of the file is never used.
-    if (file.refill(keep) == 0) break;
-    const unsigned char* record = reinterpret_cast<const unsigned char*>(file.data());
-    const std::size_t available = file.size();
-    const std::int64_t whole = static_cast<std::int64_t>(available / record_bytes);
-    const std::int64_t use = std::min(whole, wanted - records_read);
-    // Channel by channel through the block: one channel's table and text
-    // stay in the cache while its column is walked.
-    const bool first = records_read == 0;
-    for (const AnalogSlot& analog : analogs) {
-      add_analog_column(analog, record, record_bytes, use, first, analog_texts[analog.slot]);
-    }
-    for (const DigitalSlot& digital : digitals) {
-      add_digital_column(digital, record, record_bytes, use, first, digital_texts[digital.slot]);
-    }
-    records_read += use;
-    keep = available - static_cast<std::size_t>(whole) * record_bytes;
+  std::vector<SampleTexts> tables;
+  tables.reserve(analogs.size());  // columns point into it
+  for (AnalogColumn& analog : analogs) {
+    if (!SampleTexts::pays_off(expected, tables.size())) break;
+    tables.emplace_back(analog.factor_a, analog.factor_b);
+    analog.texts = &tables.back();
   }
 
+  std::vector<TextWriter> analog_texts, digital_texts;
+  comtrade_detail::prepare_working_lists(m_cfg_info, expected, analog_texts, digital_texts);
+  std::int64_t records_read = 0;
+  switch (layout.decode) {
+    case Decode::kInt16:
+      records_read = read_texts<Decode::kInt16>(file, layout, wanted, analogs, digitals, analog_texts,
+                                                digital_texts);
+      break;
+    case Decode::kInt32:
+      records_read = read_texts<Decode::kInt32>(file, layout, wanted, analogs, digitals, analog_texts,
+                                                digital_texts);
+      break;
+    case Decode::kFloat32:
+      records_read = read_texts<Decode::kFloat32>(file, layout, wanted, analogs, digitals,
+                                                  analog_texts, digital_texts);
+      break;
+  }
   for (auto& text : analog_texts) text.close();
   for (auto& text : digital_texts) text.close();
   comtrade_detail::hand_over_texts(m_cfg_info, records_read);
   return 0;
 }
+
+namespace comtrade_detail {
+
+int load_binary_buckets(const cmtr_cfg_info& cfg, int file_type, const DataSection& section,
+                        const SampleWindow& window, std::int64_t step, Buckets& out) {
+  BucketBuilder buckets(out, cfg.sel_list.size(), step);
+  const Layout layout = layout_of(cfg, file_type);
+  if (layout.record_bytes < 1) return 1;
+  const std::int64_t total = std::min<std::int64_t>(cfg.samp_count, section_bytes(section) / layout.record_bytes);
+  const std::int64_t from = std::clamp<std::int64_t>(window.from, 0, std::max<std::int64_t>(total, 0));
+  const std::int64_t to = std::clamp<std::int64_t>(window.to, from, std::max<std::int64_t>(total, from));
+  // Only the bytes of the window are read: the first record is sought, and
+  // the read stops with the last.
+  const std::uint64_t record_bytes = static_cast<std::uint64_t>(layout.record_bytes);
+  BlockFile file;
+  if (!file.open(section.path, section.offset + static_cast<std::uint64_t>(from) * record_bytes,
+                 static_cast<std::uint64_t>(to - from) * record_bytes)) {
+    return 1;
+  }
+  std::vector<AnalogColumn> analogs;
+  std::vector<DigitalColumn> digitals;
+  columns_of(cfg, layout, analogs, digitals);
+  switch (layout.decode) {
+    case Decode::kInt16:
+      read_buckets<Decode::kInt16>(file, layout, to - from, cfg.sel_ai_num, analogs, digitals, buckets);
+      break;
+    case Decode::kInt32:
+      read_buckets<Decode::kInt32>(file, layout, to - from, cfg.sel_ai_num, analogs, digitals, buckets);
+      break;
+    case Decode::kFloat32:
+      read_buckets<Decode::kFloat32>(file, layout, to - from, cfg.sel_ai_num, analogs, digitals, buckets);
+      break;
+  }
+  buckets.finish();
+  return 0;
+}
+
+}  // namespace comtrade_detail

@@ -1,15 +1,11 @@
-// The record model: fixed-size plain data filled by the configuration reader,
-// zeroed with one fill and copied as one block.
+// The record model: what the configuration reader stores of a .cfg and the
+// channel selection of one request.
 #ifndef COMTRADE_FORMAT_CFG_INFO_H_
 #define COMTRADE_FORMAT_CFG_INFO_H_
 
 #include <cstdint>
+#include <vector>
 
-// Most channels of each kind a record may have; a .cfg announcing more is
-// treated as unreadable.
-constexpr int kMaxChannels = 512;
-// Selections a request can make: every analog and every digital channel once.
-constexpr int kMaxSelections = 1024;
 // Bytes of the station, time stamp and file type fields (63 characters + NUL).
 constexpr int kTextField = 64;
 // Bytes of a channel name field: the longest ch_id of the 2013 standard (128
@@ -37,21 +33,26 @@ struct digital_info {
   int32_t sel_pos;        // 1-based position in sel_list, 0 when not selected
 };
 
+// The channel tables hold one entry per channel line actually read, so their
+// size follows the file, never the counts of line 2 alone: a .cfg announcing
+// two billion channels with three channel lines costs three entries. Channel
+// positions below ai_num/di_num but past the tables had no line in the file.
 struct cmtr_cfg_info {
-  char station_name[kTextField];
-  // Wide enough for the 512-entry tables (the original 8-bit counts capped
-  // records at 127 channels of a kind).
-  int16_t ai_num;
-  int16_t di_num;
-  analog_info analogs[kMaxChannels];
-  digital_info digitals[kMaxChannels];
-  int32_t samp_count;
-  char start_time[kTextField];
-  char end_time[kTextField];
-  char file_type[kTextField];
-  int32_t sel_list[kMaxSelections];
-  int32_t sel_ai_num;
-  int32_t sel_di_num;
+  char station_name[kTextField] = {};
+  // As read from line 2. They still fix the layout of the data file (field
+  // positions, record size) even where the tables hold fewer entries.
+  int32_t ai_num = 0;
+  int32_t di_num = 0;
+  std::vector<analog_info> analogs;
+  std::vector<digital_info> digitals;
+  int32_t samp_count = 0;
+  char start_time[kTextField] = {};
+  char end_time[kTextField] = {};
+  char file_type[kTextField] = {};
+  // Every selected channel once, analog entries first, in channel order.
+  std::vector<int32_t> sel_list;
+  int32_t sel_ai_num = 0;
+  int32_t sel_di_num = 0;
 };
 
 #endif  // COMTRADE_FORMAT_CFG_INFO_H_

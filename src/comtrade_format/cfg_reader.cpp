@@ -1,14 +1,22 @@
-// How a .cfg is read into the record model, and what its file type line means.
+// How a .cfg (or the CFG section of a .cff) is read into the record model, and
+// what its file type line means.
 #include "comtrade_format/comtrade_format.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
+#include "comtrade_format/cff_sections.h"
+#include "comtrade_format/data_reader_support.h"
 #include "logger/logger.h"
 #include "platform/platform.h"
 
@@ -18,13 +26,28 @@ namespace {
 // reader's diagnostics.
 constexpr char kGbkFullWidthComma[] = "\xA3\xAC";
 
-// One line without its LF and without a CR just before it. False at the end
-// of the file.
-bool read_line(std::istream& in, std::string& line) {
-  if (!std::getline(in, line)) return false;
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return true;
-}
+// The lines of a configuration: a whole .cfg, or the CFG section of a .cff,
+// which ends at the next section line. Once a read fails, every later one
+// does too.
+class CfgLines {
+ public:
+  CfgLines(std::istream& in, bool in_section) : m_in(in), m_in_section(in_section) {}
+  // One line without its LF and without a CR just before it.
+  bool next(std::string& line) {
+    if (m_ended || !std::getline(m_in, line)) {
+      m_ended = true;
+      return false;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (m_in_section && parse_cff_section_line(line)) m_ended = true;
+    return !m_ended;
+  }
+
+ private:
+  std::istream& m_in;
+  bool m_in_section;
+  bool m_ended = false;
+};
 
 // Copies at most `field_size` - 1 bytes into a field that is still all zero,
 // so the field's own zero bytes end the text.
@@ -32,29 +55,113 @@ void store_text(char* field, std::size_t field_size, const std::string& text) {
   std::memcpy(field, text.data(), std::min(text.size(), field_size - 1));
 }
 
-// Channel names are cut the same way wherever they are kept, so that every
-// name the channel list shows can be asked for again.
+// Channel names are cut the same way wherever they are kept (at a NUL byte,
+// and to the name field's length), so that every name the channel list shows
+// can be asked for again.
 std::string cut_name(const std::string& name) {
-  return name.substr(0, kNameField - 1);
+  return name.substr(0, std::min<std::size_t>(name.find('\0'), kNameField - 1));
 }
 
-// The remaining text of a channel line, taken apart field by field.
-class FieldCursor {
+// A channel line split at every comma, as views into the line. The reader
+// takes a line's fields through a remaining text R: "take" gives R up to its
+// first comma, "drop" moves R past that comma and leaves R as it is once it
+// has none. After k drops R therefore starts at field min(k, last), which is
+// what taken() and rest() give without moving any text.
+class ChannelFields {
  public:
-  explicit FieldCursor(std::string line) : m_rest(std::move(line)) {}
-  // The text before the first comma; all of it when there is none.
-  std::string take() const { return m_rest.substr(0, m_rest.find(',')); }
-  // Moves past the first comma; stays put when there is none, so a short
-  // line keeps yielding its last field.
-  void drop() {
-    const std::size_t comma = m_rest.find(',');
-    if (comma != std::string::npos) m_rest.erase(0, comma + 1);
+  explicit ChannelFields(std::string_view line) : m_line(line) {
+    std::size_t start = 0;
+    for (;;) {
+      const std::size_t comma = line.find(',', start);
+      m_starts.push_back(start);
+      if (comma == std::string_view::npos) break;
+      start = comma + 1;
+    }
+    m_starts.push_back(line.size() + 1);  // one past the last field's end
   }
-  const std::string& rest() const { return m_rest; }
+  // What "take" gives after `drops` drops.
+  std::string_view taken(std::size_t drops) const { return field(std::min(drops, count() - 1)); }
+  // R itself after `drops` drops: from that field to the end of the line.
+  std::string_view rest(std::size_t drops) const { return m_line.substr(m_starts[std::min(drops, count() - 1)]); }
+  // Field `i` (from 0) for the header; empty when the line has fewer.
+  std::string_view field(std::size_t i) const {
+    if (i >= count()) return std::string_view();
+    return m_line.substr(m_starts[i], m_starts[i + 1] - 1 - m_starts[i]);
+  }
 
  private:
-  std::string m_rest;
+  std::size_t count() const { return m_starts.size() - 1; }
+  std::string_view m_line;
+  std::vector<std::size_t> m_starts;
 };
+
+// One diagnostic line built in place and written to standard output with one
+// call, also when a conversion throws half way (the part before it was
+// always printed).
+class DiagnosticLine {
+ public:
+  ~DiagnosticLine() { std::cout.write(m_text.data(), static_cast<std::streamsize>(m_text.size())); }
+  DiagnosticLine& operator<<(std::string_view text) {
+    m_text.append(text);
+    return *this;
+  }
+  DiagnosticLine& operator<<(char c) {
+    m_text.push_back(c);
+    return *this;
+  }
+  DiagnosticLine& operator<<(long long number) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    m_text.append(digits, end);
+    return *this;
+  }
+
+ private:
+  std::string m_text;
+};
+
+// std::stod's number: leading white space skipped, the number ends at the
+// first character that is not part of it, no digits at all throws
+// std::invalid_argument, a value out of range std::out_of_range. The plain
+// decimals channel lines hold are read by std::from_chars, which rounds as
+// strtod does but costs a fraction of it; anything else (a sign "+", hex,
+// "inf", a result that is zero, subnormal or out of range) goes to std::stod
+// itself, so the outcome is always stod's.
+double stod_number(std::string_view text) {
+  std::size_t start = 0;
+  while (start < text.size() && (text[start] == ' ' || (text[start] >= '\t' && text[start] <= '\r'))) ++start;
+  const char* first = text.data() + start;
+  const char* last = text.data() + text.size();
+  const bool digit_first = first < last && ((*first >= '0' && *first <= '9') ||
+                                            (*first == '-' && first + 1 < last && first[1] >= '0' && first[1] <= '9'));
+  if (digit_first) {
+    double value = 0;
+    const auto result = std::from_chars(first, last, value, std::chars_format::general);
+    if (result.ec == std::errc() && std::isnormal(value) &&
+        (result.ptr == last || (*result.ptr != 'x' && *result.ptr != 'X'))) {
+      return value;
+    }
+  }
+  return std::stod(std::string(text));
+}
+
+// A header number: blanks around it allowed, anything else makes it absent.
+// Never throws: the header fields are shown, not relied on.
+std::optional<double> header_number(std::string_view text) {
+  const std::string copy(text);
+  const char* begin = copy.c_str();
+  char* end = nullptr;
+  const double value = std::strtod(begin, &end);
+  if (end == begin) return std::nullopt;
+  while (*end == ' ' || *end == '\t') ++end;
+  if (*end != '\0') return std::nullopt;
+  return value;
+}
+
+std::optional<double> header_field_number(const ChannelFields& fields, std::size_t i) {
+  const std::string_view text = fields.field(i);
+  return text.empty() ? std::nullopt : header_number(text);
+}
 
 // The text of `line` from `from` up to (not including) `to`, empty when
 // `from` lies past the end. `to` may be npos or before `from`: the text then
@@ -82,13 +189,31 @@ long long rate_count(const std::string& line) {
   return value;
 }
 
-// A count from line 2, in the width of the model. Negative counts read no
-// channel lines, so any negative value below the type's range may as well be
-// its minimum; counts above kMaxChannels are rejected by the caller.
-int16_t narrow_count(int count) {
-  if (count < INT16_MIN) return INT16_MIN;
-  if (count > INT16_MAX) return INT16_MAX;
-  return static_cast<int16_t>(count);
+SampleRate parse_rate_line(const std::string& line) {
+  const ChannelFields fields(line);
+  SampleRate rate;
+  rate.rate = header_field_number(fields, 0);
+  if (const std::optional<double> last = header_field_number(fields, 1)) {
+    if (*last >= 0 && *last <= 9e18) rate.last = static_cast<std::int64_t>(*last);
+  }
+  return rate;
+}
+
+// The blanks, tabs and CRs around a file type are no part of it.
+std::string_view trimmed(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+bool equals_ignoring_case(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
+    if (upper(a[i]) != upper(b[i])) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -97,117 +222,135 @@ int ComTrade_format::Get_cmtr_cfg_info() {
   AI_VEC.clear();
   DI_VEC.clear();
   const std::string cfg_path = m_fileName + ".cfg";
+  std::string shown_path = cfg_path;
   const std::string open_path = platform::resolve_case_insensitive(cfg_path);
   // Anything but a regular file (a FIFO, a device, a folder) is no record: a
   // FIFO would block the one I/O thread and a device may never end.
   std::ifstream in;
-  if (platform::is_regular_file(open_path)) in.open(open_path, std::ios::binary);
+  bool combined = false;
+  if (platform::is_regular_file(open_path)) {
+    in.open(open_path, std::ios::binary);
+  } else {
+    // The 2013 combined form: the configuration is a section of one .cff.
+    const std::string cff_path = m_fileName + ".cff";
+    const std::optional<CffLayout> layout =
+        locate_cff_sections(platform::resolve_case_insensitive(cff_path), cff_path);
+    if (layout) {
+      in.open(platform::resolve_case_insensitive(cff_path), std::ios::binary);
+      in.seekg(static_cast<std::streamoff>(layout->cfg_offset));
+      combined = true;
+      shown_path = cff_path;
+      m_data = layout->dat.value_or(DataSection{"", cff_path, 0, std::nullopt, true});
+    }
+  }
   if (!in.is_open()) {
     std::cout << "check no such file: " << cfg_path << '\n';
     return kCfgReadFailed;
   }
-  std::cout << "check file success: " << cfg_path << '\n';
+  std::cout << "check file success: " << shown_path << '\n';
+  CfgLines lines(in, combined);
 
   std::string line;
-  if (!read_line(in, line)) {
-    std::cout << "read file line failure:" << cfg_path << '\n';
+  if (!lines.next(line)) {
+    std::cout << "read file line failure:" << shown_path << '\n';
     return kCfgReadFailed;
   }
   const std::string station = line.substr(0, line.find(','));
   store_text(m_cfg_info.station_name, sizeof m_cfg_info.station_name, station);
+  {
+    const ChannelFields fields(line);
+    m_header.station = std::string(fields.field(0));
+    m_header.device = std::string(fields.field(1));
+    m_header.revision = std::string(fields.field(2));
+  }
   // The station line is deliberately not ended: the counts follow on it.
   std::cout << "station_name: " << station;
 
-  if (read_line(in, line)) {
+  if (lines.next(line)) {
     const std::size_t comma = line.find(',');
     const std::size_t pos_a = line.find('A');
     const std::size_t pos_d = line.find('D');
     const std::string analog_text =
         slice(line, comma == std::string::npos ? 0 : comma + 1, pos_a);
     std::cout << "ai_num: " << analog_text;
-    const int analog_count = std::stoi(analog_text);
+    m_cfg_info.ai_num = std::stoi(analog_text);
     const std::string digital_text =
         slice(line, pos_a == std::string::npos ? 1 : pos_a + 2, pos_d);
     std::cout << kGbkFullWidthComma << "di_num: " << digital_text << '\n';
-    const int digital_count = std::stoi(digital_text);
-    if (analog_count > kMaxChannels || digital_count > kMaxChannels) {
-      // The tables cannot hold the record; a half-read model would only
-      // mislead, so the record counts as unreadable.
-      std::memset(&m_cfg_info, 0, sizeof m_cfg_info);
-      return kCfgReadFailed;
-    }
-    m_cfg_info.ai_num = narrow_count(analog_count);
-    m_cfg_info.di_num = narrow_count(digital_count);
+    m_cfg_info.di_num = std::stoi(digital_text);
   }
 
-  for (int i = 0; i < m_cfg_info.ai_num; ++i) {
-    if (!read_line(in, line)) continue;
-    analog_info& analog = m_cfg_info.analogs[i];
-    FieldCursor fields(std::move(line));
+  // The tables grow by the lines present: a count alone never reserves
+  // memory, and once the file ends no further line can be read, so the loop
+  // may stop there however large the count.
+  for (int i = 0; i < m_cfg_info.ai_num && lines.next(line); ++i) {
+    // Entered before the first conversion: a number that throws leaves the
+    // fields stored so far in place, as it leaves the names in AI_VEC.
+    m_cfg_info.analogs.emplace_back();
+    analog_info& analog = m_cfg_info.analogs.back();
+    const ChannelFields fields(line);
+    m_header.analogs.push_back(AnalogHeader{
+        std::string(fields.field(2)), std::string(fields.field(3)), std::string(fields.field(4)),
+        header_field_number(fields, 7), header_field_number(fields, 8), header_field_number(fields, 9),
+        header_field_number(fields, 10), header_field_number(fields, 11), std::string(fields.field(12))});
+    DiagnosticLine out;
     // No try/catch on the conversions: a bad number aborts the whole request,
     // and the dispatcher is the one place that decides what the client sees.
-    analog.index = std::stoi(fields.take());
-    fields.drop();
-    const std::string name = fields.take();
-    std::cout << i + 1 << " ana_desc: " << name;
+    analog.index = std::stoi(std::string(fields.taken(0)));
+    const std::string name(fields.taken(1));
+    out << i + 1LL << " ana_desc: " << name;
     AI_VEC.push_back(cut_name(name));
     store_text(analog.name, sizeof analog.name, name);
-    std::cout << " ,m_cfg_info.analogs[i].name :" << analog.name;
-    fields.drop();
-    fields.drop();  // phase
-    fields.drop();  // circuit component
-    fields.drop();  // unit
-    std::string text = fields.take();
-    std::cout << " ,factor_a: " << text;
-    analog.factor_a = std::stod(text);
-    fields.drop();
-    text = fields.take();
-    std::cout << ", factor_b:" << text;
-    analog.factor_b = std::stod(text);
-    fields.drop();
-    fields.drop();  // skew
-    text = fields.take();
-    std::cout << ", smp_min:" << text;
-    analog.smp_min = static_cast<double>(std::stoi(text)) * analog.factor_a + analog.factor_b;
-    fields.drop();
-    text = fields.take();
-    std::cout << ", smp_max:" << text << '\n';
-    analog.smp_max = static_cast<double>(std::stoi(text)) * analog.factor_a + analog.factor_b;
+    out << " ,m_cfg_info.analogs[i].name :" << analog.name;
+    // Fields 3 to 5 (phase, circuit component, unit) are passed over.
+    out << " ,factor_a: " << fields.taken(5);
+    analog.factor_a = stod_number(fields.taken(5));
+    out << ", factor_b:" << fields.taken(6);
+    analog.factor_b = stod_number(fields.taken(6));
+    // Field 8 (skew) is passed over. The limits are decimals: 2013 records
+    // write reals (-289.065002), and 32-bit records reach 2147483648.
+    out << ", smp_min:" << fields.taken(8);
+    analog.smp_min = stod_number(fields.taken(8)) * analog.factor_a + analog.factor_b;
+    out << ", smp_max:" << fields.taken(9) << '\n';
+    analog.smp_max = stod_number(fields.taken(9)) * analog.factor_a + analog.factor_b;
   }
   std::cout << "AI_VEC.size(): " << AI_VEC.size() << '\n';
 
-  for (int j = 0; j < m_cfg_info.di_num; ++j) {
-    if (!read_line(in, line)) continue;
-    digital_info& digital = m_cfg_info.digitals[j];
-    FieldCursor fields(std::move(line));
-    std::string text = fields.take();
-    std::cout << text;
-    digital.index = std::stoi(text);
-    fields.drop();
-    const std::string name = fields.take();
-    std::cout << ",dig_desc: " << name;
+  for (int j = 0; j < m_cfg_info.di_num && lines.next(line); ++j) {
+    m_cfg_info.digitals.emplace_back();
+    digital_info& digital = m_cfg_info.digitals.back();
+    const ChannelFields fields(line);
+    m_header.digitals.push_back(DigitalHeader{std::string(fields.field(2)), std::string(fields.field(3)),
+                                              std::string(fields.field(4))});
+    DiagnosticLine out;
+    out << fields.taken(0);
+    digital.index = std::stoi(std::string(fields.taken(0)));
+    const std::string name(fields.taken(1));
+    out << ",dig_desc: " << name;
     DI_VEC.push_back(cut_name(name));
     store_text(digital.name, sizeof digital.name, name);
-    fields.drop();
-    // Nothing after the name's comma leaves no character to take: the state
-    // stays 0 rather than reading before the text.
-    std::cout << ",state: ";
-    if (!fields.rest().empty()) {
-      digital.state = fields.rest().back();
-      std::cout << digital.state;
+    // The state is the last character of what remains after the name. Nothing
+    // after the name's comma leaves no character to take: the state stays 0
+    // rather than reading before the text.
+    out << ",state: ";
+    const std::string_view rest = fields.rest(2);
+    if (!rest.empty()) {
+      digital.state = rest.back();
+      out << digital.state;
     }
-    std::cout << '\n';
+    out << '\n';
   }
   std::cout << "DI_VEC.size(): " << DI_VEC.size() << '\n';
 
-  read_line(in, line);  // line frequency, not used
+  if (lines.next(line)) m_header.frequency = header_number(line);
   long long rates = 1;
-  if (read_line(in, line)) rates = rate_count(line);
+  if (lines.next(line)) rates = rate_count(line);
   // Every rate line is read so that the time stamps after them land in their
   // own fields; the last one gives the number of the last sample.
   bool have_rate = false;
   std::string rate_line;
-  for (long long r = 0; r < rates && read_line(in, line); ++r) {
+  for (long long r = 0; r < rates && lines.next(line); ++r) {
+    m_header.rates.push_back(parse_rate_line(line));
     rate_line.swap(line);
     have_rate = true;
   }
@@ -218,17 +361,22 @@ int ComTrade_format::Get_cmtr_cfg_info() {
     m_cfg_info.samp_count = std::stoi(text);
   }
 
-  if (read_line(in, line)) {
+  if (lines.next(line)) {
     std::cout << "start_time:" << line << '\n';
     store_text(m_cfg_info.start_time, sizeof m_cfg_info.start_time, line);
   }
-  if (read_line(in, line)) {
+  if (lines.next(line)) {
     std::cout << "end_time: " << line << '\n';
     store_text(m_cfg_info.end_time, sizeof m_cfg_info.end_time, line);
   }
-  if (read_line(in, line)) {
+  if (lines.next(line)) {
     std::cout << "file_type: " << line << '\n';
     store_text(m_cfg_info.file_type, sizeof m_cfg_info.file_type, line);
+    m_header.file_type = std::string(trimmed(line));
+  }
+  if (lines.next(line)) {
+    const std::optional<double> multiplier = header_number(line);
+    if (multiplier && *multiplier > 0) m_header.time_multiplier = *multiplier;
   }
 
   LOG_WRITE(LOG_INFO,
@@ -239,9 +387,22 @@ int ComTrade_format::Get_cmtr_cfg_info() {
 }
 
 int ComTrade_format::Get_file_type() const {
-  const char* type = m_cfg_info.file_type;
-  if (std::strcmp(type, "ASCII") == 0 || std::strcmp(type, "ascii") == 0) return kFileTypeAscii;
-  if (std::strcmp(type, "binary") == 0 || std::strcmp(type, "BINARY") == 0) return kFileTypeBinary;
-  std::cout << "Get_file_type error!!" << '\n';
+  const int type = comtrade_detail::file_type_code(m_cfg_info.file_type);
+  if (type == kFileTypeUnknown) std::cout << "Get_file_type error!!" << '\n';
+  return type;
+}
+
+namespace comtrade_detail {
+
+int file_type_code(const char* file_type) {
+  // Recorders write "BINARY32 " with a trailing blank and "Ascii"; such
+  // records are as readable as any other.
+  const std::string_view type = trimmed(file_type);
+  if (equals_ignoring_case(type, "ASCII")) return kFileTypeAscii;
+  if (equals_ignoring_case(type, "BINARY")) return kFileTypeBinary;
+  if (equals_ignoring_case(type, "BINARY32")) return kFileTypeBinary32;
+  if (equals_ignoring_case(type, "FLOAT32")) return kFileTypeFloat32;
   return kFileTypeUnknown;
 }
+
+}  // namespace comtrade_detail

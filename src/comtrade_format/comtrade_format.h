@@ -1,12 +1,17 @@
-// One COMTRADE record (a .cfg and a .dat sharing a path) while a request uses
-// it, and the process-wide channel name lists of the .cfg read last.
+// One COMTRADE record (a .cfg and a .dat sharing a path, or one .cff) while a
+// request uses it, and the process-wide channel name lists of the .cfg read
+// last.
 #ifndef COMTRADE_FORMAT_COMTRADE_FORMAT_H_
 #define COMTRADE_FORMAT_COMTRADE_FORMAT_H_
 
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "comtrade_format/cfg_info.h"
+#include "comtrade_format/data_section.h"
+#include "comtrade_format/record_header.h"
 
 // Channel names of the .cfg read last, in line order. They outlive every
 // ComTrade_format object; Get_cmtr_cfg_info empties and refills them. Safe
@@ -20,20 +25,49 @@ constexpr int kCfgReadOk = 0;
 constexpr int kCfgReadFailed = 1;
 constexpr int kFileTypeAscii = 0;
 constexpr int kFileTypeBinary = 1;
+constexpr int kFileTypeBinary32 = 2;
+constexpr int kFileTypeFloat32 = 3;
 constexpr int kFileTypeUnknown = -1;
+
+// Samples from `from` (0-based) up to `to` (exclusive).
+struct SampleWindow {
+  std::int64_t from = 0;
+  std::int64_t to = std::numeric_limits<std::int64_t>::max();
+};
+
+// A window of samples reduced to buckets of `step` consecutive samples: for
+// every selected channel the smallest and the largest value of each bucket,
+// so a peak one sample wide survives any reduction.
+struct Buckets {
+  std::int64_t samples = 0;  // samples of the window that were read
+  // The data file's time stamp of each bucket's first sample, unscaled; NaN
+  // where the file leaves it out.
+  std::vector<double> first_stamps;
+  struct Channel {
+    // Scaled values (status channels 0 and 1); NaN for a bucket without a
+    // finite value.
+    std::vector<double> min;
+    std::vector<double> max;
+  };
+  // One per entry of sel_list, in its order.
+  std::vector<Channel> channels;
+};
 
 class ComTrade_format {
  public:
   // `fileName` is the record path without extension. Prints
-  // "m_fileName: <path>" and zeroes the model; reads no file.
+  // "m_fileName: <path>" and clears the model; reads no file.
   explicit ComTrade_format(std::string fileName);
 
-  // Reads "<fileName>.cfg" into the model, AI_VEC and DI_VEC. Returns 0 when
-  // the file was opened and its first line read, 1 otherwise (also for a
-  // count above 512). A number that does not convert throws
-  // std::invalid_argument or std::out_of_range; the dispatcher catches it.
+  // Reads "<fileName>.cfg" into the model, AI_VEC and DI_VEC; when there is
+  // no such file, the CFG section of "<fileName>.cff". Returns 0 when the
+  // file was opened and its first line read, 1 otherwise. A number that does
+  // not convert throws std::invalid_argument or std::out_of_range; the
+  // dispatcher catches it.
   int Get_cmtr_cfg_info();
-  // 0 for "ASCII"/"ascii", 1 for "BINARY"/"binary", -1 otherwise.
+  // The data file type, its letter case and the blanks around it ignored: 0
+  // ASCII, 1 BINARY, 2 BINARY32, 3 FLOAT32, -1 (with "Get_file_type error!!"
+  // on standard output) otherwise.
   int Get_file_type() const;
   // A copy of the whole model.
   cmtr_cfg_info Get_cfg_info() const;
@@ -45,18 +79,33 @@ class ComTrade_format {
   // entered in sel_list.
   bool Any_digital_selected(int first) const;
 
-  // Read "<fileName>.dat" and leave one value text per selected channel in
-  // CHAN_DATA_MAP (channel_store.h). Return 0 when the file was read, 1 when
-  // it cannot be opened or there is nothing to read. Never throw on bad data.
+  // Read the record's data and leave one value text per selected channel in
+  // CHAN_DATA_MAP (channel_store.h). loadBinaryData reads all three binary
+  // types. Return 0 when the file was read, 1 when it cannot be opened or
+  // there is nothing to read. Never throw on bad data.
   int loadAsciiData();
   int loadBinaryData();
 
-  // The model itself, without the copy Get_cfg_info makes (tests read it).
+  // Reduces `window` of the selected channels to buckets of `step` samples
+  // (step >= 1) into `out`, reading the data of any file type; binary files
+  // are read over the window only. Returns 0 when the data was read, 1 when
+  // it cannot be opened or the file type is unknown. Prints nothing.
+  int loadBuckets(const SampleWindow& window, std::int64_t step, Buckets& out);
+
+  // The model itself, without the copy Get_cfg_info makes.
   const cmtr_cfg_info& cfg() const { return m_cfg_info; }
+  // The fields of the .cfg beyond the model, from the same read.
+  const RecordHeader& header() const { return m_header; }
 
  private:
+  // Where the samples are: "<fileName>.dat", or the DAT section of the .cff.
+  DataSection data_section() const;
+
   cmtr_cfg_info m_cfg_info;
   std::string m_fileName;
+  RecordHeader m_header;
+  // Set by Get_cmtr_cfg_info for a .cff; empty otherwise.
+  DataSection m_data;
 };
 
 #endif  // COMTRADE_FORMAT_COMTRADE_FORMAT_H_

@@ -28,13 +28,19 @@ BlockFile::~BlockFile() {
   if (m_file != nullptr) std::fclose(m_file);
 }
 
-bool BlockFile::open(const std::string& path) {
+bool BlockFile::open(const std::string& path, std::uint64_t offset, std::uint64_t limit) {
   // A FIFO would block the one I/O thread and a device may never end.
   if (!platform::is_regular_file(path)) return false;
   m_file = std::fopen(path.c_str(), "rb");
   if (m_file == nullptr) return false;
   // The blocks are our buffer; a second one inside stdio would only copy.
   std::setvbuf(m_file, nullptr, _IONBF, 0);
+  if (!platform::seek_to(m_file, offset)) {
+    std::fclose(m_file);
+    m_file = nullptr;
+    return false;
+  }
+  m_remaining = limit;
   return true;
 }
 
@@ -56,9 +62,12 @@ std::size_t BlockFile::refill(std::size_t keep) {
   }
   if (keep > 0 && m_size > keep) std::memmove(m_buffer.get(), m_buffer.get() + m_size - keep, keep);
   m_size = keep;
-  if (m_file == nullptr) return 0;
-  const std::size_t fresh = std::fread(m_buffer.get() + keep, 1, m_capacity - keep, m_file);
+  if (m_file == nullptr || m_remaining == 0) return 0;
+  const std::size_t room = static_cast<std::size_t>(
+      std::min<std::uint64_t>(m_capacity - keep, m_remaining));
+  const std::size_t fresh = std::fread(m_buffer.get() + keep, 1, room, m_file);
   m_size += fresh;
+  m_remaining -= fresh;
   return fresh;
 }
 
@@ -122,6 +131,25 @@ void TextWriter::close() {
   // No shrink: copying a large text costs more than its spare tail, which
   // goes with the text at the end of the request.
   m_text->resize(m_used);
+}
+
+std::uint64_t bytes_after(const DataSection& section) {
+  const std::uint64_t size = platform::file_size(section.path).value_or(0);
+  return size > section.offset ? size - section.offset : 0;
+}
+
+BucketBuilder::BucketBuilder(Buckets& out, std::size_t channels, std::int64_t step)
+    : m_out(out), m_step(std::max<std::int64_t>(step, 1)) {
+  m_out = Buckets();
+  m_out.channels.resize(channels);
+}
+
+void BucketBuilder::finish() {
+  const std::size_t count = static_cast<std::size_t>((m_out.samples + m_step - 1) / m_step);
+  for (Buckets::Channel& channel : m_out.channels) {
+    channel.min.resize(count, kNaN);
+    channel.max.resize(count, kNaN);
+  }
 }
 
 void prepare_working_lists(const cmtr_cfg_info& cfg, std::int64_t samples,

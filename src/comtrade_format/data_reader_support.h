@@ -1,18 +1,22 @@
 // What the ASCII and the binary data reader share: block reads of the data
-// file, the value texts and the hand-over of the finished texts to the store.
-// Internal to this module.
+// file, the value texts, the hand-over of the finished texts to the store and
+// the min/max buckets. Internal to this module.
 #ifndef COMTRADE_FORMAT_DATA_READER_SUPPORT_H_
 #define COMTRADE_FORMAT_DATA_READER_SUPPORT_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "comtrade_format/cfg_info.h"
+#include "comtrade_format/comtrade_format.h"
+#include "comtrade_format/data_section.h"
 #include "comtrade_format/fixed4.h"
 
 namespace comtrade_detail {
@@ -29,8 +33,10 @@ class BlockFile {
   BlockFile& operator=(const BlockFile&) = delete;
   ~BlockFile();
 
-  // Opens `path` for binary reading. False when it cannot be opened.
-  bool open(const std::string& path);
+  // Opens `path` for binary reading, positioned at `offset`, reading at most
+  // `limit` bytes from there. False when it cannot be opened or positioned.
+  bool open(const std::string& path, std::uint64_t offset = 0,
+            std::uint64_t limit = UINT64_MAX);
   // Keeps the last `keep` bytes of the current block (a line or record cut by
   // the block end) at the front and reads more after them. Returns the number
   // of bytes newly read; 0 at the end of the file or on a read error.
@@ -42,6 +48,7 @@ class BlockFile {
 
  private:
   std::FILE* m_file = nullptr;
+  std::uint64_t m_remaining = 0;  // bytes the limit still allows
   std::unique_ptr<char[]> m_buffer;
   std::size_t m_capacity = 0;
   std::size_t m_size = 0;
@@ -178,10 +185,87 @@ std::size_t analog_value_bytes(const analog_info& analog);
 void prepare_working_lists(const cmtr_cfg_info& cfg, std::int64_t samples,
                            std::vector<TextWriter>& analogs, std::vector<TextWriter>& digitals);
 
+// Bytes of the section's file from its offset on (0 when it cannot be
+// asked); an estimate for reservations, never a promise.
+std::uint64_t bytes_after(const DataSection& section);
+
+// The type code of a file type text, without the diagnostics of
+// ComTrade_format::Get_file_type: its letter case and the blanks, tabs and
+// CRs around it ignored; kFileTypeUnknown for anything else.
+int file_type_code(const char* file_type);
+
+// Min/max buckets of the binary and the ASCII data (ComTrade_format::loadBuckets).
+int load_binary_buckets(const cmtr_cfg_info& cfg, int file_type, const DataSection& section,
+                        const SampleWindow& window, std::int64_t step, Buckets& out);
+int load_ascii_buckets(const cmtr_cfg_info& cfg, const DataSection& section,
+                       const SampleWindow& window, std::int64_t step, Buckets& out);
+
 // Moves the finished texts of the working lists into CHAN_DATA_MAP, analog
 // channels first; a name already present keeps its first text. When no
 // sample was read the lists are emptied and the map gets nothing.
 void hand_over_texts(const cmtr_cfg_info& cfg, std::int64_t samples_read);
+
+// Fills a Buckets from samples that arrive in order, a channel's run of
+// samples at a time: `step` samples to a bucket, counted from the window's
+// first sample. Values that are not finite are left out.
+class BucketBuilder {
+ public:
+  BucketBuilder(Buckets& out, std::size_t channels, std::int64_t step);
+  // Samples of the window from `first` (counted from the window start) on,
+  // `count` of them, whose time stamps are `stamp(i)` for i in [0, count).
+  template <typename Stamp>
+  void add_stamps(std::int64_t first, std::int64_t count, Stamp stamp) {
+    for (std::int64_t i = bucket_start_at_or_after(first); i < first + count; i += m_step) {
+      m_out.first_stamps.push_back(stamp(i - first));
+    }
+  }
+  // The values of channel `channel` for the samples from `first` on, given
+  // as `value(i)` for i in [0, count). Every channel gets the same runs.
+  template <typename Value>
+  void add_values(std::size_t channel, std::int64_t first, std::int64_t count, Value value) {
+    Buckets::Channel& series = m_out.channels[channel];
+    std::int64_t i = 0;
+    while (i < count) {
+      const std::int64_t sample = first + i;
+      const std::int64_t bucket = sample / m_step;
+      const std::int64_t run = std::min(count - i, (bucket + 1) * m_step - sample);
+      double low = kNaN;
+      double high = kNaN;
+      for (std::int64_t k = 0; k < run; ++k) {
+        const double v = value(i + k);
+        if (!(v - v == 0)) continue;  // NaN and the infinities
+        if (!(v >= low)) low = v;     // also when low is still NaN
+        if (!(v <= high)) high = v;
+      }
+      if (static_cast<std::size_t>(bucket) == series.min.size()) {
+        series.min.push_back(low);
+        series.max.push_back(high);
+      } else {
+        // A run that found no finite value (NaN) changes nothing; a bucket
+        // still without one (NaN) takes whatever the run found.
+        double& min = series.min.back();
+        double& max = series.max.back();
+        if (low == low && !(low >= min)) min = low;
+        if (high == high && !(high <= max)) max = high;
+      }
+      i += run;
+    }
+  }
+  // Records that `count` more samples were read.
+  void add_samples(std::int64_t count) { m_out.samples += count; }
+  // Gives every channel a value pair for every bucket (NaN where it got no
+  // values at all, as a channel outside a record's layout does).
+  void finish();
+
+ private:
+  static constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  std::int64_t bucket_start_at_or_after(std::int64_t sample) const {
+    return (sample + m_step - 1) / m_step * m_step;
+  }
+
+  Buckets& m_out;
+  std::int64_t m_step;
+};
 
 }  // namespace comtrade_detail
 

@@ -2,6 +2,9 @@
 #include "comtrade_format/record_scan.h"
 
 #include <iostream>
+#include <optional>
+#include <set>
+#include <utility>
 
 #include "platform/platform.h"
 
@@ -9,10 +12,20 @@ std::vector<std::string> g_station_vec;
 
 namespace {
 
-bool is_cfg_extension(const std::string& text) {
+// Whether `text` is `extension` (lower case) in any letter case.
+bool is_extension(const std::string& text, const char (&extension)[4]) {
   if (text.size() != 3) return false;
   auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  return lower(text[0]) == 'c' && lower(text[1]) == 'f' && lower(text[2]) == 'g';
+  return lower(text[0]) == extension[0] && lower(text[1]) == extension[1] && lower(text[2]) == extension[2];
+}
+
+// The text after the first "." of a file name; the whole text after it must
+// be the extension, so a.b.cfg is not a record. nullopt without a ".": such a
+// name is never a record.
+std::optional<std::string> extension_of(const std::string& name) {
+  const std::size_t dot = name.find('.');
+  if (dot == std::string::npos) return std::nullopt;
+  return name.substr(dot + 1);
 }
 
 // Walks `dir` depth first; records count only when `collect` is set, since
@@ -20,6 +33,19 @@ bool is_cfg_extension(const std::string& text) {
 void walk(const std::string& dir, bool collect) {
   const auto entries = platform::list_dir(dir);
   if (!entries) return;
+  // A record kept both as a pair and as one .cff is listed once, as the pair.
+  // Names match without regard to case, as they do when the record is opened.
+  const auto folded = [](std::string text) {
+    for (char& c : text) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    return text;
+  };
+  std::set<std::string> pairs;
+  for (const platform::DirEntry& entry : *entries) {
+    const std::optional<std::string> extension = extension_of(entry.name);
+    if (!entry.is_dir && extension && is_extension(*extension, "cfg")) {
+      pairs.insert(folded(entry.name.substr(0, entry.name.find('.'))));
+    }
+  }
   for (const platform::DirEntry& entry : *entries) {
     const std::string& name = entry.name;
     if (entry.is_dir) {
@@ -31,11 +57,13 @@ void walk(const std::string& dir, bool collect) {
     std::cout << "val: "
               << (underscore == std::string::npos ? name.substr(0, 4) : name.substr(underscore + 1, 4))
               << '\n';
-    // The whole text after the first "." must be the extension: a.b.cfg is
-    // not a record, and a name without any "." never is.
-    const std::size_t dot = name.find('.');
-    if (collect && dot != std::string::npos && is_cfg_extension(name.substr(dot + 1))) {
-      g_station_vec.push_back(name.substr(0, dot));
+    const std::optional<std::string> extension = extension_of(name);
+    if (!collect || !extension) continue;
+    std::string base = name.substr(0, name.find('.'));
+    // The 2013 combined form holds the whole record in one .cff.
+    if (is_extension(*extension, "cfg") ||
+        (is_extension(*extension, "cff") && pairs.count(folded(base)) == 0)) {
+      g_station_vec.push_back(std::move(base));
     }
   }
 }

@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
-// Base names (up to the first ".") of the configuration files found directly
-// in the directory of the latest scan, in listing order. Single I/O thread
+// Base names (up to the first ".") of the configuration files (.cfg, or .cff
+// for a record kept as one combined file) found directly in the directory of
+// the latest scan, in listing order; a record kept both ways is listed once. Single I/O thread
 // only.
 extern std::vector<std::string> g_station_vec;
 

@@ -1,7 +1,10 @@
 // The log writer: size check by name, rotation, formatting into one buffer
-// that lives outside the stack, and one flushed line per call.
+// that lives outside the stack, and one write per line.
 #include "logger/logger.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -39,7 +42,7 @@ T* CSingleton<T>::GetInstance() {
 
 template class CSingleton<CLogger>;
 
-CLogger::CLogger() : m_isOpen(false) {}
+CLogger::CLogger() : m_failed(false), m_isOpen(false), m_prefix_second(0) {}
 
 CLogger::~CLogger() {
   if (m_isOpen) Close();
@@ -47,28 +50,21 @@ CLogger::~CLogger() {
 
 void CLogger::Open(const char* path) {
   m_path = path != nullptr ? path : "";
-  if (m_stream.is_open()) m_stream.close();
-  m_stream.clear();
-  m_stream.open(m_path, std::ios::out | std::ios::app);
-  m_isOpen = m_stream.is_open() && m_stream.good();
-  if (m_isOpen) m_stream.clear();
+  // A file still held from before (a write that failed leaves it open) is
+  // let go first, so a new Open always starts clean.
+  m_isOpen = m_file.open(m_path);
+  m_failed = !m_isOpen;
 }
 
 bool CLogger::IsOpen() const { return m_isOpen; }
 
 void CLogger::Close() {
-  if (!m_stream.good()) return;
-  m_stream.close();
+  if (m_failed) return;
+  m_file.close();
   m_isOpen = false;
 }
 
-void CLogger::Log(const char* file, const char* func, int line, int level, const char* format,
-                  ...) {
-  // The call site's file, function and level are not part of the line.
-  (void)file;
-  (void)func;
-  (void)level;
-
+void CLogger::rotate_if_due() {
   if (!m_path.empty()) {
     std::optional<std::uint64_t> size = platform::file_size(m_path);
     if (size && *size > static_cast<std::uint64_t>(kRotateBytes)) {
@@ -87,9 +83,35 @@ void CLogger::Log(const char* file, const char* func, int line, int level, const
       Open(path.c_str());
     }
   }
+}
 
+void CLogger::write_line(int line, const std::string_view* message, std::size_t pieces) {
+  // The prefix changes once a second; lines within the same second share it.
+  const std::int64_t now = platform::now_seconds();
+  if (m_prefix.empty() || now != m_prefix_second) {
+    m_prefix = format_log_prefix(platform::local_time(now));
+    m_prefix_second = now;
+  }
+  char suffix[40] = " ->line(";
+  char* end = std::to_chars(suffix + 8, suffix + sizeof suffix - 2, line).ptr;
+  *end++ = ')';
+  *end++ = '\n';
+  std::string_view parts[6] = {m_prefix};
+  std::size_t used = 1;
+  for (std::size_t i = 0; i < pieces && used < 5; ++i) parts[used++] = message[i];
+  parts[used++] = std::string_view(suffix, static_cast<std::size_t>(end - suffix));
+  if (!m_failed && !m_file.write(parts, used)) m_failed = true;
+}
+
+void CLogger::Log(const char* file, const char* func, int line, int level, const char* format,
+                  ...) {
+  // The call site's file, function and level are not part of the line.
+  (void)file;
+  (void)func;
+  (void)level;
+  rotate_if_due();
   // Nothing to format when the line would be discarded anyway.
-  if (!m_stream.is_open()) return;
+  if (!m_file.is_open()) return;
 
   // A request can log a whole channel text; half a megabyte on the stack of
   // the I/O thread is too much, so the buffer is static. Every call comes from
@@ -100,10 +122,26 @@ void CLogger::Log(const char* file, const char* func, int line, int level, const
   int written = std::vsnprintf(message, sizeof message, format, args);
   va_end(args);
   if (written < 0) message[0] = '\0';
+  const std::string_view text(message);
+  write_line(line, &text, 1);
+}
 
-  const std::string prefix = format_log_prefix(platform::local_time(platform::now_seconds()));
-  m_stream << prefix << message << " ->line(" << line << ")" << '\n';
-  m_stream.flush();
+void CLogger::LogText(const char* file, const char* func, int line, int level, std::string_view head,
+                      std::string_view text, std::string_view tail) {
+  (void)file;
+  (void)func;
+  (void)level;
+  rotate_if_due();
+  if (!m_file.is_open()) return;
+  // The same cut as a formatted message: the first kMaxMessage bytes of the
+  // whole message, wherever they end.
+  std::size_t room = kMaxMessage;
+  std::string_view pieces[3] = {head, text, tail};
+  for (std::string_view& piece : pieces) {
+    piece = piece.substr(0, room);
+    room -= piece.size();
+  }
+  write_line(line, pieces, 3);
 }
 
 std::string format_log_prefix(const platform::LocalTime& time) {

@@ -4,12 +4,11 @@
 #ifndef LOGGER_LOGGER_H_
 #define LOGGER_LOGGER_H_
 
-#include <fstream>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
-namespace platform {
-struct LocalTime;
-}
+#include "platform/platform.h"
 
 enum LogLevel {
   LOG_ERROR = 1,
@@ -51,7 +50,8 @@ class CLogger : public CSingleton<CLogger> {
   bool IsOpen() const;
   // Closes the file when the stream holds no failure; otherwise does nothing.
   void Close();
-  // Writes "[Y-M-D hh:mm:ss] :  <message> ->line(<line>)" and flushes. Lines
+  // Writes "[Y-M-D hh:mm:ss] :  <message> ->line(<line>)" and its line end
+  // with one write, so the line is in the file when Log returns. Lines
   // written while the log is not open are discarded. `file`, `func` and
   // `level` are accepted but not written.
   void Log(const char* file, const char* func, int line, int level, const char* format, ...)
@@ -59,11 +59,27 @@ class CLogger : public CSingleton<CLogger> {
       __attribute__((format(printf, 6, 7)))
 #endif
       ;
+  // The same line for the message `head` + `text` + `tail` (cut to
+  // kMaxMessage bytes like any message), written without copying `text`:
+  // for the channel texts of a large answer, half a megabyte each.
+  void LogText(const char* file, const char* func, int line, int level, std::string_view head,
+               std::string_view text, std::string_view tail);
 
  private:
-  std::ofstream m_stream;
+  // The size check by name before every line, and the rotation it may call for.
+  void rotate_if_due();
+  // Writes the prefix, `message` and the line suffix as one line.
+  void write_line(int line, const std::string_view* message, std::size_t pieces);
+
+  platform::AppendFile m_file;
+  // A write failed: the file stays as it is until it is opened anew, and
+  // Close leaves it alone, as it would a stream in a failed state.
+  bool m_failed;
   bool m_isOpen;
   std::string m_path;
+  // The time prefix of the second m_prefix_second, for the lines within it.
+  std::string m_prefix;
+  std::int64_t m_prefix_second;
 };
 
 // GetInstance and the instance pointer are defined once, in logger.cpp.
@@ -72,6 +88,9 @@ extern template class CSingleton<CLogger>;
 // The time prefix of a log line, "[%d-%d-%d %2d:%2d:%2d] :  " from `time`:
 // year, month and day unpadded, hour, minute and second padded with blanks.
 std::string format_log_prefix(const platform::LocalTime& time);
+
+#define LOG_WRITE_TEXT(level, head, text, tail) \
+  CSingleton<CLogger>::GetInstance()->LogText(__FILE__, __func__, __LINE__, (level), (head), (text), (tail))
 
 #define LOG_WRITE(level, format, ...) \
   CSingleton<CLogger>::GetInstance()->Log(__FILE__, __func__, __LINE__, (level), (format), ##__VA_ARGS__)

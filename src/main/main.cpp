@@ -16,8 +16,9 @@
 int main() {
   platform::keep_freed_memory();
   platform::ignore_broken_pipes();
-  // Diagnostics must reach a pipe or file line by line, not when a buffer fills.
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  // Diagnostics are written once per request (the dispatcher flushes after
+  // each), not once per line: a header query prints dozens of lines.
+  std::setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
 
   std::optional<std::string> root = platform::get_env("TAVROOT");
   if (!root) return 0;

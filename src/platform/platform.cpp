@@ -2,6 +2,7 @@
 #include "platform/platform.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -16,7 +17,9 @@
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/types.h>
 #include <unistd.h>
 #endif
@@ -78,6 +81,11 @@ std::optional<std::uint64_t> file_size(const std::string& path) {
   return static_cast<std::uint64_t>(info.st_size);
 }
 
+bool seek_to(std::FILE* file, std::uint64_t offset) {
+  if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
+  return ::fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
 std::string join_path(const std::string& dir, const std::string& name) {
   std::string joined;
   joined.reserve(dir.size() + 1 + name.size());
@@ -103,6 +111,54 @@ void release_free_memory() {
 }
 
 void ignore_broken_pipes() { ::signal(SIGPIPE, SIG_IGN); }
+
+AppendFile::~AppendFile() { close(); }
+
+bool AppendFile::open(const std::string& path) {
+  close();
+  m_fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  return m_fd >= 0;
+}
+
+bool AppendFile::write(const std::string_view* pieces, std::size_t count) {
+  if (m_fd < 0) return false;
+  // One writev for the whole line; a short write (a full disk, a signal) goes
+  // on from where it stopped.
+  constexpr std::size_t kMostPieces = 8;
+  struct iovec parts[kMostPieces];
+  std::size_t used = 0;
+  for (std::size_t i = 0; i < count && used < kMostPieces; ++i) {
+    if (pieces[i].empty()) continue;
+    parts[used].iov_base = const_cast<char*>(pieces[i].data());
+    parts[used].iov_len = pieces[i].size();
+    ++used;
+  }
+  struct iovec* next = parts;
+  while (used > 0) {
+    const ssize_t written = ::writev(m_fd, next, static_cast<int>(used));
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    std::size_t left = static_cast<std::size_t>(written);
+    while (used > 0 && left >= next->iov_len) {
+      left -= next->iov_len;
+      ++next;
+      --used;
+    }
+    if (used > 0) {
+      next->iov_base = static_cast<char*>(next->iov_base) + left;
+      next->iov_len -= left;
+    }
+  }
+  return true;
+}
+
+void AppendFile::close() {
+  if (m_fd < 0) return;
+  ::close(m_fd);
+  m_fd = -1;
+}
 
 std::int64_t now_seconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
 

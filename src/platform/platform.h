@@ -6,9 +6,12 @@
 #ifndef PLATFORM_PLATFORM_H_
 #define PLATFORM_PLATFORM_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -35,6 +38,10 @@ bool is_regular_file(const std::string& path);
 // through an open stream); nullopt when the query fails.
 std::optional<std::uint64_t> file_size(const std::string& path);
 
+// Positions `file` at byte `offset` from its start, offsets past 2 GiB
+// included. False when the file cannot be positioned there.
+bool seek_to(std::FILE* file, std::uint64_t offset);
+
 // `dir` + separator + `name`; `name` alone when `dir` is empty is NOT done:
 // an empty `dir` gives separator + `name`, as the service's joins always did.
 std::string join_path(const std::string& dir, const std::string& name);
@@ -56,6 +63,29 @@ void release_free_memory();
 // collector that restarts; its lines may be lost, the service must go on.
 // Call once, at start.
 void ignore_broken_pipes();
+
+// A file opened for appending whose every write is one system call, so a
+// line reaches the file whole before the call returns and writers of other
+// processes never split it.
+class AppendFile {
+ public:
+  AppendFile() = default;
+  AppendFile(const AppendFile&) = delete;
+  AppendFile& operator=(const AppendFile&) = delete;
+  ~AppendFile();
+
+  // Opens `path` for appending, creating it when missing. False when it
+  // cannot be opened; a file already open is closed first.
+  bool open(const std::string& path);
+  bool is_open() const { return m_fd >= 0; }
+  // Writes `count` pieces in order, as one write. False when not every byte
+  // could be written.
+  bool write(const std::string_view* pieces, std::size_t count);
+  void close();
+
+ private:
+  int m_fd = -1;
+};
 
 // Seconds since 1970-01-01 UTC.
 std::int64_t now_seconds();

@@ -3,7 +3,9 @@
 #include "restfulserver/channel_data_answer.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
+#include <string_view>
 #include <unordered_set>
 #include <utility>
 
@@ -92,11 +94,13 @@ ChannelText take_text(std::string&& text, bool is_analog) {
   return std::make_shared<const std::string>(std::move(text));
 }
 
+// "JsonBody Chan%d outStr:[%s]" with the position and the value text, which
+// goes from the answer to the file without a copy (the texts hold no NUL: the
+// digital ones are escaped).
 void log_item(int position, const std::string& text) {
-  // The log writer keeps only the first kMaxMessage bytes of a message; the
-  // precision gives the same line without scanning a text of many megabytes.
-  const int shown = static_cast<int>(std::min<std::size_t>(text.size(), CLogger::kMaxMessage));
-  LOG_WRITE(LOG_INFO, "JsonBody Chan%d outStr:[%.*s]", position, shown, text.c_str());
+  char head[48];
+  const int length = std::snprintf(head, sizeof head, "JsonBody Chan%d outStr:[", position);
+  LOG_WRITE_TEXT(LOG_INFO, std::string_view(head, static_cast<std::size_t>(length)), text, "]");
 }
 
 void load_data(ComTrade_format& record) {
@@ -106,7 +110,11 @@ void load_data(ComTrade_format& record) {
     case kFileTypeAscii:
       record.loadAsciiData();
       break;
+    // The 32-bit types are BINARY records with wider analog samples, and log
+    // the same lines.
     case kFileTypeBinary:
+    case kFileTypeBinary32:
+    case kFileTypeFloat32:
       LOG_WRITE(LOG_ERROR, "0TimeStamp: %ld-loadBinaryData Start",
                 static_cast<long>(platform::now_seconds()));
       record.loadBinaryData();
@@ -159,10 +167,8 @@ std::optional<ChannelDataAnswer> answer_channel_data(const Json::Value& request,
 
   // A name that could leave the record root names a record that does not
   // exist: it is answered like one, without touching the file system.
-  if (is_safe_name(groupName) && is_safe_name(fileName)) {
-    // The model is a few hundred kilobytes of fixed tables: keep it off the stack.
-    auto record = std::make_unique<ComTrade_format>(
-        platform::join_path(platform::join_path(*file_dir, groupName), fileName));
+  if (const std::optional<std::string> path = record_path(*file_dir, groupName, fileName)) {
+    auto record = std::make_unique<ComTrade_format>(*path);
     if (record->Get_cmtr_cfg_info() == kCfgReadOk) {
       if (record->Select_channels(channel_list, static_cast<int>(channel_list.size())) < 1) {
         return fail(0, kTextChannelNotFound);

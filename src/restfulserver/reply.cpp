@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <sstream>
 #include <utility>
 
 #include <json/writer.h>
@@ -23,18 +24,22 @@ Json::Value make_reply(int result, const std::string& errorinfo, const std::stri
 }
 
 std::string write_json(const Json::Value& value) {
-  // Built once: the settings never change. emitUTF8 makes the writer copy
-  // bytes >= 0x80 as they are instead of decoding them as UTF-8, which is what
-  // keeps the GBK texts intact.
-  static const Json::StreamWriterBuilder builder = [] {
-    Json::StreamWriterBuilder b;
-    b["indentation"] = "";
-    b["emitUTF8"] = true;
-    return b;
+  // Built once: the settings never change, and building a writer parses them
+  // anew. emitUTF8 makes the writer copy bytes >= 0x80 as they are instead of
+  // decoding them as UTF-8, which is what keeps the GBK texts intact. Every
+  // reply is written on the one I/O thread, so one writer and one stream do.
+  static const std::unique_ptr<Json::StreamWriter> writer = [] {
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["emitUTF8"] = true;
+    return std::unique_ptr<Json::StreamWriter>(builder.newStreamWriter());
   }();
-  std::string text = Json::writeString(builder, value);
-  text += '\n';
-  return text;
+  static std::ostringstream stream;
+  stream.str(std::string());
+  stream.clear();
+  writer->write(value, &stream);
+  stream << '\n';
+  return stream.str();
 }
 
 std::string chunk_size_line(std::size_t length) {

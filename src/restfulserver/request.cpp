@@ -5,6 +5,8 @@
 
 #include <json/reader.h>
 
+#include "platform/platform.h"
+
 bool parse_body(const transport::Request& hm, Json::Value& root) {
   const std::string text = hm.body.substr(0, hm.body.find('\0'));
   // Json::Reader is deprecated in favour of CharReader, but the strict-mode
@@ -35,4 +37,10 @@ std::string string_member(const Json::Value& root, const char* key, const std::s
 bool is_safe_name(const std::string& name) {
   if (name.empty() || name == "." || name == "..") return false;
   return name.find_first_of(std::string("/\\:\0", 4)) == std::string::npos;
+}
+
+std::optional<std::string> record_path(const std::string& file_dir, const std::string& groupName,
+                                       const std::string& fileName) {
+  if (!is_safe_name(groupName) || !is_safe_name(fileName)) return std::nullopt;
+  return platform::join_path(platform::join_path(file_dir, groupName), fileName);
 }

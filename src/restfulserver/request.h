@@ -2,6 +2,7 @@
 #ifndef RESTFULSERVER_REQUEST_H_
 #define RESTFULSERVER_REQUEST_H_
 
+#include <optional>
 #include <string>
 
 #include <json/value.h>
@@ -20,5 +21,11 @@ std::string string_member(const Json::Value& root, const char* key, const std::s
 // and free of "/", "\", ":" and NUL. Names that fail are treated as missing
 // without touching the file system.
 bool is_safe_name(const std::string& name);
+
+// "<file_dir>/<groupName>/<fileName>", the record path without extension, or
+// nullopt when either name could leave the record root (such a record does
+// not exist, and the file system is not asked).
+std::optional<std::string> record_path(const std::string& file_dir, const std::string& groupName,
+                                       const std::string& fileName);
 
 #endif  // RESTFULSERVER_REQUEST_H_

@@ -1,6 +1,7 @@
 // The server object, its poll loop and the URI dispatch.
 #include "restfulserver/restful_server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -101,13 +102,13 @@ void RestfulServer::add_route(const std::string& uri, QueryHandler handler, bool
 void RestfulServer::ev_handler(transport::Connection& nc, const transport::Request& hm) {
   ++g_requests_handled;
   try {
-    for (const Route& route : routes()) {
-      if (matches(route, hm.uri)) {
-        route.handler(nc, hm, route.uri.substr(1));
-        return;
-      }
+    const auto route = std::find_if(routes().begin(), routes().end(),
+                                    [&](const Route& row) { return matches(row, hm.uri); });
+    if (route != routes().end()) {
+      route->handler(nc, hm, route->uri.substr(1));
+    } else {
+      std::printf("error url\n");
     }
-    std::printf("error url\n");
   } catch (...) {
     // A number in a record file that does not convert ends up here. The
     // client gets nothing more than what the handler had already queued,
@@ -115,4 +116,7 @@ void RestfulServer::ev_handler(transport::Connection& nc, const transport::Reque
     std::printf("unknow  exception\n");
     nc.close_after_queued();
   }
+  // Every diagnostic line of a request reaches a pipe or file before the
+  // next request is handled, in order.
+  std::fflush(stdout);
 }

@@ -32,6 +32,7 @@ class RestfulServer {
   // Any exception from a handler: "unknow  exception" on standard output,
   // nothing more is sent, and the connection is closed after what the
   // handler had queued, so the client learns at once that no answer comes.
+  // Standard output is flushed before it returns.
   static void ev_handler(transport::Connection& nc, const transport::Request& hm);
 
   // Appends a row to the dispatch table, after the four queries and the rows

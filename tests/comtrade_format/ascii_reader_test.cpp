@@ -121,13 +121,28 @@ TEST_F(AsciiReaderTest, LinesAcrossBlockBoundariesStayWhole) {
   EXPECT_TRUE(text_of("D1") == expected_d1);
 }
 
-TEST_F(AsciiReaderTest, ReadsALineLongerThanManyBlocks) {
+TEST_F(AsciiReaderTest, ReadsALineLongerThanManyBlocksWhenTheRecordIsThatWide) {
+  // 50000 channels make lines of megabytes plausible.
   const std::string field(3 * 1024 * 1024 + 7, 'x');
-  write_cfg("r", make_cfg(1, 1, 3, "ASCII"));
+  write_cfg("r", make_cfg(1, 50000, 3, "ASCII"));
   write_dat("r", "1,0,5," + field + "\n2,0,6,y\n3,0,7," + field);
   EXPECT_EQ(0, load("r", {"A1", "D1"}));
   EXPECT_EQ("5.0000,6.0000,7.0000", text_of("A1"));
   EXPECT_TRUE(text_of("D1") == field + ",y," + field);
+}
+
+// A line longer than any sample line of the record could be (a file without
+// line ends, CR-only line ends) is no sample: skipped without being held.
+TEST_F(AsciiReaderTest, SkipsLinesTooLongToBeSamples) {
+  const std::string junk(3 * 1024 * 1024 + 7, '\0');
+  write_cfg("r", make_cfg(1, 1, 4, "ASCII"));
+  write_dat("r", "1,0,5,y\n" + junk + "\n2,0,6,z\r3,0,7,w\r" + std::string(5000, 'x') + "\n4,0,8,v\n" + junk);
+  const std::string out = captured_stdout([&] { EXPECT_EQ(0, load("r", {"A1", "D1"})); });
+  EXPECT_EQ("5.0000,8.0000", text_of("A1"));
+  EXPECT_EQ("y,v", text_of("D1"));
+  std::size_t skips = 0;
+  for (std::size_t at = out.find("skip dat line"); at != std::string::npos; at = out.find("skip dat line", at + 1)) ++skips;
+  EXPECT_EQ(3u, skips) << out;
 }
 
 TEST_F(AsciiReaderTest, SecondLoadStartsFromAnEmptyStore) {

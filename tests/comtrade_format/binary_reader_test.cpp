@@ -1,4 +1,7 @@
 // Reading a BINARY .dat: record layout, bit order and the resulting texts.
+#include <cstdio>
+#include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -13,7 +16,7 @@ class BinaryReaderTest : public RecordTest {
   int load(const std::string& base, const std::vector<std::string>& names) {
     ComTrade_format rec((m_dir / base).string());
     EXPECT_EQ(kCfgReadOk, rec.Get_cmtr_cfg_info());
-    EXPECT_EQ(kFileTypeBinary, rec.Get_file_type());
+    EXPECT_NE(kFileTypeAscii, rec.Get_file_type());
     rec.Select_channels(names, static_cast<int>(names.size()));
     return rec.loadBinaryData();
   }
@@ -54,6 +57,58 @@ TEST_F(BinaryReaderTest, ReadsAnalogWordsAsSignedLittleEndian) {
                      record(4, {0xFFFF}, {}));
   EXPECT_EQ(0, load("r", {"A1"}));
   EXPECT_EQ("-32768.0000,32767.0000,128.0000,-1.0000", text_of("A1"));
+}
+
+// BINARY32 and FLOAT32 records are BINARY ones with 4-byte analog samples;
+// every value is sample * a + b in double precision, as "%.4f" writes it.
+TEST_F(BinaryReaderTest, DecodesThirtyTwoBitSamplesAtTheirLimits) {
+  const double a = 0.5;
+  const double b = 1;
+  const auto printf_text = [](double value) {
+    char text[400];
+    std::snprintf(text, sizeof text, "%.4f", value);
+    return std::string(text);
+  };
+  const std::vector<std::int32_t> integers = {INT32_MIN, INT32_MAX, -1, 0, 12345, -32768, 32767, 40000};
+  const std::vector<float> floats = {std::numeric_limits<float>::denorm_min(),
+                                     -std::numeric_limits<float>::denorm_min(),
+                                     std::numeric_limits<float>::max(),
+                                     -std::numeric_limits<float>::max(),
+                                     std::numeric_limits<float>::infinity(),
+                                     -std::numeric_limits<float>::infinity(),
+                                     std::numeric_limits<float>::quiet_NaN(),
+                                     -0.0f, 0.1f, 12.0f, -32768.0f, 32767.0f, 32768.0f, 1e10f};
+  // Few records format every value; many let whole values use the tables.
+  for (const int repeats : {1, 1200}) {
+    std::string dat32, datf, expected32, expectedf, expected_bits;
+    std::uint32_t n = 0;
+    for (int r = 0; r < repeats; ++r) {
+      for (std::size_t i = 0; i < integers.size(); ++i, ++n) {
+        put_u16(put_u32(put_u32(put_u32(dat32, n), n), static_cast<std::uint32_t>(integers[i])), n & 1);
+        expected32 += (n ? "," : "") + printf_text(integers[i] * a + b);
+        expected_bits += n ? (n & 1 ? ",1" : ",0") : "0";
+      }
+    }
+    for (int r = 0; r < repeats; ++r) {
+      for (std::size_t i = 0; i < floats.size(); ++i) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &floats[i], sizeof bits);
+        put_u16(put_u32(put_u32(put_u32(datf, 0), 0), bits), 0);
+        expectedf += (r + i ? "," : "") + printf_text(static_cast<double>(floats[i]) * a + b);
+      }
+    }
+    write_cfg("i", make_cfg(1, 1, static_cast<int>(n), "BINARY32 ", a, b));
+    write_dat("i", dat32);
+    std::string out = captured_stdout([&] { EXPECT_EQ(0, load("i", {"A1", "D1"})); });
+    EXPECT_NE(std::string::npos, out.find("dat_count: 14, semp_count: " + std::to_string(n) + "\n"));
+    EXPECT_TRUE(text_of("A1") == expected32) << repeats << ": " << text_of("A1").substr(0, 200);
+    EXPECT_TRUE(text_of("D1") == expected_bits) << repeats;
+
+    write_cfg("f", make_cfg(1, 1, static_cast<int>(repeats * floats.size()), "Float32", a, b));
+    write_dat("f", datf);
+    EXPECT_EQ(0, load("f", {"A1"}));
+    EXPECT_TRUE(text_of("A1") == expectedf) << repeats << ": " << text_of("A1").substr(0, 300);
+  }
 }
 
 TEST_F(BinaryReaderTest, SixteenChannelsTakeOneStatusWordSeventeenTakeTwo) {

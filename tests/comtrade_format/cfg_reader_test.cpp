@@ -1,4 +1,5 @@
 // Reading a .cfg into the record model and the channel name lists.
+#include <cmath>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -131,7 +132,8 @@ TEST_F(CfgReaderTest, StopsQuietlyWhereTheFileEnds) {
   ASSERT_EQ(kCfgReadOk, cut.Get_cmtr_cfg_info());
   EXPECT_EQ(std::vector<std::string>{"Ia"}, AI_VEC);
   EXPECT_TRUE(DI_VEC.empty());
-  EXPECT_STREQ("", cut.cfg().analogs[1].name);
+  EXPECT_EQ(1u, cut.cfg().analogs.size());
+  EXPECT_TRUE(cut.cfg().digitals.empty());
   EXPECT_STREQ("", cut.cfg().file_type);
 }
 
@@ -143,9 +145,31 @@ TEST_F(CfgReaderTest, ShortAnalogLineTakesItsLastFieldAgain) {
   EXPECT_STREQ("Ub", analog.name);
   EXPECT_DOUBLE_EQ(0.5, analog.factor_a);
   EXPECT_DOUBLE_EQ(0.5, analog.factor_b);
-  // stoi("0.5") is 0, so both ends are the offset alone.
-  EXPECT_DOUBLE_EQ(0.5, analog.smp_min);
-  EXPECT_DOUBLE_EQ(0.5, analog.smp_max);
+  // Both limits take the 0.5 again: 0.5 * 0.5 + 0.5.
+  EXPECT_DOUBLE_EQ(0.75, analog.smp_min);
+  EXPECT_DOUBLE_EQ(0.75, analog.smp_max);
+}
+
+// The limits are decimals: 2013 records write reals, 32-bit ones reach 2^31.
+TEST_F(CfgReaderTest, ConvertsTheLimitsAsDecimalNumbers) {
+  struct Case {
+    const char* limits;
+    double min;
+    double max;
+  } cases[] = {{"-289.065002,289.065002", -289.065002 * 2 + 1, 289.065002 * 2 + 1},
+               {"-2147483648,2147483648", -2147483648.0 * 2 + 1, 2147483648.0 * 2 + 1},
+               {" -3.40282347E+38,1e3x", -3.40282347E+38 * 2 + 1, 2001},
+               {"-32767,32767", -65533, 65535},
+               {"+5,0x10", 11, 33},
+               {"1.,\t2e0", 3, 5},
+               {"0,-.5", 1, 0},
+               {"0,inf", 1, HUGE_VAL}};
+  for (const Case& c : cases) {
+    ComTrade_format rec(write_cfg("r", std::string("S\n1,1A,0D\n1,Ia,,,A,2,1,0,") + c.limits + ",1,1,S\n"));
+    ASSERT_EQ(kCfgReadOk, rec.Get_cmtr_cfg_info()) << c.limits;
+    EXPECT_DOUBLE_EQ(c.min, rec.cfg().analogs[0].smp_min) << c.limits;
+    EXPECT_DOUBLE_EQ(c.max, rec.cfg().analogs[0].smp_max) << c.limits;
+  }
 }
 
 TEST_F(CfgReaderTest, ReadsMoreThan127ChannelsOfAKind) {
@@ -158,18 +182,23 @@ TEST_F(CfgReaderTest, ReadsMoreThan127ChannelsOfAKind) {
   EXPECT_EQ(10, rec.cfg().samp_count);
 }
 
-TEST_F(CfgReaderTest, TreatsACountAbove512AsUnreadable) {
-  ComTrade_format rec(write_cfg("r", make_cfg(1, 513, 10, "ASCII")));
-  EXPECT_EQ(kCfgReadFailed, rec.Get_cmtr_cfg_info());
-  EXPECT_STREQ("", rec.cfg().station_name);
-  EXPECT_EQ(0, rec.cfg().ai_num);
-  EXPECT_EQ(0, rec.cfg().di_num);
-  EXPECT_TRUE(AI_VEC.empty());
-  EXPECT_TRUE(DI_VEC.empty());
+TEST_F(CfgReaderTest, HoldsAsManyChannelsAsTheFileHasLines) {
+  ComTrade_format rec(write_cfg("r", make_cfg(600, 600, 10, "ASCII")));
+  ASSERT_EQ(kCfgReadOk, rec.Get_cmtr_cfg_info());
+  EXPECT_EQ(600u, rec.cfg().analogs.size());
+  EXPECT_EQ(600u, rec.cfg().digitals.size());
+  EXPECT_EQ("A600", AI_VEC.back());
+  EXPECT_STREQ("D600", rec.cfg().digitals[599].name);
+  EXPECT_EQ(10, rec.cfg().samp_count);
 
-  ComTrade_format full(write_cfg("f", make_cfg(512, 0, 10, "ASCII")));
-  EXPECT_EQ(kCfgReadOk, full.Get_cmtr_cfg_info());
-  EXPECT_EQ(512u, AI_VEC.size());
+  // A count the file cannot hold costs the lines that are there, nothing more.
+  ComTrade_format huge(write_cfg("h", "S\n2000000003,2000000000A,2000000000D\n"
+                                      "1,Ia,,,A,1,0,0,-1,1\n2,Ib,,,A,1,0,0,-1,1\n3,Ic,,,A,1,0,0,-1,1\n"));
+  ASSERT_EQ(kCfgReadOk, huge.Get_cmtr_cfg_info());
+  EXPECT_EQ(2000000000, huge.cfg().ai_num);
+  EXPECT_EQ(3u, huge.cfg().analogs.size());
+  EXPECT_LE(huge.cfg().analogs.capacity(), 4u);
+  EXPECT_EQ((std::vector<std::string>{"Ia", "Ib", "Ic"}), AI_VEC);
 }
 
 TEST_F(CfgReaderTest, NegativeCountsReadNoChannelLines) {
@@ -202,15 +231,16 @@ TEST_F(CfgReaderTest, OpensTheCfgWhateverTheCaseOfItsName) {
   EXPECT_EQ(std::vector<std::string>{"A1"}, AI_VEC);
 }
 
-TEST_F(CfgReaderTest, KnowsOnlyTheExactFileTypeSpellings) {
+TEST_F(CfgReaderTest, KnowsTheFileTypesWhateverTheirCaseAndBlanks) {
   struct Case {
     const char* type;
     int expected;
-  } cases[] = {{"ASCII", kFileTypeAscii},    {"ascii", kFileTypeAscii},
-               {"BINARY", kFileTypeBinary},  {"binary", kFileTypeBinary},
-               {"Ascii", kFileTypeUnknown},  {"Binary", kFileTypeUnknown},
-               {"BINARY ", kFileTypeUnknown}, {"", kFileTypeUnknown},
-               {"BINARY32", kFileTypeUnknown}};
+  } cases[] = {{"ASCII", kFileTypeAscii},        {"Ascii", kFileTypeAscii},
+               {"BINARY", kFileTypeBinary},      {" binary\t", kFileTypeBinary},
+               {"BINARY32 ", kFileTypeBinary32}, {"Binary32", kFileTypeBinary32},
+               {"float32", kFileTypeFloat32},    {"FLOAT32\r", kFileTypeFloat32},
+               {"", kFileTypeUnknown},           {"BINARY 32", kFileTypeUnknown},
+               {"FLOAT64", kFileTypeUnknown},    {"ASCII,", kFileTypeUnknown}};
   for (const Case& c : cases) {
     ComTrade_format rec(write_cfg("r", make_cfg(1, 1, 1, c.type)));
     ASSERT_EQ(kCfgReadOk, rec.Get_cmtr_cfg_info());
@@ -249,9 +279,16 @@ TEST_F(CfgReaderTest, BadNumbersThrowAndKeepTheNamesAlreadyRead) {
   ComTrade_format bad_count(write_cfg("c", "S\n2,xA,0D\n"));
   EXPECT_THROW(bad_count.Get_cmtr_cfg_info(), std::invalid_argument);
 
-  ComTrade_format huge_max(write_cfg("h", "S\n1,1A,0D\n1,Ia,,,A,1,0,0,-1,99999999999\n"));
+  ComTrade_format huge_max(write_cfg("h", "S\n1,1A,0D\n1,Ia,,,A,1,0,0,-1,1e999\n"));
   EXPECT_THROW(huge_max.Get_cmtr_cfg_info(), std::out_of_range);
   EXPECT_EQ(std::vector<std::string>{"Ia"}, AI_VEC);
+
+  // stod's range: a subnormal limit is out of it.
+  ComTrade_format tiny(write_cfg("t", "S\n1,1A,0D\n1,Ia,,,A,1,0,0,1e-310,1\n"));
+  EXPECT_THROW(tiny.Get_cmtr_cfg_info(), std::out_of_range);
+
+  ComTrade_format no_digits(write_cfg("n", "S\n1,1A,0D\n1,Ia,,,A,1,0,0,-1,max\n"));
+  EXPECT_THROW(no_digits.Get_cmtr_cfg_info(), std::invalid_argument);
 
   ComTrade_format bad_samples(write_cfg("s", "S\n0,0A,0D\n50\n1\n1000,many\n"));
   EXPECT_THROW(bad_samples.Get_cmtr_cfg_info(), std::invalid_argument);

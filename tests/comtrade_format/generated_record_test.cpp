@@ -18,7 +18,7 @@ TEST_F(GeneratedRecordTest, ReadsBackEveryValueOfBothFileTypes) {
     spec.analog_count = 5;
     spec.digital_count = 19;
     spec.samples = 3000;
-    spec.binary = binary;
+    spec.format = binary ? comtrade_gen::DataFormat::kBinary : comtrade_gen::DataFormat::kAscii;
     spec.seed = 42;
     const comtrade_gen::GeneratedRecord generated = comtrade_gen::generate(spec);
     const std::string base = (m_dir / (binary ? "bin" : "asc")).string();

@@ -38,9 +38,17 @@ TEST_F(RecordScanTest, ListsConfigurationFilesDirectlyInTheStation) {
 }
 
 TEST_F(RecordScanTest, MatchesTheExtensionInAnyLetterCase) {
-  for (const char* name : {"a.Cfg", "b.cFG", "c.cfgx", "d.cf", "e.b.cfg", "F_1.CFG"}) write_file(name, "");
+  for (const char* name : {"a.Cfg", "b.cFG", "c.cfgx", "d.cf", "e.b.cfg", "F_1.CFG", "g.CFF", "h.cffx"})
+    write_file(name, "");
   scan_cfg_files(m_dir.string());
-  EXPECT_EQ((std::vector<std::string>{"a", "b", "F_1"}), g_station_vec);
+  EXPECT_EQ((std::vector<std::string>{"a", "b", "F_1", "g"}), g_station_vec);
+}
+
+TEST_F(RecordScanTest, ListsARecordKeptAsPairAndAsCombinedFileOnce) {
+  for (const char* name : {"r.cff", "r.cfg", "r.dat", "s.cff", "T.cff", "t.cfg"}) write_file(name, "");
+  scan_cfg_files(m_dir.string());
+  // Opening "T" would find t.cfg: names match without regard to case.
+  EXPECT_EQ((std::vector<std::string>{"r", "s", "t"}), g_station_vec);
 }
 
 TEST_F(RecordScanTest, FindsTheStationDirectoryWhateverItsCase) {

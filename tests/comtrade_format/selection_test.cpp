@@ -55,18 +55,18 @@ TEST_F(SelectionTest, EntersARepeatedNameOnce) {
   EXPECT_EQ(1, rec.cfg().analogs[1].sel_pos);
 }
 
-TEST_F(SelectionTest, NeverWritesPastTheSelectionList) {
-  // Both tables full and every name asked for twice, with a count larger
-  // than the list it describes.
-  ComTrade_format rec(write_cfg("r", make_cfg(512, 512, 1, "BINARY")));
+TEST_F(SelectionTest, SelectsEveryChannelOnceHoweverOftenItIsNamed) {
+  // Every name asked for twice, with a count larger than the list it describes.
+  ComTrade_format rec(write_cfg("r", make_cfg(600, 600, 1, "BINARY")));
   ASSERT_EQ(kCfgReadOk, rec.Get_cmtr_cfg_info());
   std::vector<std::string> names = AI_VEC;
   names.insert(names.end(), DI_VEC.begin(), DI_VEC.end());
   names.insert(names.end(), AI_VEC.begin(), AI_VEC.end());
-  EXPECT_EQ(kMaxSelections, rec.Select_channels(names, static_cast<int>(names.size()) + 50));
-  EXPECT_EQ(512, rec.cfg().sel_ai_num);
-  EXPECT_EQ(512, rec.cfg().sel_di_num);
-  EXPECT_EQ(kDigitalSelBase + 511, rec.cfg().sel_list[kMaxSelections - 1]);
+  EXPECT_EQ(1200, rec.Select_channels(names, static_cast<int>(names.size()) + 50));
+  EXPECT_EQ(600, rec.cfg().sel_ai_num);
+  EXPECT_EQ(600, rec.cfg().sel_di_num);
+  ASSERT_EQ(1200u, rec.cfg().sel_list.size());
+  EXPECT_EQ(kDigitalSelBase + 599, rec.cfg().sel_list.back());
 }
 
 TEST_F(SelectionTest, MatchesTheCutNameOfALongChannel) {

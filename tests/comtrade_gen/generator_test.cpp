@@ -53,7 +53,7 @@ RecordSpec make_spec(int analog, int digital, int samples, bool binary, std::uin
   spec.analog_count = analog;
   spec.digital_count = digital;
   spec.samples = samples;
-  spec.binary = binary;
+  spec.format = binary ? comtrade_gen::DataFormat::kBinary : comtrade_gen::DataFormat::kAscii;
   spec.seed = seed;
   return spec;
 }

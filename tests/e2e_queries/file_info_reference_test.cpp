@@ -1,10 +1,12 @@
 // "/getFileInfo" from the real service, byte for byte, against the plainest
 // computation of its answer: every value printed with snprintf("%.4f") one at
-// a time and joined. Records of both file types, short ones and long ones
-// (the readers take different paths for them), with awkward factors.
+// a time and joined. Records of every file type, as pairs and as combined
+// .cff files, short ones and long ones (the readers take different paths for
+// them), with awkward factors.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -71,15 +73,30 @@ void put_u16(std::string& bytes, std::uint16_t value) {
   bytes.push_back(static_cast<char>(value >> 8));
 }
 
-std::string make_binary_dat(const Samples& samples) {
+void put_u32(std::string& bytes, std::uint32_t value) {
+  put_u16(bytes, static_cast<std::uint16_t>(value & 0xFFFF));
+  put_u16(bytes, static_cast<std::uint16_t>(value >> 16));
+}
+
+// The same samples in the layout of `type`: 16-bit words, 32-bit integers
+// or floats.
+std::string make_binary_dat(const Samples& samples, const std::string& type) {
   std::string bytes;
   for (int s = 0; s < samples.count; ++s) {
-    put_u16(bytes, static_cast<std::uint16_t>(s + 1));
-    put_u16(bytes, 0);
-    put_u16(bytes, static_cast<std::uint16_t>(s * 100));
-    put_u16(bytes, 0);
+    put_u32(bytes, static_cast<std::uint32_t>(s + 1));
+    put_u32(bytes, static_cast<std::uint32_t>(s * 100));
     for (std::size_t c = 0; c < kFactors.size(); ++c) {
-      put_u16(bytes, static_cast<std::uint16_t>(samples.a(s, static_cast<int>(c))));
+      const std::int16_t sample = samples.a(s, static_cast<int>(c));
+      if (type == "BINARY") {
+        put_u16(bytes, static_cast<std::uint16_t>(sample));
+      } else if (type == "BINARY32") {
+        put_u32(bytes, static_cast<std::uint32_t>(static_cast<std::int32_t>(sample)));
+      } else {
+        const float value = sample;
+        std::uint32_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        put_u32(bytes, bits);
+      }
     }
     std::uint16_t status = 0;
     for (int j = 0; j < kDigitals; ++j) status |= static_cast<std::uint16_t>(samples.d(s, j) << j);
@@ -146,7 +163,13 @@ void expect_same(const std::string& expected, const std::string& got) {
                                << got.substr(at > 30 ? at - 30 : 0, 80) << "\"";
 }
 
-class FileInfoReferenceTest : public ::testing::TestWithParam<const char*> {
+// A file type, and whether the record is one combined .cff.
+struct Form {
+  const char* type;
+  bool combined;
+};
+
+class FileInfoReferenceTest : public ::testing::TestWithParam<Form> {
  protected:
   FileInfoReferenceTest() : m_service(settings()) {}
   void SetUp() override { ASSERT_TRUE(m_service.ready()); }
@@ -156,11 +179,24 @@ class FileInfoReferenceTest : public ::testing::TestWithParam<const char*> {
     s.file_dir = m_records.path().string();
     return s;
   }
-  bool binary() const { return std::string(GetParam()) == "BINARY"; }
   void write_record(const std::string& name, const Samples& samples) {
-    e2e::write_file(m_records.path() / "S" / (name + ".cfg"), make_cfg(samples.count, GetParam()));
-    e2e::write_file(m_records.path() / "S" / (name + ".dat"),
-                    binary() ? make_binary_dat(samples) : make_ascii_dat(samples));
+    const std::string type = GetParam().type;
+    // A combined file's data ends with its section, whatever the .cfg claims.
+    const std::string cfg = make_cfg(samples.count + (GetParam().combined ? 5 : 0), GetParam().type);
+    const std::string dat = type == "ASCII" ? make_ascii_dat(samples) : make_binary_dat(samples, type);
+    if (!GetParam().combined) {
+      e2e::write_file(m_records.path() / "S" / (name + ".cfg"), cfg);
+      e2e::write_file(m_records.path() / "S" / (name + ".dat"), dat);
+      return;
+    }
+    // The section lines as recorders vary them; an ASCII section needs no count.
+    const std::string dat_line = type == "ASCII" ? "--- file type: DAT ASCII ---\r\n"
+                                                 : "-- File Type:  dat " + type + ": " +
+                                                       std::to_string(dat.size()) + " --\r\n";
+    e2e::write_file(m_records.path() / "S" / (name + ".cff"),
+                    "--- file type: CFG ---\r\n" + cfg + "--- file type: INF ---\r\n\r\n" +
+                        "-- file type  HDR ---\r\nnotes\r\n" + dat_line + dat +
+                        (type == "ASCII" ? "--- file type: INF ---\r\n9,9,9,9,9\r\n" : ""));
   }
   std::string ask(const std::string& name, const std::string& channels) {
     e2e::HttpClient client(m_service.port());
@@ -233,6 +269,13 @@ TEST(FileInfoEscapeTest, EscapesBytesFarInsideALongDigitalText) {
   expect_same(reply_bytes({expected}), raw);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothFileTypes, FileInfoReferenceTest, ::testing::Values("BINARY", "ASCII"));
+INSTANTIATE_TEST_SUITE_P(EveryForm, FileInfoReferenceTest,
+                         ::testing::Values(Form{"BINARY", false}, Form{"ASCII", false},
+                                           Form{"BINARY32", false}, Form{"FLOAT32", false},
+                                           Form{"ASCII", true}, Form{"BINARY32", true},
+                                           Form{"FLOAT32", true}),
+                         [](const ::testing::TestParamInfo<Form>& info) {
+                           return std::string(info.param.type) + (info.param.combined ? "_cff" : "_pair");
+                         });
 
 }  // namespace

@@ -170,7 +170,7 @@ TEST_F(QueriesE2eTest, AnswersAsciiAndBinaryRecordsByteForByte) {
   spec.samples = 3000;
   spec.seed = 7;
   const comtrade_gen::GeneratedRecord ascii = comtrade_gen::generate(spec);
-  spec.binary = true;
+  spec.format = comtrade_gen::DataFormat::kBinary;
   const comtrade_gen::GeneratedRecord binary = comtrade_gen::generate(spec);
   write_record("S1", "ra", ascii.cfg, ascii.dat);
   write_record("S1", "rb", binary.cfg, binary.dat);
@@ -187,7 +187,7 @@ TEST_F(QueriesE2eTest, LogsTheChannelDataRequestStepByStep) {
   spec.analog_count = 2;
   spec.digital_count = 1;
   spec.samples = 5;
-  spec.binary = true;
+  spec.format = comtrade_gen::DataFormat::kBinary;
   const comtrade_gen::GeneratedRecord record = comtrade_gen::generate(spec);
   write_record("S1", "rb", record.cfg, record.dat);
   new_log_messages();

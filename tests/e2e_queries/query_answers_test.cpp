@@ -310,7 +310,7 @@ TEST_F(QueryAnswerTest, ReadsTwoHundredDigitalChannelsOfAnUpperCaseBinaryRecord)
   spec.analog_count = 3;
   spec.digital_count = 200;
   spec.samples = 300;
-  spec.binary = true;
+  spec.format = comtrade_gen::DataFormat::kBinary;
   const comtrade_gen::GeneratedRecord record = comtrade_gen::generate(spec);
   write(m_records / "S1" / "UP.CFG", record.cfg);
   write(m_records / "S1" / "UP.DAT", record.dat);

@@ -91,7 +91,7 @@ class FileFaultTest : public ServiceTest {
       shape.analog_count = 2;
       shape.digital_count = 1;
       shape.samples = 300;
-      shape.binary = binary;
+      shape.format = binary ? comtrade_gen::DataFormat::kBinary : comtrade_gen::DataFormat::kAscii;
       write_record("S1", binary ? "bin" : "asc", shape);
     }
     start();

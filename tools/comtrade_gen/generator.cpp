@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -109,10 +110,21 @@ std::uint64_t time_stamp(const RecordSpec& spec, std::int64_t index) {
   return static_cast<std::uint64_t>(index) * 1000000u / static_cast<std::uint64_t>(spec.sample_rate);
 }
 
+bool is_binary(const RecordSpec& spec) { return spec.format != DataFormat::kAscii; }
+
+// Bytes of one binary record.
+std::uint64_t record_bytes(const RecordSpec& spec) {
+  const std::uint64_t sample_bytes = spec.format == DataFormat::kBinary ? 2 : 4;
+  return 8 + sample_bytes * static_cast<std::uint64_t>(spec.analog_count) +
+         2 * static_cast<std::uint64_t>((spec.digital_count + 15) / 16);
+}
+
 std::string cfg_text(const RecordSpec& spec, const std::vector<ChannelShape>& shapes) {
   const char* eol = "\r\n";
   std::string cfg;
-  cfg += spec.station + ",GEN01,1999" + eol;
+  // The 32-bit formats came with the 2013 revision.
+  const bool wide = spec.format == DataFormat::kBinary32 || spec.format == DataFormat::kFloat32;
+  cfg += spec.station + ",GEN01," + (wide ? "2013" : "1999") + eol;
   cfg += std::to_string(spec.analog_count + spec.digital_count) + "," + std::to_string(spec.analog_count) +
          "A," + std::to_string(spec.digital_count) + "D" + eol;
   for (int i = 0; i < spec.analog_count; ++i) {
@@ -126,7 +138,7 @@ std::string cfg_text(const RecordSpec& spec, const std::vector<ChannelShape>& sh
   cfg += std::to_string(spec.sample_rate) + "," + std::to_string(spec.samples) + eol;
   cfg += std::string("01/12/2026,10:00:00.000000") + eol;
   cfg += std::string("01/12/2026,10:00:00.100000") + eol;
-  cfg += std::string(spec.binary ? "BINARY" : "ASCII") + eol;
+  cfg += std::string(format_name(spec.format)) + eol;
   cfg += std::string("1") + eol;
   return cfg;
 }
@@ -145,10 +157,21 @@ void append_le(std::string& out, std::uint64_t value, int bytes) {
 void append_row(std::string& out, const RecordSpec& spec, std::int64_t index,
                 const std::vector<std::int16_t>& analog, const std::vector<std::uint8_t>& digital) {
   const std::uint64_t t = time_stamp(spec, index);
-  if (spec.binary) {
+  if (is_binary(spec)) {
     append_le(out, static_cast<std::uint32_t>(index + 1), 4);
     append_le(out, static_cast<std::uint32_t>(t), 4);
-    for (std::int16_t value : analog) append_le(out, static_cast<std::uint16_t>(value), 2);
+    for (std::int16_t value : analog) {
+      if (spec.format == DataFormat::kBinary) {
+        append_le(out, static_cast<std::uint16_t>(value), 2);
+      } else if (spec.format == DataFormat::kBinary32) {
+        append_le(out, static_cast<std::uint32_t>(static_cast<std::int32_t>(value)), 4);
+      } else {
+        const float as_float = static_cast<float>(value);
+        std::uint32_t bits;
+        std::memcpy(&bits, &as_float, sizeof bits);
+        append_le(out, bits, 4);
+      }
+    }
     // Byte w of the status area holds channels 8w+1..8w+8, lowest bit first.
     const std::size_t words = (digital.size() + 15) / 16;
     const std::size_t start = out.size();
@@ -172,6 +195,16 @@ void append_row(std::string& out, const RecordSpec& spec, std::int64_t index,
   out += "\r\n";
 }
 
+// The section lines of a combined file around the .cfg text; the .dat bytes
+// follow the DAT line. A binary section says how many bytes it holds.
+std::string cff_head(const RecordSpec& spec, const std::string& cfg) {
+  std::string head = "--- file type: CFG ---\r\n" + cfg +
+                     "--- file type: INF ---\r\n--- file type: HDR ---\r\n--- file type: DAT " +
+                     format_name(spec.format);
+  if (is_binary(spec)) head += ": " + std::to_string(record_bytes(spec) * static_cast<std::uint64_t>(spec.samples));
+  return head + " ---\r\n";
+}
+
 struct FileCloser {
   void operator()(std::FILE* file) const {
     if (file != nullptr) std::fclose(file);
@@ -191,6 +224,20 @@ bool write_file(const std::string& path, const std::string& bytes) {
 }
 
 }  // namespace
+
+const char* format_name(DataFormat format) {
+  switch (format) {
+    case DataFormat::kBinary:
+      return "BINARY";
+    case DataFormat::kBinary32:
+      return "BINARY32";
+    case DataFormat::kFloat32:
+      return "FLOAT32";
+    case DataFormat::kAscii:
+      break;
+  }
+  return "ASCII";
+}
 
 bool spec_is_valid(const RecordSpec& spec) {
   return spec.analog_count >= 0 && spec.analog_count <= 999999 && spec.digital_count >= 0 &&
@@ -219,20 +266,24 @@ GeneratedRecord generate(const RecordSpec& spec) {
     record.analog.insert(record.analog.end(), analog.begin(), analog.end());
     record.digital.insert(record.digital.end(), digital.begin(), digital.end());
   }
+  if (spec.combined) record.cff = cff_head(spec, record.cfg) + record.dat;
   return record;
 }
 
 bool write_record(const std::string& base_path, const GeneratedRecord& record) {
+  if (!record.cff.empty()) return write_file(base_path + ".cff", record.cff);
   return write_file(base_path + ".cfg", record.cfg) && write_file(base_path + ".dat", record.dat);
 }
 
 bool write_record(const std::string& base_path, const RecordSpec& spec) {
   if (!spec_is_valid(spec)) return false;
   RowProducer producer(spec);
-  if (!write_file(base_path + ".cfg", cfg_text(spec, producer.shapes()))) return false;
-  File file(std::fopen((base_path + ".dat").c_str(), "wb"));
+  const std::string cfg = cfg_text(spec, producer.shapes());
+  if (!spec.combined && !write_file(base_path + ".cfg", cfg)) return false;
+  File file(std::fopen((base_path + (spec.combined ? ".cff" : ".dat")).c_str(), "wb"));
   if (!file) return false;
   std::string chunk;
+  if (spec.combined) chunk = cff_head(spec, cfg);
   chunk.reserve(kFlushBytes + 4096);
   std::vector<std::int16_t> analog;
   std::vector<std::uint8_t> digital;

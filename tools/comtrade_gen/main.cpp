@@ -10,10 +10,12 @@
 namespace {
 
 const char kUsage[] =
-    "usage: comtrade_gen --out BASE --analog N --digital M --samples S [--binary]\n"
+    "usage: comtrade_gen --out BASE --analog N --digital M --samples S\n"
+    "                    [--binary | --format ascii|binary|binary32|float32] [--cff]\n"
     "                    [--seed K] [--rate HZ] [--station NAME]\n"
     "                    [--analog-names a,b,..] [--digital-names a,b,..]\n"
-    "Writes BASE.cfg and BASE.dat. Names are taken as bytes (GBK is fine).\n";
+    "Writes BASE.cfg and BASE.dat, or BASE.cff with --cff. Names are taken as\n"
+    "bytes (GBK is fine).\n";
 
 // Names are bytes; only the comma separates them, as in the .cfg itself.
 std::vector<std::string> split_names(const std::string& text) {
@@ -26,6 +28,19 @@ std::vector<std::string> split_names(const std::string& text) {
     start = comma + 1;
   }
   return names;
+}
+
+bool parse_format(const std::string& text, comtrade_gen::DataFormat* format) {
+  for (auto candidate : {comtrade_gen::DataFormat::kAscii, comtrade_gen::DataFormat::kBinary,
+                         comtrade_gen::DataFormat::kBinary32, comtrade_gen::DataFormat::kFloat32}) {
+    std::string name = comtrade_gen::format_name(candidate);
+    for (char& c : name) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    if (text == name) {
+      *format = candidate;
+      return true;
+    }
+  }
+  return false;
 }
 
 bool parse_int(const char* text, long long low, long long high, long long* value) {
@@ -44,7 +59,11 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--binary") {
-      spec.binary = true;
+      spec.format = comtrade_gen::DataFormat::kBinary;
+      continue;
+    }
+    if (arg == "--cff") {
+      spec.combined = true;
       continue;
     }
     if (arg == "--help" || arg == "-h") {
@@ -60,6 +79,8 @@ int main(int argc, char** argv) {
     bool ok = true;
     if (arg == "--out") {
       out = value;
+    } else if (arg == "--format") {
+      ok = parse_format(value, &spec.format);
     } else if (arg == "--station") {
       spec.station = value;
     } else if (arg == "--analog-names") {
@@ -99,7 +120,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (!comtrade_gen::write_record(out, spec)) {
-    std::fprintf(stderr, "comtrade_gen: cannot write %s.cfg / %s.dat\n", out.c_str(), out.c_str());
+    std::fprintf(stderr, "comtrade_gen: cannot write the files of %s\n", out.c_str());
     return 1;
   }
   return 0;

@@ -1,0 +1,25 @@
+// What the extension queries share beyond the reply conventions of the four:
+// their log line and the way they open the record a request names.
+#ifndef EXTENSIONS_EXTENSION_REQUEST_H_
+#define EXTENSIONS_EXTENSION_REQUEST_H_
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <json/value.h>
+
+#include "comtrade_format/comtrade_format.h"
+
+// Writes the one log line of an extension request, "ext <typeurl>
+// groupName:<g>, fileName:<f>" (a member that is not a string as "").
+void log_extension_request(const std::string& typeurl, const Json::Value& request);
+
+// The record "<fileDir>/<groupName>/<fileName>" with its configuration read,
+// or nullptr when it has no channel at all (missing, unreadable, or named
+// with a name that could leave the record root). Fills AI_VEC and DI_VEC. A
+// number in the .cfg that does not convert throws; the dispatcher catches it.
+std::unique_ptr<ComTrade_format> read_record(const std::string& file_dir, const std::string& groupName,
+                                             const std::string& fileName);
+
+#endif  // EXTENSIONS_EXTENSION_REQUEST_H_

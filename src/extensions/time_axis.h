@@ -1,0 +1,23 @@
+// When each sample of a record was taken, in microseconds after its first
+// sample: by the rate lines, or, for records sampled at rate 0, by the data
+// file's time stamps times the time multiplier.
+#ifndef EXTENSIONS_TIME_AXIS_H_
+#define EXTENSIONS_TIME_AXIS_H_
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "comtrade_format/comtrade_format.h"
+
+// The time of the first sample of each bucket of `buckets`, read from
+// `record` over a window starting at sample `from` in buckets of `step`;
+// nullopt where the data file leaves a time stamp out.
+std::vector<std::optional<double>> bucket_times_us(const ComTrade_format& record, const Buckets& buckets,
+                                                   std::int64_t from, std::int64_t step);
+
+// The time of the record's last sample; nullopt when it has no sample or its
+// time is unknown. Reads the data file for records sampled at rate 0.
+std::optional<double> last_sample_offset_us(ComTrade_format& record);
+
+#endif  // EXTENSIONS_TIME_AXIS_H_

@@ -1,0 +1,174 @@
+// Min/max buckets of a window of samples, and their hand-built answer.
+#include "extensions/waveform.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "comtrade_format/comtrade_format.h"
+#include "comtrade_format/fixed4.h"
+#include "extensions/extension_request.h"
+#include "extensions/time_axis.h"
+#include "restfulserver/gbk_texts.h"
+#include "restfulserver/reply.h"
+#include "restfulserver/settings.h"
+
+const char kTextPointsOutOfRange[] = "points out of range";
+const char kTextWindowOutOfRange[] = "window out of range";
+
+namespace {
+
+constexpr std::int64_t kDefaultPoints = 2000;
+constexpr std::int64_t kMostPoints = 100000;
+
+// A whole number member within [low, high], or `fallback` when absent;
+// nullopt for anything else (a fraction, a text, a number out of range).
+std::optional<std::int64_t> integer_member(const Json::Value& request, const char* key, std::int64_t fallback,
+                                           std::int64_t low, std::int64_t high) {
+  const Json::Value& member = request[key];
+  if (member.isNull()) return fallback;
+  if (!member.isIntegral() || !member.isInt64()) return std::nullopt;
+  const std::int64_t value = member.asInt64();
+  if (value < low || value > high) return std::nullopt;
+  return value;
+}
+
+// One selected channel as the buckets hold it.
+struct Series {
+  std::size_t index;  // into Buckets::channels
+  bool analog;
+};
+
+// Appends the values of one series as a JSON array: analog values as
+// "%.4f" numbers, status values as 0 and 1, null where a bucket has none.
+void append_array(std::string& out, const std::vector<double>& values, bool analog) {
+  out += '[';
+  char text[kFixed4MaxChars];
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) out += ',';
+    const double value = values[i];
+    if (std::isnan(value)) {
+      out += "null";
+    } else if (!analog) {
+      out += value != 0 ? '1' : '0';
+    } else {
+      out.append(text, format_fixed4(value, text));
+    }
+  }
+  out += ']';
+}
+
+// A JSON member name or text member, written by the reply writer (GBK bytes
+// pass through), without the writer's line end.
+std::string json_text(const Json::Value& value) {
+  std::string text = write_json(value);
+  text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+std::optional<WaveformAnswer> answer_waveform(const Json::Value& request, const std::string& typeurl) {
+  log_extension_request(typeurl, request);
+  WaveformAnswer answer;
+  const auto fail = [&](int result, const char* errorinfo) {
+    answer.failure = make_reply(result, errorinfo, typeurl);
+    return answer;
+  };
+  const Json::Value& group_member = request["groupName"];
+  if (!group_member.isString()) return fail(2, kTextNoStation);
+  const Json::Value& file_member = request["fileName"];
+  if (!file_member.isString()) return fail(1, kTextBadFileName);
+  const Json::Value& list_member = request["channelList"];
+  if (!list_member.isNull() && !list_member.isArray()) return fail(0, kTextBadChannelList);
+  std::vector<std::string> channel_list;
+  for (const Json::Value& element : list_member) {
+    if (!element.isString()) return fail(0, kTextBadChannelList);
+    channel_list.push_back(element.asString());
+  }
+  if (channel_list.empty()) return fail(0, kTextEmptyChannelList);
+  const std::optional<std::int64_t> points = integer_member(request, "points", kDefaultPoints, 1, kMostPoints);
+  if (!points) return fail(0, kTextPointsOutOfRange);
+  constexpr std::int64_t kEnd = std::numeric_limits<std::int64_t>::max();
+  const std::optional<std::int64_t> from = integer_member(request, "from", 0, 0, kEnd);
+  const std::optional<std::int64_t> to = integer_member(request, "to", kEnd, 0, kEnd);
+  if (!from || !to || *from > *to) return fail(0, kTextWindowOutOfRange);
+
+  const std::optional<std::string> file_dir = read_record_root();
+  if (!file_dir) return std::nullopt;
+  std::unique_ptr<ComTrade_format> record =
+      read_record(*file_dir, group_member.asString(), file_member.asString());
+  if (!record) return fail(2, kTextNoChannels);
+  if (record->Select_channels(channel_list, static_cast<int>(channel_list.size())) < 1) {
+    return fail(0, kTextChannelNotFound);
+  }
+
+  // Where each selected channel's buckets will be: analog channels first, in
+  // channel order, as the selection lists them.
+  const cmtr_cfg_info& cfg = record->cfg();
+  std::map<std::string, Series> series;
+  std::size_t next = 0;
+  for (const analog_info& analog : cfg.analogs) {
+    if (analog.sel_pos > 0) series.emplace(analog.name, Series{next++, true});
+  }
+  for (const digital_info& digital : cfg.digitals) {
+    if (digital.sel_pos > 0) series.emplace(digital.name, Series{next++, false});
+  }
+
+  // The window as far as the record goes; the buckets are as long as it
+  // takes to fit it into `points` of them.
+  const std::int64_t first = std::min<std::int64_t>(*from, std::max(cfg.samp_count, 0));
+  const std::int64_t last = std::min<std::int64_t>(*to, std::max(cfg.samp_count, 0));
+  const std::int64_t step = std::max<std::int64_t>(1, (last - first + *points - 1) / *points);
+  Buckets buckets;
+  record->loadBuckets(SampleWindow{first, last}, step, buckets);
+  const std::vector<std::optional<double>> times = bucket_times_us(*record, buckets, first, step);
+
+  // Members in the writer's order: channels, errorinfo, from, result, step,
+  // time, to, typeurl.
+  std::string& out = answer.text;
+  out = "{\"channels\":[";
+  bool any = false;
+  for (const std::string& name : channel_list) {
+    const auto found = series.find(name);
+    if (found == series.end()) continue;
+    const Buckets::Channel& channel = buckets.channels[found->second.index];
+    out += any ? ",{\"max\":" : "{\"max\":";
+    append_array(out, channel.max, found->second.analog);
+    out += ",\"min\":";
+    append_array(out, channel.min, found->second.analog);
+    out += ",\"name\":" + json_text(Json::Value(name)) + "}";
+    any = true;
+  }
+  out += "],\"errorinfo\":\"\",\"from\":" + std::to_string(first) + ",\"result\":200,\"step\":" +
+         std::to_string(step) + ",\"time\":[";
+  char text[kFixed4MaxChars];
+  for (std::size_t b = 0; b < times.size(); ++b) {
+    if (b > 0) out += ',';
+    if (times[b]) {
+      out.append(text, format_fixed4(*times[b], text));
+    } else {
+      out += "null";
+    }
+  }
+  out += "],\"to\":" + std::to_string(first + buckets.samples) + ",\"typeurl\":" + json_text(Json::Value(typeurl)) +
+         "}\n";
+  return answer;
+}
+
+void handler_getWaveform(transport::Connection& nc, const transport::Request& hm,
+                         const std::string& name) {
+  Json::Value request;
+  if (!read_request(nc, hm, name, request)) return;
+  std::optional<WaveformAnswer> answer = answer_waveform(request, name);
+  if (!answer) return;
+  if (answer->failure) {
+    send_json(nc, *answer->failure);
+    return;
+  }
+  send_reply(nc, std::move(answer->text));
+}
