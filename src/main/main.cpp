@@ -1,5 +1,6 @@
 // The process entry: find the installation root, check the settings file,
 // open the log, and hand the thread to the HTTP server for good.
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -14,6 +15,7 @@
 
 int main() {
   platform::keep_freed_memory();
+  platform::ignore_broken_pipes();
   // Diagnostics are written once per request (the dispatcher flushes after
   // each), not once per line: a header query prints dozens of lines.
   std::setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
@@ -45,8 +47,10 @@ int main() {
   }
 
   const std::string port = settings.Get("base", "port", "8000");
+  const std::uint64_t reply_budget = reply_budget_bytes(settings.Get("base", "replyBudgetMB", ""));
   register_extensions();
   RestfulServer* server = new RestfulServer(fileDir);
+  server->set_reply_budget(reply_budget);
   server->run(port);
   server->stop();
   delete server;

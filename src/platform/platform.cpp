@@ -13,6 +13,7 @@
 #error "platform: the Windows implementation is not written yet"
 #else
 #include <dirent.h>
+#include <signal.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -122,6 +123,8 @@ void release_free_memory() {
   ::malloc_trim(0);
 #endif
 }
+
+void ignore_broken_pipes() { ::signal(SIGPIPE, SIG_IGN); }
 
 AppendFile::~AppendFile() { close(); }
 

@@ -63,6 +63,12 @@ void keep_freed_memory();
 // largest mix of answers it ever held at once rather than what is live.
 void release_free_memory();
 
+// Makes a write to a pipe or socket whose reader has gone fail with an error
+// instead of ending the process. Standard output is often a pipe to a log
+// collector that restarts; its lines may be lost, the service must go on.
+// Call once, at start.
+void ignore_broken_pipes();
+
 // A file opened for appending whose every write is one system call, so a
 // line reaches the file whole before the call returns and writers of other
 // processes never split it.

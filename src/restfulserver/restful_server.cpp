@@ -31,6 +31,16 @@ std::vector<Route>& routes() {
   return table;
 }
 
+// The URIs whose answers run to hundreds of megabytes: they wait for the
+// reply budget. Every other answer is small and always goes.
+bool may_answer_large(const transport::Request& request) {
+  static const std::string kLargeAnswerUris[] = {"/getFileInfo", "/getWaveform"};
+  for (const std::string& uri : kLargeAnswerUris) {
+    if (request.uri == uri) return true;
+  }
+  return false;
+}
+
 bool matches(const Route& route, const std::string& uri) {
   if (uri == route.uri) return true;
   return route.prefix && uri.size() > route.uri.size() &&
@@ -43,7 +53,7 @@ unsigned long g_requests_handled = 0;
 }  // namespace
 
 RestfulServer::RestfulServer(std::string rootDir)
-    : m_rootDir(std::move(rootDir)), m_server(&RestfulServer::ev_handler) {}
+    : m_rootDir(std::move(rootDir)), m_server(&RestfulServer::ev_handler, &may_answer_large) {}
 
 void RestfulServer::run(const std::string& port) {
   std::string reason;
@@ -83,6 +93,8 @@ bool RestfulServer::stop() {
   return true;
 }
 
+void RestfulServer::set_reply_budget(std::uint64_t bytes) { m_server.set_reply_budget(bytes); }
+
 void RestfulServer::add_route(const std::string& uri, QueryHandler handler, bool prefix) {
   routes().push_back(Route{uri, handler, prefix});
 }
@@ -99,8 +111,10 @@ void RestfulServer::ev_handler(transport::Connection& nc, const transport::Reque
     }
   } catch (...) {
     // A number in a record file that does not convert ends up here. The
-    // client gets nothing more than what the handler had already queued.
+    // client gets nothing more than what the handler had already queued,
+    // and the end of the stream right after it instead of a long wait.
     std::printf("unknow  exception\n");
+    nc.close_after_queued();
   }
   // Every diagnostic line of a request reaches a pipe or file before the
   // next request is handled, in order.

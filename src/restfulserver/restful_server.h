@@ -3,6 +3,7 @@
 #ifndef RESTFULSERVER_RESTFUL_SERVER_H_
 #define RESTFULSERVER_RESTFUL_SERVER_H_
 
+#include <cstdint>
 #include <string>
 
 #include "transport/http_server.h"
@@ -21,11 +22,17 @@ class RestfulServer {
   void run(const std::string& port);
   // Releases the listener; returns true.
   bool stop();
+  // The reply budget in bytes (see transport::HttpServer::set_reply_budget).
+  // While it is spent, "/getFileInfo" and "/getWaveform" wait and every other
+  // URI goes at once. Call before run.
+  void set_reply_budget(std::uint64_t bytes);
 
   // The dispatch: exact URI match against the query table, any method, the
   // query string ignored. No match: "error url" on standard output, no reply.
-  // Any exception from a handler: "unknow  exception" on standard output and
-  // nothing more is sent. Standard output is flushed before it returns.
+  // Any exception from a handler: "unknow  exception" on standard output,
+  // nothing more is sent, and the connection is closed after what the
+  // handler had queued, so the client learns at once that no answer comes.
+  // Standard output is flushed before it returns.
   static void ev_handler(transport::Connection& nc, const transport::Request& hm);
 
   // Appends a row to the dispatch table, after the four queries and the rows

@@ -1,4 +1,5 @@
-// Where the settings file lives and how a handler reads the record root.
+// Where the settings file lives, how its values are checked, and how a
+// handler reads the record root.
 #include "restfulserver/settings.h"
 
 #include <cstdio>
@@ -21,6 +22,18 @@ void report_long_settings_lines(const std::string& path) {
     std::fprintf(stderr, "%s: line %zu is longer than %zu bytes; the settings reader ignores the rest of it\n",
                  path.c_str(), number, kSettingsLineLimit);
   }
+}
+
+std::uint64_t reply_budget_bytes(const std::string& text) {
+  constexpr std::uint64_t kMiB = 1024 * 1024;
+  constexpr std::uint64_t kMostMiB = UINT64_MAX / kMiB;
+  std::uint64_t mib = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return kDefaultReplyBudgetMB * kMiB;
+    mib = mib > kMostMiB ? mib : mib * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (mib == 0) return kDefaultReplyBudgetMB * kMiB;
+  return mib > kMostMiB ? UINT64_MAX : mib * kMiB;
 }
 
 std::optional<std::string> read_record_root() {

@@ -3,6 +3,7 @@
 #define RESTFULSERVER_SETTINGS_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -18,6 +19,14 @@ constexpr std::size_t kSettingsLineLimit = 199;
 // at `path`, so that a cut "fileDir" or "logDir" is not a silent mystery.
 // Prints nothing when the file cannot be read.
 void report_long_settings_lines(const std::string& path);
+
+// "replyBudgetMB" of section "base" when absent or not a positive integer.
+constexpr std::uint64_t kDefaultReplyBudgetMB = 512;
+
+// The reply budget in bytes for `text`, the value of "replyBudgetMB": a
+// positive integer counts mebibytes (a huge one saturates); anything else
+// gives kDefaultReplyBudgetMB.
+std::uint64_t reply_budget_bytes(const std::string& text);
 
 // Reads TAVROOT anew and "fileDir" of section "base" through a fresh settings
 // reader (the file is parsed on every call). Returns nullopt when TAVROOT is

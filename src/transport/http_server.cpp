@@ -1,9 +1,12 @@
 // The HTTP transport on Boost.Asio and Boost.Beast: one io_context on the
 // calling thread, one Session per accepted socket. A session reads one request,
 // hands it to the handler, writes what the handler queued, and only then reads
-// the next request, so pipelined requests are answered in order.
+// the next request, so pipelined requests are answered in order. What clients
+// can make the process hold is bounded across all sessions: answers queued and
+// not yet written by the reply budget, unfinished large bodies by a pool.
 #include "transport/http_server.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -14,6 +17,8 @@
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+
+#include "transport/reply_budget.h"
 
 namespace transport {
 
@@ -27,6 +32,12 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kHeaderLimit = 8 * 1024;
 constexpr std::uint64_t kBodyLimit = 16 * 1024 * 1024;
+// Bodies up to this size are never refused for room. Larger ones count, by
+// the bytes they hold, against one pool for all connections: a client that
+// announces 16 MiB and stalls one byte short would otherwise pin 16 MiB per
+// connection, as often as it reconnects.
+constexpr std::uint64_t kSmallBody = 64 * 1024;
+constexpr std::uint64_t kBodyPool = 64 * 1024 * 1024;
 // Both a request that does not complete and a write that makes no progress
 // give up after this long, so a stalled peer cannot hold a socket for ever.
 constexpr auto kStallTimeout = std::chrono::seconds(60);
@@ -47,12 +58,20 @@ const char kTooLarge[] =
 
 using Parser = http::request_parser<http::string_body>;
 
+// What all sessions share; it outlives every session.
+struct Shared {
+  RequestHandler handler;
+  LargeAnswerTest may_answer_large;
+  ReplyBudget replies{kDefaultReplyBudget};
+  std::uint64_t body_pool_used = 0;
+};
+
 class Session : public Connection, public std::enable_shared_from_this<Session> {
  public:
-  Session(tcp::socket socket, const RequestHandler& handler)
+  Session(tcp::socket socket, Shared& shared)
       : m_socket(std::move(socket)),
         m_timer(m_socket.get_executor()),
-        m_handler(handler),
+        m_shared(shared),
         m_pending(std::vector<asio::const_buffer>{}) {}
 
   void start() {
@@ -62,21 +81,26 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
   }
 
   void send(std::string bytes) override {
-    if (!bytes.empty()) m_queue.push_back(std::make_shared<const std::string>(std::move(bytes)));
+    if (!bytes.empty()) enqueue(std::make_shared<const std::string>(std::move(bytes)));
   }
   void send(std::shared_ptr<const std::string> text) override {
-    if (text && !text->empty()) m_queue.push_back(std::move(text));
+    if (text && !text->empty()) enqueue(std::move(text));
   }
+  void close_after_queued() override { m_keep_alive = false; }
 
  private:
   // One timer guards the whole session; it re-arms itself until the socket
   // closes, and whoever makes progress just moves m_deadline.
   // A wait cancelled by move_deadline_earlier lands here too and re-arms.
+  // A session waiting for the reply budget waits for the service, not for
+  // its client, and is never timed out.
   void watch() {
     m_timer.expires_at(m_deadline);
     m_timer.async_wait([self = shared_from_this()](const beast::error_code&) {
       if (self->m_closed) return;
-      if (Clock::now() >= self->m_deadline) {
+      if (self->m_waiting_for_budget) {
+        self->m_deadline = Clock::now() + kStallTimeout;
+      } else if (Clock::now() >= self->m_deadline) {
         self->close();
         return;
       }
@@ -107,8 +131,20 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
       reject(ec);
       return;
     }
+    // Transfer codings that do not end in "chunked" leave the end of the
+    // body unknown; the parser reads such a request as having none, and its
+    // body would then be taken for the next request.
+    if (m_parser->get().count(http::field::transfer_encoding) > 0 && !m_parser->chunked()) {
+      write_and_close(kBadRequest);
+      return;
+    }
     if (m_parser->is_done()) {
       dispatch();
+      return;
+    }
+    // The parser reserves an announced length whole when the body begins.
+    if (m_parser->content_length() && !hold_body(*m_parser->content_length())) {
+      write_and_close(kTooLarge);
       return;
     }
     auto expect = m_parser->get()[http::field::expect];
@@ -127,17 +163,47 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
     read_body();
   }
 
+  // Piece by piece, so that a chunked body is held against the pool as it
+  // grows rather than once it is complete.
   void read_body() {
     if (m_closed) return;
-    http::async_read(m_socket, m_buffer, *m_parser,
-                     [self = shared_from_this()](const beast::error_code& ec, std::size_t) {
-                       if (self->m_closed) return;
-                       if (ec) {
-                         self->reject(ec);
-                         return;
-                       }
-                       self->dispatch();
-                     });
+    http::async_read_some(m_socket, m_buffer, *m_parser,
+                          [self = shared_from_this()](const beast::error_code& ec, std::size_t) {
+                            self->on_body_read(ec);
+                          });
+  }
+
+  void on_body_read(const beast::error_code& ec) {
+    if (m_closed) return;
+    if (ec) {
+      reject(ec);
+      return;
+    }
+    if (!hold_body(m_parser->get().body().capacity())) {
+      write_and_close(kTooLarge);
+      return;
+    }
+    if (m_parser->is_done()) {
+      dispatch();
+      return;
+    }
+    read_body();
+  }
+
+  // Counts `bytes` held for this request's body against the pool; false
+  // when a large body does not fit. Small bodies always fit.
+  bool hold_body(std::uint64_t bytes) {
+    if (bytes <= kSmallBody || bytes <= m_body_held) return true;
+    const std::uint64_t more = bytes - m_body_held;
+    if (m_shared.body_pool_used + more > kBodyPool) return false;
+    m_shared.body_pool_used += more;
+    m_body_held = bytes;
+    return true;
+  }
+
+  void release_body() {
+    m_shared.body_pool_used -= m_body_held;
+    m_body_held = 0;
   }
 
   // A request that cannot be read: answer what the parser found wrong when
@@ -156,10 +222,26 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
   }
 
   void write_and_close(const char* text) {
-    m_queue.clear();
-    m_queue.push_back(std::make_shared<const std::string>(text));
+    m_parser.reset();
+    release_body();
+    drop_queue();
+    enqueue(std::make_shared<const std::string>(text));
     m_keep_alive = false;
     write_queue();
+  }
+
+  void enqueue(std::shared_ptr<const std::string> piece) {
+    m_reply_bytes += piece->size();
+    m_shared.replies.queued(piece->size());
+    m_queue.push_back(std::move(piece));
+  }
+
+  void drop_queue() {
+    std::uint64_t dropped = 0;
+    for (const auto& piece : m_queue) dropped += piece->size();
+    m_queue.clear();
+    m_reply_bytes -= dropped;
+    m_shared.replies.released(dropped);
   }
 
   void dispatch() {
@@ -167,7 +249,8 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
     m_parser.reset();
     m_keep_alive = message.keep_alive();
 
-    Request request;
+    m_request.emplace();
+    Request& request = *m_request;
     request.method = std::string(message.method_string());
     beast::string_view target = message.target();
     std::size_t question = target.find('?');
@@ -179,12 +262,48 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
     }
     request.body = std::move(message.body());
 
+    if (m_shared.may_answer_large && !m_shared.replies.has_room() &&
+        m_shared.may_answer_large(request)) {
+      m_waiting_for_budget = true;
+      m_shared.replies.wait([weak = weak_from_this()] {
+        if (std::shared_ptr<Session> self = weak.lock()) self->resume();
+      });
+      return;
+    }
+    answer();
+  }
+
+  void resume() {
+    m_waiting_for_budget = false;
+    if (m_closed) return;
+    if (peer_is_gone()) {
+      close();
+      return;
+    }
+    answer();
+  }
+
+  // Whether the socket has failed (the client reset it) while the request
+  // waited, so that no large answer is built for nobody. Looks without
+  // taking anything; a client that only ended its sending side still gets
+  // its answer.
+  bool peer_is_gone() {
+    beast::error_code ec;
+    m_socket.non_blocking(true, ec);
+    char byte;
+    m_socket.receive(asio::buffer(&byte, 1), tcp::socket::message_peek, ec);
+    return ec && ec != asio::error::would_block && ec != asio::error::eof;
+  }
+
+  void answer() {
     try {
-      m_handler(*this, request);
+      m_shared.handler(*this, *m_request);
     } catch (...) {
       // The handler owns its error reporting; an escape here must still not
       // unwind through the loop. What it queued so far is written as usual.
     }
+    m_request.reset();
+    release_body();
 
     if (m_queue.empty()) {
       if (m_keep_alive) {
@@ -220,6 +339,9 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
   void on_written(const beast::error_code& ec, std::size_t written) {
     if (m_closed) return;
     if (ec) {
+      // Freed before close() hands the bytes back to the budget, which may
+      // let the next large answer be built at once.
+      m_writing.clear();
       close();
       return;
     }
@@ -229,7 +351,11 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
       write_some();
       return;
     }
+    // An answer's memory goes only when the whole of it has been written,
+    // so that is when it leaves the budget; what the kernel took meanwhile
+    // is still held here.
     m_writing.clear();
+    release_reply_bytes();
     if (m_keep_alive) {
       read_header();
     } else {
@@ -259,6 +385,8 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
         });
   }
 
+  // The session's share of the budget and the pool is given back at once,
+  // not when its last pending operation lets go of it.
   void close() {
     if (m_closed) return;
     m_closed = true;
@@ -266,11 +394,22 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
     m_socket.shutdown(tcp::socket::shutdown_both, ignored);
     m_socket.close(ignored);
     m_timer.cancel();
+    m_parser.reset();
+    m_request.reset();
+    release_body();
+    m_queue.clear();
+    release_reply_bytes();
+  }
+
+  void release_reply_bytes() {
+    const std::uint64_t bytes = m_reply_bytes;
+    m_reply_bytes = 0;
+    m_shared.replies.released(bytes);
   }
 
   tcp::socket m_socket;
   asio::steady_timer m_timer;
-  const RequestHandler& m_handler;
+  Shared& m_shared;
   beast::flat_buffer m_buffer;
   std::optional<Parser> m_parser;
   std::vector<std::shared_ptr<const std::string>> m_queue;
@@ -278,6 +417,11 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
   beast::buffers_suffix<std::vector<asio::const_buffer>> m_pending;
   Clock::time_point m_deadline;
   std::array<char, 4096> m_scratch;
+  // The request read last, kept while it waits for the reply budget.
+  std::optional<Request> m_request;
+  std::uint64_t m_body_held = 0;  // bytes counted against the body pool
+  std::uint64_t m_reply_bytes = 0;  // answer pieces held, queued or being written
+  bool m_waiting_for_budget = false;
   bool m_keep_alive = true;
   bool m_closed = false;
 };
@@ -316,8 +460,10 @@ std::optional<Endpoint> split_address(std::string text) {
 }  // namespace
 
 struct HttpServer::Impl {
-  explicit Impl(RequestHandler h)
-      : handler(std::move(h)), acceptor(io), retry_timer(io) {}
+  Impl(RequestHandler handler, LargeAnswerTest may_answer_large) : acceptor(io), retry_timer(io) {
+    shared.handler = std::move(handler);
+    shared.may_answer_large = std::move(may_answer_large);
+  }
 
   void accept() {
     acceptor.async_accept([this](const beast::error_code& ec, tcp::socket socket) {
@@ -329,20 +475,21 @@ struct HttpServer::Impl {
         });
         return;
       }
-      std::make_shared<Session>(std::move(socket), handler)->start();
+      std::make_shared<Session>(std::move(socket), shared)->start();
       accept();
     });
   }
 
   // Declared before the io_context: sessions destroyed with the context hold
   // a reference to it.
-  RequestHandler handler;
+  Shared shared;
   asio::io_context io;
   tcp::acceptor acceptor;
   asio::steady_timer retry_timer;
 };
 
-HttpServer::HttpServer(RequestHandler handler) : m_impl(std::make_unique<Impl>(std::move(handler))) {}
+HttpServer::HttpServer(RequestHandler handler, LargeAnswerTest may_answer_large)
+    : m_impl(std::make_unique<Impl>(std::move(handler), std::move(may_answer_large))) {}
 
 HttpServer::~HttpServer() = default;
 
@@ -376,6 +523,8 @@ bool HttpServer::listen(const std::string& port_text, std::string& error) {
   m_impl->accept();
   return true;
 }
+
+void HttpServer::set_reply_budget(std::uint64_t bytes) { m_impl->shared.replies.set_limit(bytes); }
 
 void HttpServer::poll(int milliseconds) {
   if (m_impl->io.stopped()) m_impl->io.restart();

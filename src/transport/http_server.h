@@ -4,6 +4,7 @@
 #ifndef TRANSPORT_HTTP_SERVER_H_
 #define TRANSPORT_HTTP_SERVER_H_
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -28,14 +29,27 @@ class Connection {
   // Queues a text that may be queued more than once (or on other
   // connections) without being copied.
   virtual void send(std::shared_ptr<const std::string> text) = 0;
+  // Ends the connection once what is queued has been written: its sending
+  // side is closed then, so the client reads the end of the stream at once,
+  // and nothing more it sends is answered. Other connections are untouched.
+  // Does nothing by default, for connections that end with the request.
+  virtual void close_after_queued() {}
 };
 
 // Called once per complete request, on the loop's thread.
 using RequestHandler = std::function<void(Connection&, const Request&)>;
 
+// Whether the answer to a request may be large (megabytes). Such requests
+// wait, unread, while the reply budget is spent; all others go at once.
+using LargeAnswerTest = std::function<bool(const Request&)>;
+
+// The reply budget when nobody sets one.
+constexpr std::uint64_t kDefaultReplyBudget = 512ull * 1024 * 1024;
+
 class HttpServer {
  public:
-  explicit HttpServer(RequestHandler handler);
+  // With no `may_answer_large`, no request ever waits for the budget.
+  explicit HttpServer(RequestHandler handler, LargeAnswerTest may_answer_large = nullptr);
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
@@ -44,6 +58,14 @@ class HttpServer {
   // or "tcp://host:8000". Returns false and sets `error` to the reason when
   // the text is not understood or the address cannot be bound.
   bool listen(const std::string& port_text, std::string& error);
+  // The reply budget: bytes of answers queued on all connections and not yet
+  // written. While it is spent, requests for which `may_answer_large` holds
+  // wait in arrival order, nothing more being read from their connections,
+  // and go one by one as written bytes free it, so the queue passes it by at
+  // most one answer. A waiting connection is not timed out; a client that
+  // stops reading its answer is, after the stall time-out, which frees its
+  // bytes. Default kDefaultReplyBudget.
+  void set_reply_budget(std::uint64_t bytes);
   // Runs the loop for at most `milliseconds`, handling whatever is ready.
   void poll(int milliseconds);
   // The bound port (useful after listening on port 0).

@@ -1,6 +1,7 @@
-// The log file's folder vanishing, and the log rotating while many clients
-// are being answered: lines may be lost in the first case, never split in
-// the second, and the service answers throughout.
+// The log file's folder vanishing, standard output losing its reader, and the
+// log rotating while many clients are being answered: lines may be lost in
+// the first two cases, never split in the third, and the service answers
+// throughout.
 #include <atomic>
 #include <filesystem>
 #include <string>
@@ -101,6 +102,23 @@ TEST_F(LogFaultTest, GoesOnWhenTheLogFolderIsRemoved) {
   fs::create_directories(logs.path() / "folder");
   for (int i = 0; i < 5; ++i) EXPECT_EQ(reply, info_reply()) << i;
   EXPECT_TRUE(answers());
+}
+
+// Standard output a pipe whose reader has gone (a log collector restarting):
+// the diagnostic lines are lost, the requests that print them are answered.
+TEST_F(LogFaultTest, AnswersWhenStandardOutputIsAPipeWithoutReader) {
+  start({}, true);
+  const std::string reply = info_reply();
+  ASSERT_NE(std::string::npos, reply.find("\"result\":200"));
+  process().close_stdout_reader();
+
+  e2e::HttpClient unknown(port());
+  ASSERT_TRUE(unknown.send(e2e::post("/nope", "{}")));  // "error url", no reply
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(reply, info_reply()) << i;
+  EXPECT_NE("", ask("/getFileInfo", channel_data_body("S1", "r", R"(["U1","D1"])")));
+  EXPECT_TRUE(answers());
+  ASSERT_TRUE(unknown.send(e2e::post("/getGroupFile_list", "{}")));
+  EXPECT_EQ(kGroupOk, unknown.read_chunked_reply().body);
 }
 
 TEST_F(LogFaultTest, RotatesOnceWhileManyClientsAreAnsweredWithoutSplittingALine) {

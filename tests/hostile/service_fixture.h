@@ -39,9 +39,9 @@ class ServiceTest : public ::testing::Test {
  protected:
   // The service is started by start(), so a test can prepare the
   // environment it inherits (descriptor limit, sanitizer options) first.
-  void start(e2e::Settings settings = {}) {
+  void start(e2e::Settings settings = {}, bool stdout_pipe = false) {
     if (!settings.file_dir) settings.file_dir = m_records.path().string();
-    m_service.emplace(settings);
+    m_service.emplace(settings, stdout_pipe);
     ASSERT_TRUE(m_service->ready());
   }
   void TearDown() override {

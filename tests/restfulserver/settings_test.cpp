@@ -3,6 +3,7 @@
 
 #include <stdlib.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -43,6 +44,20 @@ TEST_F(SettingsTest, GivesEmptyTextWithoutTheKeyOrTheFile) {
 TEST_F(SettingsTest, JoinsARepeatedKeyWithANewline) {
   write_ini("[base]\nfileDir=/a\nfileDir=/b\n");
   EXPECT_EQ("/a\n/b", read_record_root());
+}
+
+TEST_F(SettingsTest, ReadsTheReplyBudgetInMebibytesOrFallsBackToTheDefault) {
+  constexpr std::uint64_t kMiB = 1024 * 1024;
+  const struct {
+    const char* text;
+    std::uint64_t bytes;
+  } cases[] = {
+      {"32", 32 * kMiB},  {"1", kMiB},          {"0512", 512 * kMiB},
+      {"", 512 * kMiB},   {"0", 512 * kMiB},    {"-5", 512 * kMiB},
+      {"+5", 512 * kMiB}, {"1.5", 512 * kMiB},  {"64MB", 512 * kMiB},
+      {"99999999999999999999999", UINT64_MAX},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.bytes, reply_budget_bytes(c.text)) << c.text;
 }
 
 TEST_F(SettingsTest, GivesNothingWhenTavrootIsUnset) {

@@ -145,10 +145,15 @@ ServiceProcess::ServiceProcess(const Options& options) {
   envp.push_back(nullptr);
   std::vector<char*> argv{const_cast<char*>(binary.c_str()), nullptr};
 
+  int pipe_ends[2] = {-1, -1};
+  if (options.stdout_pipe && ::pipe2(pipe_ends, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int out = options.stdout_pipe ? pipe_ends[1]
+                                  : ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
     if (!work_dir.empty() && ::chdir(work_dir.c_str()) != 0) ::_exit(126);
@@ -156,6 +161,10 @@ ServiceProcess::ServiceProcess(const Options& options) {
     ::_exit(127);
   }
   m_pid = pid;
+  if (options.stdout_pipe) {
+    ::close(pipe_ends[1]);
+    m_stdout_reader = pipe_ends[0];
+  }
 }
 
 ServiceProcess::~ServiceProcess() {
@@ -164,6 +173,12 @@ ServiceProcess::~ServiceProcess() {
     int status = 0;
     ::waitpid(m_pid, &status, 0);
   }
+  close_stdout_reader();
+}
+
+void ServiceProcess::close_stdout_reader() {
+  if (m_stdout_reader >= 0) ::close(m_stdout_reader);
+  m_stdout_reader = -1;
 }
 
 bool ServiceProcess::running() {
@@ -220,7 +235,7 @@ bool ServiceProcess::wait_stdout_contains(const std::string& text,
 
 // ---- RunningService ----
 
-RunningService::RunningService(Settings settings) {
+RunningService::RunningService(Settings settings, bool stdout_pipe) {
   const bool fixed_port = settings.port.has_value();
   if (!settings.log_dir) settings.log_dir = (m_work.path() / "service.log").string();
   m_log_path = *settings.log_dir;
@@ -230,7 +245,8 @@ RunningService::RunningService(Settings settings) {
     if (!fixed_port) settings.port = std::to_string(free_port());
     write_install_root(m_root.path(), settings);
     m_process.reset();
-    m_process.emplace(ServiceProcess::Options{m_root.path().string(), m_work.path()});
+    m_process.emplace(
+        ServiceProcess::Options{m_root.path().string(), m_work.path(), stdout_pipe});
     // The digits after the last ":" ("8000", "127.0.0.1:8000"); npos + 1 is 0.
     const std::string& port_text = *settings.port;
     m_port = static_cast<unsigned short>(

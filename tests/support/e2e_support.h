@@ -70,6 +70,9 @@ class ServiceProcess {
     std::optional<std::string> tavroot;
     // The child's working directory.
     std::filesystem::path working_dir;
+    // Standard output a pipe whose reading end this object holds (and never
+    // reads) instead of a file; stdout_text() is then "".
+    bool stdout_pipe = false;
   };
 
   // Starts the child at once.
@@ -87,6 +90,9 @@ class ServiceProcess {
   // within `timeout` or was ended by a signal.
   std::optional<int> wait_exit(std::chrono::milliseconds timeout = std::chrono::seconds(10));
   bool running();
+  // Closes the reading end of the standard output pipe: from then on the
+  // child's writes to it fail as they do when a log collector goes away.
+  void close_stdout_reader();
   // What the child has written so far.
   std::string stdout_text() const;
   std::string stderr_text() const;
@@ -97,6 +103,7 @@ class ServiceProcess {
  private:
   TempDir m_output_dir;
   pid_t m_pid = -1;
+  int m_stdout_reader = -1;
   std::optional<int> m_status;  // raw wait status once reaped
 };
 
@@ -105,8 +112,9 @@ class ServiceProcess {
 class RunningService {
  public:
   // Absent `port` and `log_dir` are filled in (a free port; "service.log" in
-  // the working directory); `file_dir` is passed as given.
-  explicit RunningService(Settings settings = {});
+  // the working directory); `file_dir` is passed as given. `stdout_pipe` as
+  // in ServiceProcess::Options.
+  explicit RunningService(Settings settings = {}, bool stdout_pipe = false);
   // Whether the service accepted a connection in time.
   bool ready() const { return m_ready; }
   unsigned short port() const { return m_port; }

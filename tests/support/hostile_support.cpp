@@ -24,6 +24,18 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using e2e::remaining_ms;
 
+// A "<field> <n> kB" line of /proc/<pid>/status.
+std::optional<long> status_kib(pid_t pid, const std::string& field) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.compare(0, field.size(), field) == 0) {
+      return std::strtol(line.c_str() + field.size(), nullptr, 10);
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 bool sanitized() {
@@ -61,13 +73,15 @@ std::optional<pid_t> pid_with_cwd(const std::filesystem::path& dir) {
   return std::nullopt;
 }
 
-std::optional<long> resident_kib(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.compare(0, 6, "VmRSS:") == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  }
-  return std::nullopt;
+std::optional<long> resident_kib(pid_t pid) { return status_kib(pid, "VmRSS:"); }
+
+std::optional<long> peak_resident_kib(pid_t pid) { return status_kib(pid, "VmHWM:"); }
+
+void shrink_sanitizer_quarantine() {
+  if (!sanitized()) return;
+  const char* options = std::getenv("ASAN_OPTIONS");
+  std::string merged = options != nullptr ? std::string(options) + ":" : std::string();
+  ::setenv("ASAN_OPTIONS", (merged + "quarantine_size_mb=4").c_str(), 1);
 }
 
 RawSocket::RawSocket(unsigned short port, int receive_buffer) {

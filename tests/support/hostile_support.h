@@ -29,6 +29,12 @@ bool ensure_fd_limit(unsigned long wanted);
 std::optional<pid_t> pid_with_cwd(const std::filesystem::path& dir);
 // VmRSS of process `pid` in KiB, read from /proc/<pid>/status.
 std::optional<long> resident_kib(pid_t pid);
+// VmHWM of process `pid` in KiB: the highest VmRSS it has had so far.
+std::optional<long> peak_resident_kib(pid_t pid);
+// Shrinks AddressSanitizer's quarantine of freed blocks for services started
+// from now on (sanitized builds only): freed blocks wait there and count as
+// resident, which would hide what is live.
+void shrink_sanitizer_quarantine();
 
 // A TCP connection to 127.0.0.1 that does exactly what the test says.
 class RawSocket {
