@@ -17,15 +17,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
-// VmHWM of process `pid` in KiB: the most it ever held.
-std::optional<long> peak_kib(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.compare(0, 6, "VmHWM:") == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  }
-  return std::nullopt;
-}
-
 const std::string kOneAnalogOneDigital =
     "S1,R,1999\n2,1A,1D\n1,Ia,,,A,1,0,0,-9,9,1,1,S\n1,Trip,,,0\n50\n1\n1000,10\n"
     "01/01/2020,00:00:00\n01/01/2020,00:00:00\nASCII\n1\n";
@@ -63,12 +54,12 @@ TEST_F(RecordFaultTest, DataWithoutLineEndsCostsItsAnswerNotItsSize) {
   start();
   const pid_t pid = service_pid();
   ASSERT_TRUE(answers());
-  const long before = peak_kib(pid).value_or(0);
+  const long before = peak_resident_kib(pid).value_or(0);
   for (const Shape& shape : shapes) {
     EXPECT_EQ(kNoChannelData, ask("/getFileInfo", channel_data_body("S1", shape.name, R"(["Ia","Trip"])"), std::chrono::seconds(60)))
         << shape.name;
   }
-  const long grown = peak_kib(pid).value_or(0) - before;
+  const long grown = peak_resident_kib(pid).value_or(0) - before;
   EXPECT_LT(grown, 24 * 1024) << "peak grew by " << grown << " KiB";
   EXPECT_NE(std::string::npos, process().stdout_text().find("skip dat line at byte 0: longer than"));
 }
