@@ -69,7 +69,7 @@ bool is_blank_line(const char* begin, const char* end) {
 
 // Base-10 integer as strtol reads it (leading white space, a sign, digits up
 // to the first other byte), clamped to 32 bits; no digits give 0.
-std::int32_t parse_sample(const char* p, const char* end) {
+std::int32_t parse_sample_slowly(const char* p, const char* end) {
   while (p < end && is_c_space(*p)) ++p;
   bool negative = false;
   if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
@@ -79,6 +79,19 @@ std::int32_t parse_sample(const char* p, const char* end) {
   }
   if (negative) value = -value;
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
+}
+
+// The same, for the usual field first: an optional "-" and at most nine
+// digits, which cannot leave the 32-bit range.
+std::int32_t parse_sample(const char* p, const char* end) {
+  const char* q = p;
+  const bool negative = q < end && *q == '-';
+  if (negative) ++q;
+  const char* const digits = q;
+  std::int32_t value = 0;
+  while (q < end && q - digits < 9 && static_cast<unsigned>(*q - '0') < 10) value = value * 10 + (*q++ - '0');
+  if (q > digits && (q == end || static_cast<unsigned>(*q - '0') >= 10)) return negative ? -value : value;
+  return parse_sample_slowly(p, end);
 }
 
 // Whether a field holds any digit: an empty time stamp means the recorder
@@ -136,44 +149,42 @@ class CommaCursor {
 // each of them lies in one line.
 class FieldLocator {
  public:
-  // The selected fields whose ordinal k (from 0, analog channels first, in
-  // channel order) satisfies keep(k).
-  template <typename Keep>
-  FieldLocator(const cmtr_cfg_info& cfg, Keep keep) {
+  explicit FieldLocator(const cmtr_cfg_info& cfg) {
     // Field positions follow the counts of line 2 (a negative count has no
     // fields); only channels with a table entry can be selected.
     const std::int64_t analog_count = std::max<std::int64_t>(cfg.ai_num, 0);
     const std::int64_t digital_count = std::max<std::int64_t>(cfg.di_num, 0);
     const std::int64_t last_field = 2 + analog_count + digital_count - 1;
-    std::size_t ordinal = 0;
     int slot = 0;
     for (std::size_t i = 0; i < cfg.analogs.size(); ++i) {
       const analog_info& analog = cfg.analogs[i];
       if (analog.sel_pos <= 0) continue;
-      if (keep(ordinal++)) {
-        m_fields.push_back({2 + static_cast<std::int64_t>(i), true, false, slot, nullptr,
-                            analog.factor_a, analog.factor_b});
-      }
-      ++slot;
+      m_fields.push_back({2 + static_cast<std::int64_t>(i), true, false, slot++, nullptr,
+                          analog.factor_a, analog.factor_b});
     }
     slot = 0;
     for (std::size_t j = 0; j < cfg.digitals.size(); ++j) {
       if (cfg.digitals[j].sel_pos <= 0) continue;
       const std::int64_t field = 2 + analog_count + static_cast<std::int64_t>(j);
-      if (keep(ordinal++)) m_fields.push_back({field, false, field == last_field, slot, nullptr, 0, 0});
-      ++slot;
+      m_fields.push_back({field, false, field == last_field, slot++, nullptr, 0, 0});
     }
     m_spans.resize(m_fields.size());
   }
-  explicit FieldLocator(const cmtr_cfg_info& cfg) : FieldLocator(cfg, [](std::size_t) { return true; }) {}
 
   std::vector<SelectedField>& fields() { return m_fields; }
-  const std::vector<SelectedField>& fields() const { return m_fields; }
   std::size_t size() const { return m_fields.size(); }
 
   // Finds the selected fields of [p, end): span k is field k of fields().
   // Fields missing from a short line are empty, at the line end.
   void locate(const char* p, const char* end) {
+    for_each_field(p, end, [this](std::size_t k, const SelectedField&, const char* begin, const char* field_end) {
+      m_spans[k] = {begin, field_end};
+    });
+  }
+  // Calls `visit(k, field k, begin, end)` for every selected field of
+  // [p, end), in order, as it is found.
+  template <typename Visit>
+  void for_each_field(const char* p, const char* end, Visit visit) const {
     CommaCursor commas(p, end);
     std::int64_t passed = 0;  // commas passed; field f starts after comma f
     const char* field_begin = p;
@@ -190,7 +201,7 @@ class FieldLocator {
         ++passed;
       }
       if (line_ended) {
-        m_spans[k] = {end, end};
+        visit(k, field, end, end);
         continue;
       }
       const char* field_end = end;
@@ -202,7 +213,7 @@ class FieldLocator {
           ++passed;
         }
       }
-      m_spans[k] = {field_begin, field_end};
+      visit(k, field, field_begin, field_end);
       field_begin = field_end + 1;
     }
   }
@@ -226,13 +237,11 @@ std::int64_t longest_sample_line(const cmtr_cfg_info& cfg) {
 
 // Calls `take(begin, end)` for every sample line of the data, in file order
 // (line ends and a CR before them not included), until `take` returns false
-// or the data ends; `block_done()` after the lines of each block, before the
-// block's bytes are given up (so the lines taken may be kept until then). Blank and padding lines are no samples; neither is a line
+// or the data ends. Blank and padding lines are no samples; neither is a line
 // longer than `longest_line`, which is skipped without being held, with one
 // line on standard output. In a .cff the data ends at the next section line.
-template <typename Take, typename BlockDone>
-void walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longest_line, Take take,
-                       BlockDone block_done) {
+template <typename Take>
+void walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longest_line, Take take) {
   const auto too_long = [&](std::uint64_t at) {
     std::cout << "skip dat line at byte " << at << ": longer than " << longest_line
               << " bytes, so no sample line of this record" << '\n';
@@ -259,7 +268,7 @@ void walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longe
   bool skipping = false;  // inside a line too long to be a sample
   std::size_t keep = 0;
   std::size_t size = 0;
-  for (;; block_done()) {
+  for (;;) {
     base += size - keep;
     const bool at_end = file.refill(keep) == 0;
     size = file.size();
@@ -268,10 +277,7 @@ void walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longe
     if (skipping) {
       const char* newline = find_newline(p, end);
       if (newline == nullptr) {
-        if (at_end) {
-          block_done();
-          return;
-        }
+        if (at_end) return;
         keep = 0;
         continue;
       }
@@ -279,15 +285,11 @@ void walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longe
       skipping = false;
     }
     for (const char* newline; (newline = find_newline(p, end)) != nullptr; p = newline + 1) {
-      if (!one_line(p, newline)) {
-        block_done();
-        return;
-      }
+      if (!one_line(p, newline)) return;
     }
     if (at_end) {
       // The last line may lack its line end.
       if (p < end) one_line(p, end);
-      block_done();
       return;
     }
     if (end - p > longest_line) {
@@ -301,26 +303,28 @@ void walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longe
   }
 }
 
-// Adds each line's values to the texts of some of the selected channels
-// (those of one lane), whose writers it is given.
+// Adds each line's values to the texts of the selected channels, whose
+// writers it is given.
 class AsciiTextParser {
  public:
-  template <typename Keep>
-  AsciiTextParser(const cmtr_cfg_info& cfg, Keep keep, std::vector<comtrade_detail::TextWriter>& analog_texts,
-                  std::vector<comtrade_detail::TextWriter>& digital_texts)
-      : m_locator(cfg, keep), m_analog_texts(analog_texts), m_digital_texts(digital_texts) {
+  explicit AsciiTextParser(const cmtr_cfg_info& cfg) : m_locator(cfg) {
     for (const SelectedField& field : m_locator.fields()) {
       if (field.analog) m_columns.emplace_back(kColumnLines);
     }
   }
 
-  // Gives the analog channels their tables when `samples` lines make them
-  // worth it; each of the two lanes keeps half of the tables a load may have.
-  void open_tables(std::int64_t samples) {
+  bool anything_selected() const { return m_locator.size() > 0; }
+
+  // Writes into `analog_texts` and `digital_texts` (one per selected channel
+  // of each kind), for about `samples` lines: the analog channels get their
+  // tables when that many lines make them worth it.
+  void open(std::int64_t samples, std::vector<comtrade_detail::TextWriter>& analog_texts,
+            std::vector<comtrade_detail::TextWriter>& digital_texts) {
+    m_analog_texts = &analog_texts;
+    m_digital_texts = &digital_texts;
     m_tables.reserve(m_locator.size());  // fields point into it
-    comtrade_detail::share_tables(
-        samples, m_locator.fields(), m_tables, [](const SelectedField& field) { return field.analog; },
-        comtrade_detail::SampleTexts::kMostTables / 2);
+    comtrade_detail::share_tables(samples, m_locator.fields(), m_tables,
+                                  [](const SelectedField& field) { return field.analog; });
   }
   void close() { flush_analog_columns(); }
 
@@ -328,18 +332,15 @@ class AsciiTextParser {
   // column is written out). Fields missing from a short line count as empty:
   // analog 0, digital the empty text.
   void parse(const char* p, const char* end, bool first) {
-    m_locator.locate(p, end);
-    const std::vector<SelectedField>& fields = m_locator.fields();
     std::size_t column = 0;
-    for (std::size_t k = 0; k < fields.size(); ++k) {
-      const SelectedField& field = fields[k];
+    m_locator.for_each_field(p, end, [&](std::size_t, const SelectedField& field, const char* begin,
+                                         const char* field_end) {
       if (field.analog) {
-        m_columns[column++][m_buffered_lines] = parse_sample(m_locator.begin(k), m_locator.end(k));
+        m_columns[column++][m_buffered_lines] = parse_sample(begin, field_end);
       } else {
-        m_digital_texts[field.slot].add_bytes(
-            m_locator.begin(k), static_cast<std::size_t>(m_locator.end(k) - m_locator.begin(k)), first);
+        (*m_digital_texts)[field.slot].add_bytes(begin, static_cast<std::size_t>(field_end - begin), first);
       }
-    }
+    });
     if (++m_buffered_lines == kColumnLines) flush_analog_columns();
   }
 
@@ -348,7 +349,7 @@ class AsciiTextParser {
     std::size_t column = 0;
     for (const SelectedField& field : m_locator.fields()) {
       if (!field.analog) continue;
-      comtrade_detail::TextWriter& text = m_analog_texts[field.slot];
+      comtrade_detail::TextWriter& text = (*m_analog_texts)[field.slot];
       const std::int32_t* samples = m_columns[column++].data();
       for (int i = 0; i < m_buffered_lines; ++i) {
         const std::int32_t sample = samples[i];
@@ -374,8 +375,8 @@ class AsciiTextParser {
   int m_buffered_lines = 0;
   bool m_at_first_line = true;  // the next buffered line is the file's first
   std::vector<comtrade_detail::SampleTexts> m_tables;
-  std::vector<comtrade_detail::TextWriter>& m_analog_texts;
-  std::vector<comtrade_detail::TextWriter>& m_digital_texts;
+  std::vector<comtrade_detail::TextWriter>* m_analog_texts = nullptr;
+  std::vector<comtrade_detail::TextWriter>* m_digital_texts = nullptr;
 };
 
 // Adds each line's values to min/max buckets, a column of lines at a time.
@@ -450,19 +451,8 @@ int ComTrade_format::loadAsciiData() {
   const std::int64_t wanted = m_cfg_info.samp_count;
   if (wanted <= 0) return 1;
 
-  // The selected channels, in two lanes of about even work: a number costs
-  // several times a status.
-  std::vector<int> lane_of;
-  {
-    int load[2] = {0, 0};
-    const FieldLocator all(m_cfg_info);
-    for (const SelectedField& field : all.fields()) {
-      const int lane = load[1] < load[0] ? 1 : 0;
-      lane_of.push_back(lane);
-      load[lane] += field.analog ? 6 : 1;
-    }
-  }
-  if (lane_of.empty()) return 0;
+  AsciiTextParser parser(m_cfg_info);
+  if (!parser.anything_selected()) return 0;
 
   // Never reserve for more lines than the file can hold, whatever the .cfg
   // claims; a line has at least one byte and a comma per field.
@@ -472,41 +462,16 @@ int ComTrade_format::loadAsciiData() {
   const std::int64_t expected = std::min(wanted, file_bytes / (2 * fields) + 1);
   std::vector<comtrade_detail::TextWriter> analog_texts, digital_texts;
   comtrade_detail::prepare_working_lists(m_cfg_info, expected, analog_texts, digital_texts);
-  std::vector<AsciiTextParser> lanes;
-  lanes.reserve(2);
-  for (int lane = 0; lane < 2; ++lane) {
-    lanes.emplace_back(m_cfg_info, [&](std::size_t k) { return lane_of[k] == lane; }, analog_texts,
-                       digital_texts);
-    lanes.back().open_tables(expected);
-  }
+  parser.open(expected, analog_texts, digital_texts);
 
-  // The lines of a block are found once; then each lane takes its channels
-  // from all of them, the two lanes at once when the block is large.
-  struct Line {
-    const char* begin;
-    const char* end;
-  };
-  std::vector<Line> block;
   std::int64_t lines_read = 0;
-  std::int64_t lines_parsed = 0;
   walk_sample_lines(
       file, section.ends_at_section_line, longest_sample_line(m_cfg_info),
       [&](const char* begin, const char* end) {
-        block.push_back({begin, end});
+        parser.parse(begin, end, lines_read == 0);
         return ++lines_read < wanted;
-      },
-      [&] {
-        const bool parallel = comtrade_detail::worth_two_lanes(
-            static_cast<std::int64_t>(block.size() * lane_of.size()));
-        comtrade_detail::run_two_lanes(parallel, [&](int lane) {
-          for (std::size_t i = 0; i < block.size(); ++i) {
-            lanes[lane].parse(block[i].begin, block[i].end, lines_parsed + static_cast<std::int64_t>(i) == 0);
-          }
-        });
-        lines_parsed += static_cast<std::int64_t>(block.size());
-        block.clear();
       });
-  for (AsciiTextParser& lane : lanes) lane.close();
+  parser.close();
   for (auto& text : analog_texts) text.close();
   for (auto& text : digital_texts) text.close();
   comtrade_detail::hand_over_texts(m_cfg_info, lines_read);
@@ -531,8 +496,7 @@ int load_ascii_buckets(const cmtr_cfg_info& cfg, const DataSection& section, con
         [&](const char* begin, const char* end) {
           if (line >= from) parser.parse(begin, end);
           return ++line < to;
-        },
-        [] {});
+        });
   }
   parser.flush();
   buckets.finish();

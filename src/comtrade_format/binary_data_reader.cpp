@@ -245,8 +245,9 @@ std::int64_t read_texts(BlockFile& file, const Layout& layout, std::int64_t want
                         // table and text stay in the cache while its column
                         // is walked; a large block's columns go two ways.
                         const bool first = done == 0;
+                        const std::size_t columns = analogs.size() + digitals.size();
                         const bool parallel = comtrade_detail::worth_two_lanes(
-                            count * static_cast<std::int64_t>(analogs.size() + digitals.size()));
+                            columns, count * static_cast<std::int64_t>(columns));
                         comtrade_detail::run_two_lanes(parallel, [&](int lane) {
                           for (const AnalogColumn& analog : analogs) {
                             if (analog.lane != lane) continue;

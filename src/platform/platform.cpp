@@ -113,7 +113,7 @@ void keep_freed_memory() {
 #if defined(__GLIBC__)
   // The largest mapping threshold the C library accepts: texts up to it come
   // from the heap and are reused; only larger ones are mapped afresh.
-  ::mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+  ::mallopt(M_MMAP_THRESHOLD, 12 * 1024 * 1024);
   ::mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
 #endif
 }

@@ -67,7 +67,7 @@ void RestfulServer::run(const std::string& port) {
   // every ten seconds under steady load, so resident memory follows what is
   // live rather than the largest mix of answers ever held.
   constexpr auto kIdleBeforeRelease = std::chrono::seconds(1);
-  constexpr auto kBusyRelease = std::chrono::seconds(10);
+  constexpr auto kBusyRelease = std::chrono::seconds(2);
   auto last_request = std::chrono::steady_clock::now();
   auto last_release = last_request;
   bool released = true;
