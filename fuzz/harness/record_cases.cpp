@@ -3,6 +3,7 @@
 #include "harness/record_cases.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <map>
 #include <set>
@@ -101,10 +102,16 @@ std::string check_model(const ComTrade_format& record, bool read_ok, int result)
   if (!failure.empty()) return failure;
 
   const int type = record.Get_file_type();
-  const std::string type_text = c_text(cfg.file_type, sizeof cfg.file_type);
-  const int expected_type = type_text == "ASCII" || type_text == "ascii"     ? kFileTypeAscii
-                            : type_text == "BINARY" || type_text == "binary" ? kFileTypeBinary
-                                                                             : kFileTypeUnknown;
+  // The type word in any letter case, without the blanks, tabs and CR around it.
+  std::string type_text = c_text(cfg.file_type, sizeof cfg.file_type);
+  type_text.erase(0, std::min(type_text.find_first_not_of(" \t\r"), type_text.size()));
+  type_text.erase(type_text.find_last_not_of(" \t\r") + 1);
+  for (char& c : type_text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const int expected_type = type_text == "ASCII"      ? kFileTypeAscii
+                            : type_text == "BINARY"   ? kFileTypeBinary
+                            : type_text == "BINARY32" ? kFileTypeBinary32
+                            : type_text == "FLOAT32"  ? kFileTypeFloat32
+                                                      : kFileTypeUnknown;
   if (type != expected_type) return "Get_file_type disagrees with the stored type";
 
   const cmtr_cfg_info copy = record.Get_cfg_info();
@@ -233,17 +240,17 @@ struct Owner {
   int position;
 };
 
-std::string check_store(const cmtr_cfg_info& cfg, bool binary, const std::string& dat) {
+// `sample_bytes`: the width of a binary analog sample, 2 or 4.
+std::string check_store(const cmtr_cfg_info& cfg, bool binary, long long sample_bytes, const std::string& dat) {
   // The channel whose text a name holds: the first selected analog channel
   // of that name, else the first selected digital one.
   std::map<std::string, Owner> owners;
-  const int analog_count = std::max<int>(cfg.ai_num, 0);
   const int digital_count = std::max<int>(cfg.di_num, 0);
-  for (int i = 0; i < analog_count; ++i) {
-    if (cfg.analogs[i].sel_pos > 0) owners.emplace(cfg.analogs[i].name, Owner{true, i});
+  for (std::size_t i = 0; i < cfg.analogs.size(); ++i) {
+    if (cfg.analogs[i].sel_pos > 0) owners.emplace(cfg.analogs[i].name, Owner{true, static_cast<int>(i)});
   }
-  for (int j = 0; j < digital_count; ++j) {
-    if (cfg.digitals[j].sel_pos > 0) owners.emplace(cfg.digitals[j].name, Owner{false, j});
+  for (std::size_t j = 0; j < cfg.digitals.size(); ++j) {
+    if (cfg.digitals[j].sel_pos > 0) owners.emplace(cfg.digitals[j].name, Owner{false, static_cast<int>(j)});
   }
   for (const auto& entry : CHAN_DATA_MAP) {
     if (owners.count(entry.first) == 0) return "the store holds a channel that is not selected";
@@ -254,13 +261,13 @@ std::string check_store(const cmtr_cfg_info& cfg, bool binary, const std::string
 
   long long expected = 0;  // values every channel of the store must hold
   const int status_words = cfg.di_num / 16 + (cfg.di_num % 16 != 0 ? 1 : 0);
-  const long long record_bytes = 8 + 2LL * cfg.ai_num + 2LL * status_words;
+  const long long record_bytes = 8 + sample_bytes * cfg.ai_num + 2LL * status_words;
   // Only a negative count of the other kind can put a channel's bytes outside
   // the binary record; such a channel has no values to show.
   const auto outside_record = [&](const Owner& owner) {
-    const long long first = owner.analog ? 8 + 2LL * owner.position
-                                         : 8 + 2LL * cfg.ai_num + owner.position / 8;
-    const long long last = owner.analog ? first + 2 : first + 1;
+    const long long first = owner.analog ? 8 + sample_bytes * owner.position
+                                         : 8 + sample_bytes * cfg.ai_num + owner.position / 8;
+    const long long last = owner.analog ? first + sample_bytes : first + 1;
     return first < 0 || last > record_bytes;
   };
   if (!binary) {
@@ -369,7 +376,8 @@ std::string run_data_case(const std::uint8_t* data, std::size_t size, bool binar
   } else {
     record.loadAsciiData();
   }
-  return check_store(model, binary, dat);
+  const int type = record.Get_file_type();
+  return check_store(model, binary, type == kFileTypeBinary32 || type == kFileTypeFloat32 ? 4 : 2, dat);
 }
 
 }  // namespace
@@ -412,7 +420,10 @@ std::string builtin_cfg(int variant, bool binary) {
   }
   cfg += "50\n1\n1000," + std::to_string(v.samples) + "\n";
   cfg += "01/01/2020,00:00:00.000000\n01/01/2020,00:00:00.001000\n";
-  cfg += binary ? "BINARY\n" : "ASCII\n";
+  // Past the first round of shapes, the binary ones come in the 32-bit
+  // formats too.
+  static const char* const kBinaryTypes[] = {"BINARY\n", "BINARY32\n", "FLOAT32\n"};
+  cfg += binary ? kBinaryTypes[((variant / kVariantCount) % 3 + 3) % 3] : "ASCII\n";
   cfg += "1\n";
   return cfg;
 }
