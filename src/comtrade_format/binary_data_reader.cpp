@@ -277,15 +277,32 @@ void read_buckets(BlockFile& file, const Layout& layout, std::int64_t wanted, in
                  });
                  for (const AnalogColumn& analog : analogs) {
                    const unsigned char* at = records + analog.offset;
+                   const double a = analog.factor_a;
+                   const double b = analog.factor_b;
+                   if constexpr (kDecode != Decode::kFloat32) {
+                     // Integer samples scale monotonically when the factors
+                     // are plain numbers: a * 2^31 stays finite, a is no zero.
+                     if (a != 0 && std::fabs(a) < 1e290 && std::isfinite(b)) {
+                       buckets.add_scaled_samples(
+                           analog.slot, done, count,
+                           [&](std::int64_t i) -> std::int32_t {
+                             if constexpr (kDecode == Decode::kInt16) return int16_at(at + i * record_bytes);
+                             return int32_at(at + i * record_bytes);
+                           },
+                           [&](std::int32_t sample) { return static_cast<double>(sample) * a + b; }, a > 0);
+                       continue;
+                     }
+                   }
                    buckets.add_values(analog.slot, done, count, [&](std::int64_t i) {
-                     return raw_sample<kDecode>(at + i * record_bytes) * analog.factor_a + analog.factor_b;
+                     return raw_sample<kDecode>(at + i * record_bytes) * a + b;
                    });
                  }
                  for (const DigitalColumn& digital : digitals) {
                    const unsigned char* at = records + digital.offset;
-                   buckets.add_values(analog_selected + digital.slot, done, count, [&](std::int64_t i) {
-                     return (at[i * record_bytes] & digital.mask) != 0 ? 1.0 : 0.0;
-                   });
+                   buckets.add_scaled_samples(
+                       analog_selected + digital.slot, done, count,
+                       [&](std::int64_t i) { return (at[i * record_bytes] & digital.mask) != 0 ? 1 : 0; },
+                       [](int bit) { return static_cast<double>(bit); }, true);
                  }
                  buckets.add_samples(count);
                });

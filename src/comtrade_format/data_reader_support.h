@@ -312,6 +312,39 @@ class BucketBuilder {
       i += run;
     }
   }
+  // The same for values scale(sample(i)) of integer samples where `scale` is
+  // monotonic, non-decreasing when `rising` and non-increasing otherwise (s *
+  // a + b in double for a finite a other than 0, and a finite b): the extreme
+  // samples of a run give its extreme values, so a run scales two samples
+  // instead of every one, and the loop over them is plain integer work.
+  template <typename Sample, typename Scale>
+  void add_scaled_samples(std::size_t channel, std::int64_t first, std::int64_t count, Sample sample,
+                          Scale scale, bool rising) {
+    Buckets::Channel& series = m_out.channels[channel];
+    std::int64_t i = 0;
+    while (i < count) {
+      const std::int64_t at = first + i;
+      const std::int64_t bucket = at / m_step;
+      const std::int64_t run = std::min(count - i, (bucket + 1) * m_step - at);
+      auto lowest = sample(i);
+      auto highest = lowest;
+      for (std::int64_t k = 1; k < run; ++k) {
+        const auto s = sample(i + k);
+        lowest = std::min(lowest, s);
+        highest = std::max(highest, s);
+      }
+      const double low = scale(rising ? lowest : highest);
+      const double high = scale(rising ? highest : lowest);
+      if (static_cast<std::size_t>(bucket) == series.min.size()) {
+        series.min.push_back(low);
+        series.max.push_back(high);
+      } else {
+        series.min.back() = std::min(series.min.back(), low);
+        series.max.back() = std::max(series.max.back(), high);
+      }
+      i += run;
+    }
+  }
   // Records that `count` more samples were read.
   void add_samples(std::int64_t count) { m_out.samples += count; }
   // Gives every channel a value pair for every bucket (NaN where it got no
