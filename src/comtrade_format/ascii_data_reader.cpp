@@ -38,6 +38,8 @@ constexpr std::int64_t kLongestLineCap = 64 * 1024 * 1024;
 // channel by channel, so that one channel's table stays in the cache while its
 // column is written (line by line, every value would visit a different table).
 constexpr int kColumnLines = 4096;
+// Text tables an ASCII load may have.
+constexpr std::size_t kAsciiTables = 16;
 // How many samples ahead a table slot is asked for: about as many as the
 // memory system keeps in flight.
 constexpr int kPrefetchDistance = 32;
@@ -323,8 +325,12 @@ class AsciiTextParser {
     m_analog_texts = &analog_texts;
     m_digital_texts = &digital_texts;
     m_tables.reserve(m_locator.size());  // fields point into it
-    comtrade_detail::share_tables(samples, m_locator.fields(), m_tables,
-                                  [](const SelectedField& field) { return field.analog; });
+    // Fewer tables than a binary load may have: an ASCII line costs more to
+    // take apart than its texts to write, and every table is a megabyte on
+    // top of the answer.
+    comtrade_detail::share_tables(
+        samples, m_locator.fields(), m_tables, [](const SelectedField& field) { return field.analog; },
+        kAsciiTables);
   }
   void close() { flush_analog_columns(); }
 

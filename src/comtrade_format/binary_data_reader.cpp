@@ -186,10 +186,9 @@ void add_analog_column(const AnalogColumn& analog, const unsigned char* record,
     const unsigned char* at = record + analog.offset;
     std::int16_t sample;
     if (analog.texts != nullptr && as_int16<kDecode>(at, sample)) {
-      if constexpr (kDecode == Decode::kInt16) {
-        if (r + kPrefetchDistance < count) {
-          analog.texts->prefetch(int16_at(at + kPrefetchDistance * record_bytes));
-        }
+      std::int16_t ahead;
+      if (r + kPrefetchDistance < count && as_int16<kDecode>(at + kPrefetchDistance * record_bytes, ahead)) {
+        analog.texts->prefetch(ahead);
       }
       text.add_sample(*analog.texts, sample, first && r == 0);
     } else {

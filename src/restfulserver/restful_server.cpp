@@ -64,8 +64,9 @@ void RestfulServer::run(const std::string& port) {
   // Freed answers are kept for the next request while requests keep coming
   // (re-faulting their pages would cost more than producing the values).
   // They are handed back once the service has been idle for a second, and
-  // every ten seconds under steady load, so resident memory follows what is
-  // live rather than the largest mix of answers ever held.
+  // every two seconds under steady load, so resident memory follows what is
+  // live rather than the largest mix of answers ever held (clients that
+  // never read pin their answers; their memory must not stay once freed).
   constexpr auto kIdleBeforeRelease = std::chrono::seconds(1);
   constexpr auto kBusyRelease = std::chrono::seconds(2);
   auto last_request = std::chrono::steady_clock::now();
