@@ -284,33 +284,14 @@ class BucketBuilder {
   // as `value(i)` for i in [0, count). Every channel gets the same runs.
   template <typename Value>
   void add_values(std::size_t channel, std::int64_t first, std::int64_t count, Value value) {
-    Buckets::Channel& series = m_out.channels[channel];
-    std::int64_t i = 0;
-    while (i < count) {
-      const std::int64_t sample = first + i;
-      const std::int64_t bucket = sample / m_step;
-      const std::int64_t run = std::min(count - i, (bucket + 1) * m_step - sample);
-      double low = kNaN;
-      double high = kNaN;
+    add_runs(channel, first, count, [&](std::int64_t i, std::int64_t run, double& low, double& high) {
       for (std::int64_t k = 0; k < run; ++k) {
         const double v = value(i + k);
         if (!(v - v == 0)) continue;  // NaN and the infinities
         if (!(v >= low)) low = v;     // also when low is still NaN
         if (!(v <= high)) high = v;
       }
-      if (static_cast<std::size_t>(bucket) == series.min.size()) {
-        series.min.push_back(low);
-        series.max.push_back(high);
-      } else {
-        // A run that found no finite value (NaN) changes nothing; a bucket
-        // still without one (NaN) takes whatever the run found.
-        double& min = series.min.back();
-        double& max = series.max.back();
-        if (low == low && !(low >= min)) min = low;
-        if (high == high && !(high <= max)) max = high;
-      }
-      i += run;
-    }
+    });
   }
   // The same for values scale(sample(i)) of integer samples where `scale` is
   // monotonic, non-decreasing when `rising` and non-increasing otherwise (s *
@@ -320,12 +301,7 @@ class BucketBuilder {
   template <typename Sample, typename Scale>
   void add_scaled_samples(std::size_t channel, std::int64_t first, std::int64_t count, Sample sample,
                           Scale scale, bool rising) {
-    Buckets::Channel& series = m_out.channels[channel];
-    std::int64_t i = 0;
-    while (i < count) {
-      const std::int64_t at = first + i;
-      const std::int64_t bucket = at / m_step;
-      const std::int64_t run = std::min(count - i, (bucket + 1) * m_step - at);
+    add_runs(channel, first, count, [&](std::int64_t i, std::int64_t run, double& low, double& high) {
       auto lowest = sample(i);
       auto highest = lowest;
       for (std::int64_t k = 1; k < run; ++k) {
@@ -333,17 +309,9 @@ class BucketBuilder {
         lowest = std::min(lowest, s);
         highest = std::max(highest, s);
       }
-      const double low = scale(rising ? lowest : highest);
-      const double high = scale(rising ? highest : lowest);
-      if (static_cast<std::size_t>(bucket) == series.min.size()) {
-        series.min.push_back(low);
-        series.max.push_back(high);
-      } else {
-        series.min.back() = std::min(series.min.back(), low);
-        series.max.back() = std::max(series.max.back(), high);
-      }
-      i += run;
-    }
+      low = scale(rising ? lowest : highest);
+      high = scale(rising ? highest : lowest);
+    });
   }
   // Records that `count` more samples were read.
   void add_samples(std::int64_t count) { m_out.samples += count; }
@@ -353,6 +321,35 @@ class BucketBuilder {
 
  private:
   static constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+  // Splits the samples [first, first + count) of the window into runs that
+  // lie in one bucket each; `extremes(i, run, low, high)` sets the smallest
+  // and largest value of the run from sample i (left NaN when it has no
+  // finite one), and they join their bucket.
+  template <typename Extremes>
+  void add_runs(std::size_t channel, std::int64_t first, std::int64_t count, Extremes extremes) {
+    Buckets::Channel& series = m_out.channels[channel];
+    for (std::int64_t i = 0; i < count;) {
+      const std::int64_t sample = first + i;
+      const std::int64_t bucket = sample / m_step;
+      const std::int64_t run = std::min(count - i, (bucket + 1) * m_step - sample);
+      double low = kNaN;
+      double high = kNaN;
+      extremes(i, run, low, high);
+      if (static_cast<std::size_t>(bucket) == series.min.size()) {
+        series.min.push_back(low);
+        series.max.push_back(high);
+      } else {
+        // A run without a finite value (NaN) changes nothing; a bucket still
+        // without one (NaN) takes whatever the run found.
+        double& min = series.min.back();
+        double& max = series.max.back();
+        if (low == low && !(low >= min)) min = low;
+        if (high == high && !(high <= max)) max = high;
+      }
+      i += run;
+    }
+  }
   std::int64_t bucket_start_at_or_after(std::int64_t sample) const {
     return (sample + m_step - 1) / m_step * m_step;
   }

@@ -11,6 +11,7 @@
 
 #include "comtrade_gen/generator.h"
 #include "support/e2e_support.h"
+#include "support/record_root_test.h"
 #include "support/hostile_support.h"
 #include "support/json_support.h"
 
@@ -167,26 +168,14 @@ long long bytes_read(pid_t pid) {
   return -1;
 }
 
-class ExtensionsTest : public ::testing::Test {
+class ExtensionsTest : public e2e::RecordRootTest {
  protected:
-  ExtensionsTest() : m_service(settings()) {}
-  void SetUp() override { ASSERT_TRUE(m_service.ready()); }
-  e2e::Settings settings() {
-    e2e::Settings s;
-    s.file_dir = m_records.path().string();
-    return s;
-  }
   void write(const std::string& relative, const std::string& bytes) {
     e2e::write_file(m_records.path() / relative, bytes);
-  }
-  e2e::HttpClient::ChunkedReply ask(const std::string& uri, const std::string& body) {
-    return e2e::ask(m_service.port(), e2e::post(uri, body));
   }
   std::string waveform(const std::string& file, const std::string& members) {
     return ask("/getWaveform", "{\"groupName\":\"S\",\"fileName\":\"" + file + "\"," + members + "}").body;
   }
-  e2e::TempDir m_records;
-  e2e::RunningService m_service;
 };
 
 TEST_F(ExtensionsTest, ListsTheStationsOfTheRecordRoot) {

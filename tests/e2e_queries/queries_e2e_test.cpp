@@ -10,6 +10,7 @@
 #include "expected_answers.h"
 #include "log_lines.h"
 #include "support/e2e_support.h"
+#include "support/record_root_test.h"
 
 namespace {
 
@@ -30,23 +31,12 @@ const std::string kFileInfoNoData =
     "{\"comDataList\":[], \"errorinfo\":\"\", \"interval\" : 100, \"result\" : 200}";
 
 // A service whose record root is a folder of the test.
-class QueriesE2eTest : public ::testing::Test {
+class QueriesE2eTest : public e2e::RecordRootTest {
  protected:
-  QueriesE2eTest() : m_service(settings()) {}
-  void SetUp() override { ASSERT_TRUE(m_service.ready()); }
-
-  e2e::Settings settings() {
-    e2e::Settings s;
-    s.file_dir = m_records.path().string();
-    return s;
-  }
   void write_record(const std::string& group, const std::string& name, const std::string& cfg,
                     const std::string& dat) {
     e2e::write_file(m_records.path() / group / (name + ".cfg"), cfg);
     e2e::write_file(m_records.path() / group / (name + ".dat"), dat);
-  }
-  HttpClient::ChunkedReply ask(const std::string& uri, const std::string& body) {
-    return e2e::ask(m_service.port(), e2e::post(uri, body));
   }
   // The log messages written since the last call.
   std::vector<std::string> new_log_messages() {
@@ -56,8 +46,6 @@ class QueriesE2eTest : public ::testing::Test {
     return all;
   }
 
-  e2e::TempDir m_records;
-  e2e::RunningService m_service;
   std::size_t m_log_seen = 0;
 };
 

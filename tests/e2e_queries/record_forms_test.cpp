@@ -21,6 +21,7 @@
 #include "comtrade_gen/generator.h"
 #include "expected_answers.h"
 #include "support/e2e_support.h"
+#include "support/record_root_test.h"
 #include "support/sample_records.h"
 #include "support/json_support.h"
 
@@ -71,25 +72,16 @@ std::size_t values_in(const std::string& text) {
   return static_cast<std::size_t>(std::count(text.begin(), text.end(), ',')) + 1;
 }
 
-class RecordFormsTest : public ::testing::Test {
+class RecordFormsTest : public e2e::RecordRootTest {
  protected:
-  RecordFormsTest() : m_service(settings()) {}
-  void SetUp() override { ASSERT_TRUE(m_service.ready()); }
-  e2e::Settings settings() {
-    e2e::Settings s;
-    s.file_dir = m_records.path().string();
-    return s;
-  }
   Json::Value ask(const std::string& uri, const std::string& body) {
-    const e2e::HttpClient::ChunkedReply reply = e2e::ask(m_service.port(), e2e::post(uri, body));
+    const e2e::HttpClient::ChunkedReply reply = RecordRootTest::ask(uri, body);
     EXPECT_TRUE(reply.complete) << uri << " " << body.substr(0, 200);
     return parse(reply.body);
   }
   std::string record_body(const std::string& group, const std::string& file) {
     return "{\"groupName\":" + json_string(group) + ",\"fileName\":" + json_string(file);
   }
-  e2e::TempDir m_records;
-  e2e::RunningService m_service;
 };
 
 TEST_F(RecordFormsTest, ListsAndReadsBackSixHundredChannelsOfEachKind) {
