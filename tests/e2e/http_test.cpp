@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "running_service_test.h"
 #include "support/e2e_support.h"
 
 namespace {
@@ -22,18 +23,7 @@ const std::string kGroupOk =
 const std::string kGroupBad =
     "{\"errorinfo\":\"" + kBadRequestText + "\",\"result\":0,\"typeurl\":\"getGroupFile_list\"}\n";
 
-class HttpTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(m_service.ready()); }
-  // Whatever a test sent, the service is still there and said nothing on
-  // standard error (where a sanitizer would report).
-  void TearDown() override {
-    EXPECT_TRUE(m_service.process().running());
-    EXPECT_EQ("", m_service.process().stderr_text());
-  }
-  unsigned short port() const { return m_service.port(); }
-  e2e::RunningService m_service;
-};
+using HttpTest = RunningServiceTest;
 
 TEST_F(HttpTest, AnswersTheGroupListWithExactlyTheseBytes) {
   HttpClient::ChunkedReply reply =

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "running_service_test.h"
 #include "support/e2e_support.h"
 
 namespace {
@@ -40,16 +41,7 @@ std::string ok_reply(const std::string& content_type, const std::string& body) {
          "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-class ViewerServingTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(m_service.ready()); }
-  void TearDown() override {
-    EXPECT_TRUE(m_service.process().running());
-    EXPECT_EQ("", m_service.process().stderr_text());
-  }
-  unsigned short port() const { return m_service.port(); }
-  e2e::RunningService m_service;
-};
+using ViewerServingTest = RunningServiceTest;
 
 TEST_F(ViewerServingTest, ServesThePageAndTheLibraryFilesWithTheirHeads) {
   const std::string page_dir = COMTRADE_VIEWER_SOURCE_DIR;
