@@ -298,10 +298,20 @@ void read_buckets(BlockFile& file, const Layout& layout, std::int64_t wanted, in
                  }
                  for (const DigitalColumn& digital : digitals) {
                    const unsigned char* at = records + digital.offset;
-                   buckets.add_scaled_samples(
-                       analog_selected + digital.slot, done, count,
-                       [&](std::int64_t i) { return (at[i * record_bytes] & digital.mask) != 0 ? 1 : 0; },
-                       [](int bit) { return static_cast<double>(bit); }, true);
+                   // A run's statuses are all set when their AND is, and
+                   // one is set when their OR is: two byte operations a value.
+                   buckets.add_runs(analog_selected + digital.slot, done, count,
+                                    [&](std::int64_t i, std::int64_t run, double& low, double& high) {
+                                      unsigned all = 0xFF;
+                                      unsigned any = 0;
+                                      for (std::int64_t k = 0; k < run; ++k) {
+                                        const unsigned byte = at[(i + k) * record_bytes];
+                                        all &= byte;
+                                        any |= byte;
+                                      }
+                                      low = (all & digital.mask) != 0 ? 1 : 0;
+                                      high = (any & digital.mask) != 0 ? 1 : 0;
+                                    });
                  }
                  buckets.add_samples(count);
                });

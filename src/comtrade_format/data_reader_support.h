@@ -319,9 +319,6 @@ class BucketBuilder {
   // values at all, as a channel outside a record's layout does).
   void finish();
 
- private:
-  static constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
   // Splits the samples [first, first + count) of the window into runs that
   // lie in one bucket each; `extremes(i, run, low, high)` sets the smallest
   // and largest value of the run from sample i (left NaN when it has no
@@ -350,6 +347,9 @@ class BucketBuilder {
       i += run;
     }
   }
+
+ private:
+  static constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
   std::int64_t bucket_start_at_or_after(std::int64_t sample) const {
     return (sample + m_step - 1) / m_step * m_step;
   }
