@@ -263,15 +263,20 @@ async function fetchWindow(names) {
   });
 }
 
+// Empties both charts and says why in the window line.
+function clearCharts(why) {
+  state.view = null;
+  drawChart("analog", [], [], null, [], null, {});
+  drawChart("status", [], [], null, [], null, {});
+  $("window").textContent = why;
+}
+
 // Fetches the current window for the chosen channels and draws it.
 async function refresh() {
   const names = [...state.analogs, ...state.digitals];
   const asked = ++state.asked;
   if (names.length === 0) {
-    state.view = null;
-    drawChart("analog", [], [], null, [], null, {});
-    drawChart("status", [], [], null, [], null, {});
-    $("window").textContent = "Choose channels to plot them.";
+    clearCharts("Choose channels to plot them.");
     return;
   }
   $("window").textContent = "Loading…";
@@ -312,10 +317,7 @@ function draw(view) {
   const status = view.channels.filter((c) => statusNames.has(c.name));
   const xs = view.time.map((us) => us / 1000);
   if (xs.length === 0) {
-    state.view = null;
-    drawChart("analog", [], [], null, [], null, {});
-    drawChart("status", [], [], null, [], null, {});
-    $("window").textContent = "This record has no samples.";
+    clearCharts("This record has no samples.");
     return;
   }
   const range = [xs[0], xs.length > 1 ? xs[xs.length - 1] : xs[0] + 1];
