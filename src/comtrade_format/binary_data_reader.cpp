@@ -24,6 +24,8 @@ namespace {
 
 using comtrade_detail::BlockFile;
 using comtrade_detail::SampleTexts;
+using comtrade_detail::StatusPairs;
+using comtrade_detail::status_pairs;
 using comtrade_detail::TextWriter;
 
 // Every record opens with a 4-byte sample number and a 4-byte time stamp;
@@ -31,10 +33,6 @@ using comtrade_detail::TextWriter;
 constexpr std::int64_t kRecordHeaderBytes = 4 + 4;
 // A time stamp of all ones means the recorder left it out.
 constexpr std::uint32_t kMissingStamp = 0xFFFFFFFFu;
-
-// How many records ahead a table slot is asked for: about as many as the
-// memory system keeps in flight.
-constexpr std::int64_t kPrefetchDistance = 32;
 
 enum class Decode { kInt16, kInt32, kFloat32 };
 
@@ -182,25 +180,81 @@ std::int64_t walk_records(BlockFile& file, std::int64_t record_bytes, std::int64
 template <Decode kDecode>
 void add_analog_column(const AnalogColumn& analog, const unsigned char* record,
                        std::int64_t record_bytes, std::int64_t count, bool first, TextWriter& text) {
-  for (std::int64_t r = 0; r < count; ++r, record += record_bytes) {
-    const unsigned char* at = record + analog.offset;
+  const unsigned char* at = record + analog.offset;
+  const auto value = [&](std::int64_t r) {
+    return raw_sample<kDecode>(at + r * record_bytes) * analog.factor_a + analog.factor_b;
+  };
+  std::int64_t r = 0;
+  if (first && count > 0) {
     std::int16_t sample;
     if (analog.texts != nullptr && as_int16<kDecode>(at, sample)) {
-      std::int16_t ahead;
-      if (r + kPrefetchDistance < count && as_int16<kDecode>(at + kPrefetchDistance * record_bytes, ahead)) {
-        analog.texts->prefetch(ahead);
-      }
-      text.add_sample(*analog.texts, sample, first && r == 0);
+      text.add_sample(*analog.texts, sample, true);
     } else {
-      text.add_value(raw_sample<kDecode>(at) * analog.factor_a + analog.factor_b, first && r == 0);
+      text.add_value(value(0), true);
     }
+    r = 1;
   }
+  if (analog.texts == nullptr) {
+    for (; r < count; ++r) text.add_value(value(r), false);
+    return;
+  }
+  at += r * record_bytes;
+  text.add_table_samples(
+      *analog.texts, count - r,
+      [&](std::int64_t i, std::int16_t& sample) { return as_int16<kDecode>(at + i * record_bytes, sample); },
+      value);
 }
 
-void add_digital_column(const DigitalColumn& digital, const unsigned char* record,
-                        std::int64_t record_bytes, std::int64_t count, bool first, TextWriter& text) {
-  const unsigned char* status = record + digital.offset;
-  text.add_bits(count, first, [&](std::int64_t r) { return (status[r * record_bytes] & digital.mask) != 0; });
+// Adds the statuses of `count` records to the texts of a group of channels
+// that share one status byte, eight records at a time: the eight bytes are
+// loaded once for the whole group, and a channel's eight statuses become one
+// 16-byte copy of their ready text.
+void add_digital_group(const DigitalColumn* group, std::size_t size, const unsigned char* record,
+                       std::int64_t record_bytes, std::int64_t count, bool first,
+                       std::vector<TextWriter>& texts) {
+  constexpr std::size_t kMostInGroup = 8;
+  constexpr std::int64_t kRun = 512;
+  const unsigned char* status = record + group[0].offset;
+  const auto add_scalar = [&](std::int64_t from, std::int64_t n, bool very_first) {
+    for (std::size_t c = 0; c < size; ++c) {
+      const unsigned mask = group[c].mask;
+      const unsigned char* at = status + from * record_bytes;
+      texts[group[c].slot].add_bits(n, very_first,
+                                    [&](std::int64_t i) { return (at[i * record_bytes] & mask) != 0; });
+    }
+  };
+  std::int64_t r = 0;
+  if (first && count > 0) {
+    add_scalar(0, 1, true);
+    r = 1;
+  }
+  const StatusPairs& pairs = status_pairs();
+  unsigned shift[kMostInGroup];
+  char* out[kMostInGroup];
+  for (std::size_t c = 0; c < size; ++c) {
+    shift[c] = 0;
+    while ((group[c].mask >> shift[c]) != 1u) ++shift[c];
+  }
+  while (count - r >= 8) {
+    const std::int64_t eights = std::min<std::int64_t>((count - r) / 8, kRun / 8);
+    for (std::size_t c = 0; c < size; ++c) {
+      out[c] = texts[group[c].slot].run(static_cast<std::size_t>(eights) * 16);
+    }
+    for (std::int64_t e = 0; e < eights; ++e, r += 8) {
+      const unsigned char* at = status + r * record_bytes;
+      std::uint64_t bytes = 0;
+      for (int k = 0; k < 8; ++k) bytes |= std::uint64_t{at[k * record_bytes]} << (8 * k);
+      for (std::size_t c = 0; c < size; ++c) {
+        // Bit shift[c] of each byte, gathered into bit k for record k.
+        const std::uint64_t bits = (bytes >> shift[c]) & 0x0101010101010101ULL;
+        const unsigned m = static_cast<unsigned>((bits * 0x0102040810204080ULL) >> 56);
+        std::memcpy(out[c], pairs.text[m], 16);
+        out[c] += 16;
+      }
+    }
+    for (std::size_t c = 0; c < size; ++c) texts[group[c].slot].ran(out[c]);
+  }
+  add_scalar(r, count - r, false);
 }
 
 // Gives each column a lane so that the two lanes' work is about even, judged
@@ -226,8 +280,11 @@ void balance_lanes(std::vector<AnalogColumn>& analogs, std::vector<DigitalColumn
     load[analog.lane] += analog.texts != nullptr ? kTableCost : kFormatCost;
     if (analog.texts != nullptr) table_lane.emplace(analog.texts, analog.lane);
   }
-  for (DigitalColumn& digital : digitals) {
-    digital.lane = load[1] < load[0] ? 1 : 0;
+  // Channels of one status byte are built together, so they share a lane.
+  for (std::size_t d = 0; d < digitals.size(); ++d) {
+    DigitalColumn& digital = digitals[d];
+    const bool joins = d > 0 && digitals[d - 1].offset == digital.offset;
+    digital.lane = joins ? digitals[d - 1].lane : load[1] < load[0] ? 1 : 0;
     load[digital.lane] += kBitCost;
   }
 }
@@ -253,10 +310,14 @@ std::int64_t read_texts(BlockFile& file, const Layout& layout, std::int64_t want
                             add_analog_column<kDecode>(analog, records, record_bytes, count, first,
                                                        analog_texts[analog.slot]);
                           }
-                          for (const DigitalColumn& digital : digitals) {
-                            if (digital.lane != lane) continue;
-                            add_digital_column(digital, records, record_bytes, count, first,
-                                               digital_texts[digital.slot]);
+                          for (std::size_t d = 0; d < digitals.size();) {
+                            std::size_t e = d + 1;
+                            while (e < digitals.size() && digitals[e].offset == digitals[d].offset) ++e;
+                            if (digitals[d].lane == lane) {
+                              add_digital_group(&digitals[d], e - d, records, record_bytes, count, first,
+                                                digital_texts);
+                            }
+                            d = e;
                           }
                         });
                       });

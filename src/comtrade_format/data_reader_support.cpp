@@ -86,6 +86,20 @@ void SampleTexts::fill(Slot& entry, std::int16_t sample) {
   entry.length = static_cast<std::uint8_t>(length + 1);
 }
 
+const StatusPairs& status_pairs() {
+  static const StatusPairs pairs = [] {
+    StatusPairs made;
+    for (unsigned m = 0; m < 256; ++m) {
+      for (unsigned k = 0; k < 8; ++k) {
+        made.text[m][2 * k] = ',';
+        made.text[m][2 * k + 1] = (m >> k & 1u) != 0 ? '1' : '0';
+      }
+    }
+    return made;
+  }();
+  return pairs;
+}
+
 std::size_t int16_value_bytes(double factor_a, double factor_b) {
   char buffer[kFixed4MaxChars];
   const std::size_t low = format_fixed4(INT16_MIN * factor_a + factor_b, buffer);
@@ -119,7 +133,10 @@ void TextWriter::open(std::string& text, std::size_t expected_bytes) {
 }
 
 void TextWriter::grow(std::size_t bytes) {
-  const std::size_t wanted = std::max(m_text->size() + kTextSliceBytes, m_used + bytes);
+  std::size_t wanted = std::max(m_text->size() + kTextSliceBytes, m_used + bytes);
+  // The last slice stops at the reservation when the bytes asked for fit:
+  // growing past it would copy the whole text for a slice never written.
+  if (wanted > m_text->capacity() && m_used + bytes <= m_text->capacity()) wanted = m_text->capacity();
   if (wanted > m_text->capacity()) m_text->reserve(std::max(m_text->capacity() * 2, wanted));
   m_text->resize(wanted);
   m_data = &(*m_text)[0];

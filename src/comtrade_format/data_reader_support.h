@@ -12,6 +12,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -85,11 +86,12 @@ class SampleTexts {
   }
   // Asks for the slot of `sample` to be brought into the cache: a table is
   // too large to stay there, and a column of samples is known ahead.
-  void prefetch(std::int16_t sample) const {
+  void prefetch(std::int16_t sample) const { prefetch(&m_slots[static_cast<std::uint16_t>(sample)]); }
+  static void prefetch(const Slot* slot) {
 #if defined(__GNUC__)
-    __builtin_prefetch(&m_slots[static_cast<std::uint16_t>(sample)]);
+    __builtin_prefetch(slot);
 #else
-    (void)sample;
+    (void)slot;
 #endif
   }
   const Slot& slot(std::int16_t sample) {
@@ -97,9 +99,12 @@ class SampleTexts {
     if (entry.length == 0) fill(entry, sample);
     return entry;
   }
+  // The slots themselves, indexed by the sample as unsigned, for loops that
+  // keep the table in a register; such a loop fills a slot of length 0.
+  Slot* slots() { return m_slots.get(); }
+  void fill(Slot& entry, std::int16_t sample);
 
  private:
-  void fill(Slot& entry, std::int16_t sample);
 
   double m_factor_a;
   double m_factor_b;
@@ -174,6 +179,62 @@ class TextWriter {
       m_used += slot.length;
     }
   }
+  // Appends the texts of `count` values, each after a "," (so never the
+  // first value of a text): where `sample(i, s)` gives value i as a 16-bit
+  // sample s, the table's text of it, otherwise the "%.4f" text of
+  // `value(i)`. The text's end and the table stay in registers through a run
+  // of values; the text's bytes may alias anything, so the writer's own
+  // fields would be reloaded after every store.
+  template <typename Sample, typename Value>
+  void add_table_samples(SampleTexts& table, std::int64_t count, Sample sample, Value value) {
+    constexpr std::int64_t kRun = 256;
+    // How many values ahead a slot is asked for: about as many as the memory
+    // system keeps in flight.
+    constexpr std::int64_t kAhead = 32;
+    SampleTexts::Slot* const slots = table.slots();
+    std::int64_t i = 0;
+    while (i < count) {
+      const std::int64_t end = std::min(count, i + kRun);
+      char* out = room(static_cast<std::size_t>(end - i) * sizeof(SampleTexts::Slot));
+      for (; i < end; ++i) {
+        std::int16_t s;
+        if (!sample(i, s)) break;
+        std::int16_t ahead;
+        if (i + kAhead < count && sample(i + kAhead, ahead)) {
+          SampleTexts::prefetch(&slots[static_cast<std::uint16_t>(ahead)]);
+        }
+        SampleTexts::Slot& slot = slots[static_cast<std::uint16_t>(s)];
+        if (slot.length == 0) table.fill(slot, s);
+        if (slot.length == SampleTexts::kTooLong) break;
+        // The whole slot in one fixed-size copy; the bytes past the text are
+        // overwritten by the next value or cut off at the end.
+        std::memcpy(out, &slot, sizeof slot);
+        out += slot.length;
+      }
+      m_used = static_cast<std::size_t>(out - m_data);
+      if (i < end) add_value(value(i++), false);  // no table text for it
+    }
+  }
+  // Appends `count` texts, each after a ",": byte i of `bytes` where it is
+  // not NUL, and where it is, the text odd(i).
+  template <typename Odd>
+  void add_byte_texts(const char* bytes, std::int64_t count, Odd odd) {
+    constexpr std::int64_t kRun = 2048;
+    std::int64_t i = 0;
+    while (i < count) {
+      const std::int64_t end = std::min(count, i + kRun);
+      char* out = room(2 * static_cast<std::size_t>(end - i));
+      for (; i < end && bytes[i] != '\0'; ++i, out += 2) {
+        out[0] = ',';
+        out[1] = bytes[i];
+      }
+      m_used = static_cast<std::size_t>(out - m_data);
+      if (i < end) {
+        const std::string_view text = odd(i++);
+        add_bytes(text.data(), text.size(), false);
+      }
+    }
+  }
   // Appends `length` bytes as they are, after a "," unless it is the first.
   void add_bytes(const char* bytes, std::size_t length, bool first) {
     char* out = room(length + 1);
@@ -199,6 +260,11 @@ class TextWriter {
     }
     m_used = static_cast<std::size_t>(out - m_data);
   }
+  // For loops that write a run of values themselves, keeping the end of the
+  // text in a register: run(bytes) gives room for `bytes` more bytes at the
+  // end of the text, ran(end) sets the text's end after they were written.
+  char* run(std::size_t bytes) { return room(bytes); }
+  void ran(const char* end) { m_used = static_cast<std::size_t>(end - m_data); }
   // Cuts the string to the text written.
   void close();
 
@@ -216,6 +282,13 @@ class TextWriter {
   std::size_t m_writable = 0;
   std::size_t m_used = 0;
 };
+
+// The texts of eight statuses in a row, each after a ",": entry m holds
+// ",b0,b1,...,b7" where bk is bit k of m.
+struct StatusPairs {
+  char text[256][16];
+};
+const StatusPairs& status_pairs();
 
 // Runs `work(lane)` for lanes 0 and 1 at once, lane 1 on a second thread,
 // and returns when both are done; with `parallel` false both run here, one

@@ -159,21 +159,31 @@ TEST_F(BinaryReaderTest, IgnoresACutLastRecordAndRecordsPastSampCount) {
 }
 
 TEST_F(BinaryReaderTest, RecordsAcrossBlockBoundariesStayWhole) {
-  // 14-byte records do not divide a block, so many records straddle one.
-  const int records = 400000;
+  // 14-byte records do not divide a block, so many records straddle one; a
+  // count that is no multiple of eight leaves statuses after the last eight.
+  const int records = 400003;
+  const std::vector<int> channels = {1, 3, 8, 9, 11};  // two status bytes
   std::string dat, expected;
+  std::vector<std::string> expected_statuses(channels.size());
   dat.reserve(records * 14);
   for (int i = 0; i < records; ++i) {
     const auto word = static_cast<std::uint16_t>(i * 7);
-    dat += record(i, {0, word}, {static_cast<std::uint16_t>(i & 1)});
+    const auto status = static_cast<std::uint16_t>((i * 37) ^ (i >> 3));
+    dat += record(i, {0, word}, {status});
     if (i) expected += ',';
     expected += std::to_string(static_cast<std::int16_t>(word)) + ".0000";
+    for (std::size_t c = 0; c < channels.size(); ++c) {
+      if (i) expected_statuses[c] += ',';
+      expected_statuses[c] += (status >> (channels[c] - 1) & 1) != 0 ? '1' : '0';
+    }
   }
-  write_cfg("r", make_cfg(2, 1, records, "BINARY"));
+  write_cfg("r", make_cfg(2, 11, records, "BINARY"));
   write_dat("r", dat);
-  EXPECT_EQ(0, load("r", {"A2", "D1"}));
+  EXPECT_EQ(0, load("r", {"A2", "D1", "D3", "D8", "D9", "D11"}));
   EXPECT_TRUE(text_of("A2") == expected);
-  EXPECT_EQ(static_cast<std::size_t>(2 * records - 1), text_of("D1").size());
+  for (std::size_t c = 0; c < channels.size(); ++c) {
+    EXPECT_TRUE(text_of("D" + std::to_string(channels[c])) == expected_statuses[c]) << channels[c];
+  }
 }
 
 TEST_F(BinaryReaderTest, SecondLoadStartsFromAnEmptyStore) {
