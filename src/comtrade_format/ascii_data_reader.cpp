@@ -38,11 +38,11 @@ constexpr std::int64_t kLongestLineCap = 64 * 1024 * 1024;
 // channel by channel, so that one channel's table stays in the cache while its
 // column is written (line by line, every value would visit a different table).
 constexpr int kColumnLines = 4096;
+// Odd status texts held before the columns are written out early: a line
+// may be long, and a file of long statuses must not pile up columns of them.
+constexpr std::size_t kOddBytesHeld = 1024 * 1024;
 // Text tables an ASCII load may have.
 constexpr std::size_t kAsciiTables = 16;
-// How many samples ahead a table slot is asked for: about as many as the
-// memory system keeps in flight.
-constexpr int kPrefetchDistance = 32;
 
 // A field of a sample line that belongs to a selected channel.
 struct SelectedField {
@@ -83,16 +83,34 @@ std::int32_t parse_sample_slowly(const char* p, const char* end) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
-// The same, for the usual field first: an optional "-" and at most nine
-// digits, which cannot leave the 32-bit range.
+// The same, for the usual field first: an optional "-" and one to eight
+// digits, which cannot leave the 32-bit range. The digits are taken eight
+// bytes at a time without a branch per digit: field lengths vary from line
+// to line, and a loop per digit would mispredict its end in every field.
+// Needs 8 readable bytes from the first digit on (a block's read-ahead).
 std::int32_t parse_sample(const char* p, const char* end) {
-  const char* q = p;
-  const bool negative = q < end && *q == '-';
-  if (negative) ++q;
-  const char* const digits = q;
-  std::int32_t value = 0;
-  while (q < end && q - digits < 9 && static_cast<unsigned>(*q - '0') < 10) value = value * 10 + (*q++ - '0');
-  if (q > digits && (q == end || static_cast<unsigned>(*q - '0') >= 10)) return negative ? -value : value;
+  const bool negative = p < end && *p == '-';
+  const char* const digits = p + (negative ? 1 : 0);
+  const std::ptrdiff_t count = end - digits;
+  if (count >= 1 && count <= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, digits, sizeof word);
+    // The first digit is the lowest byte: shifting the digits up to the top
+    // makes room for leading '0's below them.
+    const unsigned pad = static_cast<unsigned>(8 - count) * 8;
+    word = (word << pad) | (0x3030303030303030ULL >> (63 - pad) >> 1);
+    // All eight bytes '0'..'9': high nibble 3, and no carry out of the low
+    // nibble when 6 is added.
+    const bool all_digits = ((word & 0xF0F0F0F0F0F0F0F0ULL) |
+                             (((word + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) >> 4)) ==
+                            0x3333333333333333ULL;
+    if (all_digits) {
+      word = (word & 0x0F0F0F0F0F0F0F0FULL) * 2561 >> 8;
+      word = (word & 0x00FF00FF00FF00FFULL) * 6553601 >> 16;
+      const auto value = static_cast<std::int32_t>((word & 0x0000FFFF0000FFFFULL) * 42949672960001ULL >> 32);
+      return negative ? -value : value;
+    }
+  }
   return parse_sample_slowly(p, end);
 }
 
@@ -311,7 +329,12 @@ class AsciiTextParser {
  public:
   explicit AsciiTextParser(const cmtr_cfg_info& cfg) : m_locator(cfg) {
     for (const SelectedField& field : m_locator.fields()) {
-      if (field.analog) m_columns.emplace_back(kColumnLines);
+      if (field.analog) {
+        m_columns.emplace_back(kColumnLines);
+      } else {
+        m_status_columns.emplace_back(kColumnLines);
+        m_odd_statuses.emplace_back();
+      }
     }
   }
 
@@ -332,52 +355,98 @@ class AsciiTextParser {
         samples, m_locator.fields(), m_tables, [](const SelectedField& field) { return field.analog; },
         kAsciiTables);
   }
-  void close() { flush_analog_columns(); }
+  void close() { flush_columns(); }
 
   // Adds one value to every channel's text (the analog ones when their
   // column is written out). Fields missing from a short line count as empty:
   // analog 0, digital the empty text.
-  void parse(const char* p, const char* end, bool first) {
+  void parse(const char* p, const char* end) {
     std::size_t column = 0;
+    std::size_t status_column = 0;
     m_locator.for_each_field(p, end, [&](std::size_t, const SelectedField& field, const char* begin,
                                          const char* field_end) {
       if (field.analog) {
         m_columns[column++][m_buffered_lines] = parse_sample(begin, field_end);
-      } else {
-        (*m_digital_texts)[field.slot].add_bytes(begin, static_cast<std::size_t>(field_end - begin), first);
+        return;
       }
+      // A status is almost always one byte; anything else (and a NUL, the
+      // column's mark for it) waits in the column's list of odd texts.
+      char& status = m_status_columns[status_column][m_buffered_lines];
+      if (field_end - begin == 1 && *begin != '\0') {
+        status = *begin;
+      } else {
+        status = '\0';
+        m_odd_statuses[status_column].emplace_back(begin, field_end);
+        m_odd_bytes += static_cast<std::size_t>(field_end - begin);
+      }
+      ++status_column;
     });
-    if (++m_buffered_lines == kColumnLines) flush_analog_columns();
+    if (++m_buffered_lines == kColumnLines || m_odd_bytes > kOddBytesHeld) flush_columns();
   }
 
  private:
+  void flush_columns() {
+    flush_analog_columns();
+    flush_status_columns();
+    if (m_buffered_lines > 0) m_at_first_line = false;
+    m_buffered_lines = 0;
+  }
+
+  void flush_status_columns() {
+    std::size_t column = 0;
+    for (const SelectedField& field : m_locator.fields()) {
+      if (field.analog) continue;
+      comtrade_detail::TextWriter& text = (*m_digital_texts)[field.slot];
+      const char* statuses = m_status_columns[column].data();
+      std::vector<std::string>& odd = m_odd_statuses[column++];
+      std::size_t next_odd = 0;
+      const auto odd_text = [&](std::int64_t) -> std::string_view { return odd[next_odd++]; };
+      int i = 0;
+      if (m_at_first_line && m_buffered_lines > 0) {
+        const std::string_view first = statuses[0] != '\0' ? std::string_view(statuses, 1) : odd_text(0);
+        text.add_bytes(first.data(), first.size(), true);
+        i = 1;
+      }
+      text.add_byte_texts(statuses + i, m_buffered_lines - i, odd_text);
+      odd.clear();
+    }
+    m_odd_bytes = 0;
+  }
+
   void flush_analog_columns() {
     std::size_t column = 0;
     for (const SelectedField& field : m_locator.fields()) {
       if (!field.analog) continue;
       comtrade_detail::TextWriter& text = (*m_analog_texts)[field.slot];
       const std::int32_t* samples = m_columns[column++].data();
-      for (int i = 0; i < m_buffered_lines; ++i) {
-        const std::int32_t sample = samples[i];
-        const bool first = m_at_first_line && i == 0;
-        if (field.texts != nullptr && sample >= INT16_MIN && sample <= INT16_MAX) {
-          // A table is too large to stay in the cache; the column tells
-          // which slots come next. A wrong guess only costs a useless load.
-          if (i + kPrefetchDistance < m_buffered_lines) {
-            field.texts->prefetch(static_cast<std::int16_t>(samples[i + kPrefetchDistance]));
-          }
-          text.add_sample(*field.texts, static_cast<std::int16_t>(sample), first);
-        } else {
-          text.add_value(static_cast<double>(sample) * field.factor_a + field.factor_b, first);
-        }
+      const auto value = [&](std::int64_t i) {
+        return static_cast<double>(samples[i]) * field.factor_a + field.factor_b;
+      };
+      int i = 0;
+      if (m_at_first_line && m_buffered_lines > 0) text.add_value(value(i++), true);
+      if (field.texts == nullptr) {
+        for (; i < m_buffered_lines; ++i) text.add_value(value(i), false);
+        continue;
       }
+      const std::int32_t* rest = samples + i;
+      text.add_table_samples(
+          *field.texts, m_buffered_lines - i,
+          [rest](std::int64_t k, std::int16_t& sample) {
+            if (rest[k] < INT16_MIN || rest[k] > INT16_MAX) return false;
+            sample = static_cast<std::int16_t>(rest[k]);
+            return true;
+          },
+          [&](std::int64_t k) { return value(i + k); });
     }
-    if (m_buffered_lines > 0) m_at_first_line = false;
-    m_buffered_lines = 0;
   }
 
   FieldLocator m_locator;
   std::vector<std::vector<std::int32_t>> m_columns;  // per analog channel of this parser
+  // Per digital channel of this parser: the one-byte statuses of the lines
+  // buffered, and the other texts in line order.
+  std::vector<std::vector<char>> m_status_columns;
+  std::vector<std::vector<std::string>> m_odd_statuses;
+  std::size_t m_odd_bytes = 0;
   int m_buffered_lines = 0;
   bool m_at_first_line = true;  // the next buffered line is the file's first
   std::vector<comtrade_detail::SampleTexts> m_tables;
@@ -474,7 +543,7 @@ int ComTrade_format::loadAsciiData() {
   walk_sample_lines(
       file, section.ends_at_section_line, longest_sample_line(m_cfg_info),
       [&](const char* begin, const char* end) {
-        parser.parse(begin, end, lines_read == 0);
+        parser.parse(begin, end);
         return ++lines_read < wanted;
       });
   parser.close();
