@@ -323,17 +323,37 @@ void walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longe
   }
 }
 
+// The fields of up to kColumnLines lines, column by column: per analog
+// channel its samples, per digital channel its one-byte statuses and, in line
+// order, the other status texts (a NUL status marks where one of them goes).
+struct ColumnBatch {
+  std::vector<std::vector<std::int32_t>> samples;
+  std::vector<std::vector<char>> statuses;
+  std::vector<std::vector<std::string>> odd_statuses;
+  std::size_t odd_bytes = 0;
+  int lines = 0;
+  bool starts_file = false;  // its first line is the file's first
+
+  void empty() {
+    for (auto& odd : odd_statuses) odd.clear();
+    odd_bytes = 0;
+    lines = 0;
+  }
+};
+
 // Adds each line's values to the texts of the selected channels, whose
-// writers it is given.
+// writers it is given. Lines are taken apart into a batch of columns, and a
+// full batch is written out channel by channel; for a large record a second
+// thread writes one batch while the next is filled.
 class AsciiTextParser {
  public:
   explicit AsciiTextParser(const cmtr_cfg_info& cfg) : m_locator(cfg) {
     for (const SelectedField& field : m_locator.fields()) {
       if (field.analog) {
-        m_columns.emplace_back(kColumnLines);
+        m_batch.samples.emplace_back(kColumnLines);
       } else {
-        m_status_columns.emplace_back(kColumnLines);
-        m_odd_statuses.emplace_back();
+        m_batch.statuses.emplace_back(kColumnLines);
+        m_batch.odd_statuses.emplace_back();
       }
     }
   }
@@ -342,7 +362,8 @@ class AsciiTextParser {
 
   // Writes into `analog_texts` and `digital_texts` (one per selected channel
   // of each kind), for about `samples` lines: the analog channels get their
-  // tables when that many lines make them worth it.
+  // tables when that many lines make them worth it. The writers must outlive
+  // the parser or its close().
   void open(std::int64_t samples, std::vector<comtrade_detail::TextWriter>& analog_texts,
             std::vector<comtrade_detail::TextWriter>& digital_texts) {
     m_analog_texts = &analog_texts;
@@ -354,83 +375,106 @@ class AsciiTextParser {
     comtrade_detail::share_tables(
         samples, m_locator.fields(), m_tables, [](const SelectedField& field) { return field.analog; },
         kAsciiTables);
+    if (samples * static_cast<std::int64_t>(m_locator.size()) >= kPipedValues) {
+      m_pipe = std::make_unique<comtrade_detail::BatchPipe<ColumnBatch>>(
+          m_batch, [this](ColumnBatch& batch) { write(batch); });
+      if (!m_pipe->start()) m_pipe.reset();  // no thread to be had: written here
+    }
   }
-  void close() { flush_columns(); }
+  void close() {
+    pass_batch();
+    if (m_pipe) m_pipe->finish();
+  }
 
-  // Adds one value to every channel's text (the analog ones when their
-  // column is written out). Fields missing from a short line count as empty:
-  // analog 0, digital the empty text.
+  // Adds one value to every channel's text (when its column is written
+  // out). Fields missing from a short line count as empty: analog 0, digital
+  // the empty text.
   void parse(const char* p, const char* end) {
     std::size_t column = 0;
     std::size_t status_column = 0;
+    const int line = m_batch.lines;
     m_locator.for_each_field(p, end, [&](std::size_t, const SelectedField& field, const char* begin,
                                          const char* field_end) {
       if (field.analog) {
-        m_columns[column++][m_buffered_lines] = parse_sample(begin, field_end);
+        m_batch.samples[column++][line] = parse_sample(begin, field_end);
         return;
       }
       // A status is almost always one byte; anything else (and a NUL, the
       // column's mark for it) waits in the column's list of odd texts.
-      char& status = m_status_columns[status_column][m_buffered_lines];
+      char& status = m_batch.statuses[status_column][line];
       if (field_end - begin == 1 && *begin != '\0') {
         status = *begin;
       } else {
         status = '\0';
-        m_odd_statuses[status_column].emplace_back(begin, field_end);
-        m_odd_bytes += static_cast<std::size_t>(field_end - begin);
+        m_batch.odd_statuses[status_column].emplace_back(begin, field_end);
+        m_batch.odd_bytes += static_cast<std::size_t>(field_end - begin);
       }
       ++status_column;
     });
-    if (++m_buffered_lines == kColumnLines || m_odd_bytes > kOddBytesHeld) flush_columns();
+    if (++m_batch.lines == kColumnLines || m_batch.odd_bytes > kOddBytesHeld) pass_batch();
   }
 
  private:
-  void flush_columns() {
-    flush_analog_columns();
-    flush_status_columns();
-    if (m_buffered_lines > 0) m_at_first_line = false;
-    m_buffered_lines = 0;
+  // Values of a record (lines times selected channels) from which a second
+  // thread writes the texts: it costs tens of microseconds to start.
+  static constexpr std::int64_t kPipedValues = 200000;
+
+  void pass_batch() {
+    if (m_batch.lines == 0) return;
+    m_batch.starts_file = m_at_first_line;
+    m_at_first_line = false;
+    if (m_pipe) {
+      m_pipe->pass(m_batch);
+    } else {
+      write(m_batch);
+    }
+    m_batch.empty();
   }
 
-  void flush_status_columns() {
+  // Writes a batch into the texts; touches nothing but the batch, the texts
+  // and the tables.
+  void write(ColumnBatch& batch) {
+    write_analog_columns(batch);
+    write_status_columns(batch);
+  }
+
+  void write_status_columns(ColumnBatch& batch) {
     std::size_t column = 0;
     for (const SelectedField& field : m_locator.fields()) {
       if (field.analog) continue;
       comtrade_detail::TextWriter& text = (*m_digital_texts)[field.slot];
-      const char* statuses = m_status_columns[column].data();
-      std::vector<std::string>& odd = m_odd_statuses[column++];
+      const char* statuses = batch.statuses[column].data();
+      const std::vector<std::string>& odd = batch.odd_statuses[column++];
       std::size_t next_odd = 0;
       const auto odd_text = [&](std::int64_t) -> std::string_view { return odd[next_odd++]; };
       int i = 0;
-      if (m_at_first_line && m_buffered_lines > 0) {
+      if (batch.starts_file) {
         const std::string_view first = statuses[0] != '\0' ? std::string_view(statuses, 1) : odd_text(0);
         text.add_bytes(first.data(), first.size(), true);
         i = 1;
       }
-      text.add_byte_texts(statuses + i, m_buffered_lines - i, odd_text);
-      odd.clear();
+      text.add_byte_texts(statuses + i, batch.lines - i, odd_text);
     }
-    m_odd_bytes = 0;
   }
 
-  void flush_analog_columns() {
+  void write_analog_columns(ColumnBatch& batch) {
     std::size_t column = 0;
     for (const SelectedField& field : m_locator.fields()) {
       if (!field.analog) continue;
       comtrade_detail::TextWriter& text = (*m_analog_texts)[field.slot];
-      const std::int32_t* samples = m_columns[column++].data();
+      const std::int32_t* samples = batch.samples[column++].data();
       const auto value = [&](std::int64_t i) {
         return static_cast<double>(samples[i]) * field.factor_a + field.factor_b;
       };
       int i = 0;
-      if (m_at_first_line && m_buffered_lines > 0) text.add_value(value(i++), true);
+      if (batch.starts_file) text.add_value(value(i++), true);
       if (field.texts == nullptr) {
-        for (; i < m_buffered_lines; ++i) text.add_value(value(i), false);
+        for (; i < batch.lines; ++i) text.add_value(value(i), false);
         continue;
       }
       const std::int32_t* rest = samples + i;
       text.add_table_samples(
-          *field.texts, m_buffered_lines - i,
+          *field.texts, batch.lines - i,
           [rest](std::int64_t k, std::int16_t& sample) {
             if (rest[k] < INT16_MIN || rest[k] > INT16_MAX) return false;
             sample = static_cast<std::int16_t>(rest[k]);
@@ -441,17 +485,14 @@ class AsciiTextParser {
   }
 
   FieldLocator m_locator;
-  std::vector<std::vector<std::int32_t>> m_columns;  // per analog channel of this parser
-  // Per digital channel of this parser: the one-byte statuses of the lines
-  // buffered, and the other texts in line order.
-  std::vector<std::vector<char>> m_status_columns;
-  std::vector<std::vector<std::string>> m_odd_statuses;
-  std::size_t m_odd_bytes = 0;
-  int m_buffered_lines = 0;
-  bool m_at_first_line = true;  // the next buffered line is the file's first
+  ColumnBatch m_batch;  // being filled
+  bool m_at_first_line = true;  // the next batch starts with the file's first line
   std::vector<comtrade_detail::SampleTexts> m_tables;
   std::vector<comtrade_detail::TextWriter>* m_analog_texts = nullptr;
   std::vector<comtrade_detail::TextWriter>* m_digital_texts = nullptr;
+  // Declared last, so that its thread is stopped before anything it writes
+  // with goes.
+  std::unique_ptr<comtrade_detail::BatchPipe<ColumnBatch>> m_pipe;
 };
 
 // Adds each line's values to min/max buckets, a column of lines at a time.
@@ -526,6 +567,9 @@ int ComTrade_format::loadAsciiData() {
   const std::int64_t wanted = m_cfg_info.samp_count;
   if (wanted <= 0) return 1;
 
+  // The writers before the parser: its second thread writes with them until
+  // the parser is gone.
+  std::vector<comtrade_detail::TextWriter> analog_texts, digital_texts;
   AsciiTextParser parser(m_cfg_info);
   if (!parser.anything_selected()) return 0;
 
@@ -535,9 +579,9 @@ int ComTrade_format::loadAsciiData() {
                               std::max<std::int64_t>(m_cfg_info.di_num, 0);
   const std::int64_t file_bytes = static_cast<std::int64_t>(comtrade_detail::bytes_after(section));
   const std::int64_t expected = std::min(wanted, file_bytes / (2 * fields) + 1);
-  std::vector<comtrade_detail::TextWriter> analog_texts, digital_texts;
   comtrade_detail::prepare_working_lists(m_cfg_info, expected, analog_texts, digital_texts);
   parser.open(expected, analog_texts, digital_texts);
+  file.read_ahead(static_cast<std::uint64_t>(file_bytes));
 
   std::int64_t lines_read = 0;
   walk_sample_lines(
@@ -560,6 +604,7 @@ int load_ascii_buckets(const cmtr_cfg_info& cfg, const DataSection& section, con
   BucketBuilder buckets(out, cfg.sel_list.size(), step);
   BlockFile file;
   if (!file.open(section.path, section.offset)) return 1;
+  file.read_ahead(comtrade_detail::bytes_after(section));
   const std::int64_t to = std::min<std::int64_t>(window.to, cfg.samp_count);
   const std::int64_t from = std::max<std::int64_t>(window.from, 0);
   AsciiBucketParser parser(cfg, buckets);

@@ -409,6 +409,7 @@ int ComTrade_format::loadBinaryData() {
 
   std::vector<TextWriter> analog_texts, digital_texts;
   comtrade_detail::prepare_working_lists(m_cfg_info, expected, analog_texts, digital_texts);
+  file.read_ahead(static_cast<std::uint64_t>(expected * layout.record_bytes));
   std::int64_t records_read = 0;
   switch (layout.decode) {
     case Decode::kInt16:
@@ -448,6 +449,7 @@ int load_binary_buckets(const cmtr_cfg_info& cfg, int file_type, const DataSecti
                  static_cast<std::uint64_t>(to - from) * record_bytes)) {
     return 1;
   }
+  file.read_ahead(static_cast<std::uint64_t>(to - from) * record_bytes);
   std::vector<AnalogColumn> analogs;
   std::vector<DigitalColumn> digitals;
   columns_of(cfg, layout, analogs, digitals);

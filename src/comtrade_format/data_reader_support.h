@@ -5,12 +5,16 @@
 #define COMTRADE_FORMAT_DATA_READER_SUPPORT_H_
 
 #include <algorithm>
+#include <condition_variable>
+#include <exception>
+#include <functional>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -31,7 +35,7 @@ constexpr std::size_t kReadAheadBytes = 64;
 // A data file read in large blocks; the caller walks the bytes in place.
 class BlockFile {
  public:
-  BlockFile() = default;
+  BlockFile();
   BlockFile(const BlockFile&) = delete;
   BlockFile& operator=(const BlockFile&) = delete;
   ~BlockFile();
@@ -44,17 +48,34 @@ class BlockFile {
   // the block end) at the front and reads more after them. Returns the number
   // of bytes newly read; 0 at the end of the file or on a read error.
   std::size_t refill(std::size_t keep);
-  const char* data() const { return m_buffer.get(); }
+  const char* data() const { return m_data; }
   // Bytes available at data(): the kept ones and the newly read ones. At
   // least kReadAheadBytes more may be loaded, but their values mean nothing.
   std::size_t size() const { return m_size; }
+  // From the next refill on, the block after the current one is read on a
+  // second thread while the caller works on this one: copying a file out of
+  // the page cache is a good part of reading a large record. Without a
+  // thread to be had, and after a cut line too long to move cheaply, the
+  // blocks are read here as before. Only worth a thread when the caller
+  // expects to read many blocks: `expected_bytes`.
+  void read_ahead(std::uint64_t expected_bytes);
 
  private:
+  struct Ahead;
+  std::size_t read_into(char* at, std::size_t room);
+  std::size_t refill_here(std::size_t keep);
+  std::size_t refill_ahead(std::size_t keep);
+  bool start_ahead();
+  void stop_ahead();
+
   std::FILE* m_file = nullptr;
   std::uint64_t m_remaining = 0;  // bytes the limit still allows
   std::unique_ptr<char[]> m_buffer;
   std::size_t m_capacity = 0;
+  const char* m_data = nullptr;  // in m_buffer
   std::size_t m_size = 0;
+  bool m_want_ahead = false;
+  std::unique_ptr<Ahead> m_ahead;
 };
 
 // The "%.4f" texts of sample * factor_a + factor_b for every 16-bit sample of
@@ -306,6 +327,84 @@ void run_two_lanes(bool parallel, Work&& work);
 inline bool worth_two_lanes(std::size_t columns, std::int64_t values) {
   return columns >= 48 && values >= 200000;
 }
+
+// Hands batches of work from the thread that fills them to a second thread
+// that writes them out, so that filling the next batch and writing the last
+// one take a core each. Two batches take turns: pass() waits until the
+// writer is done with the one it has, then swaps it for the filled one. The
+// writer gets the batches in the order they are passed. Whatever the writer
+// touches, the filler must leave alone until finish() returns.
+template <typename Batch>
+class BatchPipe {
+ public:
+  // `spare` is the second batch, of the same shape as the one to be filled.
+  BatchPipe(Batch spare, std::function<void(Batch&)> write)
+      : m_current(std::move(spare)), m_write(std::move(write)) {}
+  BatchPipe(const BatchPipe&) = delete;
+  BatchPipe& operator=(const BatchPipe&) = delete;
+  ~BatchPipe() { stop(); }
+
+  // Starts the writer thread; false when the system has none to give.
+  bool start() {
+    try {
+      m_thread = std::thread([this] { serve(); });
+      return true;
+    } catch (const std::system_error&) {
+      return false;
+    }
+  }
+  // Gives `filled` to the writer and leaves in it the batch written before
+  // (to be emptied and filled again). Rethrows what the writer threw.
+  void pass(Batch& filled) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_has_work; });
+    if (m_error) std::rethrow_exception(m_error);
+    std::swap(m_current, filled);
+    m_has_work = true;
+    m_changed.notify_all();
+  }
+  // Waits until every batch passed is written; rethrows what the writer threw.
+  void finish() {
+    stop();
+    if (m_error) std::rethrow_exception(m_error);
+  }
+
+ private:
+  void serve() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+      m_changed.wait(lock, [this] { return m_has_work || m_stopping; });
+      if (!m_has_work) return;
+      lock.unlock();
+      try {
+        if (!m_error) m_write(m_current);
+      } catch (...) {
+        m_error = std::current_exception();
+      }
+      lock.lock();
+      m_has_work = false;
+      m_changed.notify_all();
+    }
+  }
+  void stop() {
+    if (!m_thread.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_stopping = true;
+      m_changed.notify_all();
+    }
+    m_thread.join();
+  }
+
+  Batch m_current;  // the writer's, while m_has_work
+  std::function<void(Batch&)> m_write;
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  bool m_has_work = false;
+  bool m_stopping = false;
+  std::exception_ptr m_error;  // written by the writer before it clears m_has_work
+  std::thread m_thread;
+};
 
 // Bytes one analog value is expected to take in its text (with its comma),
 // judged from the channel's scaled range and the 16-bit sample range.

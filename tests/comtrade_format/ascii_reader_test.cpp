@@ -134,9 +134,10 @@ TEST_F(AsciiReaderTest, LinesAcrossBlockBoundariesStayWhole) {
 }
 
 TEST_F(AsciiReaderTest, ReadsALineLongerThanManyBlocksWhenTheRecordIsThatWide) {
-  // 50000 channels make lines of megabytes plausible.
-  const std::string field(3 * 1024 * 1024 + 7, 'x');
-  write_cfg("r", make_cfg(1, 50000, 3, "ASCII"));
+  // 100000 channels make lines of megabytes plausible; a file this large is
+  // read ahead on a second thread until the first long line.
+  const std::string field(5 * 1024 * 1024 + 7, 'x');
+  write_cfg("r", make_cfg(1, 100000, 3, "ASCII"));
   write_dat("r", "1,0,5," + field + "\n2,0,6,y\n3,0,7," + field);
   EXPECT_EQ(0, load("r", {"A1", "D1"}));
   EXPECT_EQ("5.0000,6.0000,7.0000", text_of("A1"));

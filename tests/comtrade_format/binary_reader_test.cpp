@@ -161,7 +161,8 @@ TEST_F(BinaryReaderTest, IgnoresACutLastRecordAndRecordsPastSampCount) {
 TEST_F(BinaryReaderTest, RecordsAcrossBlockBoundariesStayWhole) {
   // 14-byte records do not divide a block, so many records straddle one; a
   // count that is no multiple of eight leaves statuses after the last eight.
-  const int records = 400003;
+  // The file is large enough to be read ahead on a second thread.
+  const int records = 700003;
   const std::vector<int> channels = {1, 3, 8, 9, 11};  // two status bytes
   std::string dat, expected;
   std::vector<std::string> expected_statuses(channels.size());
