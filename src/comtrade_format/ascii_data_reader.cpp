@@ -480,6 +480,7 @@ class AsciiTextParser {
             sample = static_cast<std::int16_t>(rest[k]);
             return true;
           },
+          [rest](std::int64_t k) { return static_cast<std::uint16_t>(rest[k]); },
           [&](std::int64_t k) { return value(i + k); });
     }
   }

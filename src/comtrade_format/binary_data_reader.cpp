@@ -96,6 +96,20 @@ bool as_int16(const unsigned char* at, std::int16_t& sample) {
   }
 }
 
+// The table slot a sample probably has, found without the checks of
+// as_int16: a wrong guess only brings a useless slot into the cache.
+template <Decode kDecode>
+std::uint16_t slot_guess(const unsigned char* at) {
+  if constexpr (kDecode == Decode::kFloat32) {
+    const float value = float32_at(at);
+    return value >= INT16_MIN && value <= INT16_MAX ? static_cast<std::uint16_t>(static_cast<std::int16_t>(value))
+                                                    : 0;
+  } else {
+    // A 32-bit sample's low half is its slot when it has one.
+    return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
+  }
+}
+
 template <Decode kDecode>
 double raw_sample(const unsigned char* at) {
   if constexpr (kDecode == Decode::kInt16) return int16_at(at);
@@ -202,7 +216,7 @@ void add_analog_column(const AnalogColumn& analog, const unsigned char* record,
   text.add_table_samples(
       *analog.texts, count - r,
       [&](std::int64_t i, std::int16_t& sample) { return as_int16<kDecode>(at + i * record_bytes, sample); },
-      value);
+      [&](std::int64_t i) { return slot_guess<kDecode>(at + i * record_bytes); }, value);
 }
 
 // Adds the statuses of `count` records to the texts of a group of channels

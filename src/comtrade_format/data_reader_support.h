@@ -203,11 +203,12 @@ class TextWriter {
   // Appends the texts of `count` values, each after a "," (so never the
   // first value of a text): where `sample(i, s)` gives value i as a 16-bit
   // sample s, the table's text of it, otherwise the "%.4f" text of
-  // `value(i)`. The text's end and the table stay in registers through a run
+  // `value(i)`. `guess(i)` is a cheap guess of sample i's slot, only used to
+  // bring the slot into the cache ahead of its use. The text's end and the table stay in registers through a run
   // of values; the text's bytes may alias anything, so the writer's own
   // fields would be reloaded after every store.
-  template <typename Sample, typename Value>
-  void add_table_samples(SampleTexts& table, std::int64_t count, Sample sample, Value value) {
+  template <typename Sample, typename Guess, typename Value>
+  void add_table_samples(SampleTexts& table, std::int64_t count, Sample sample, Guess guess, Value value) {
     constexpr std::int64_t kRun = 256;
     // How many values ahead a slot is asked for: about as many as the memory
     // system keeps in flight.
@@ -220,10 +221,7 @@ class TextWriter {
       for (; i < end; ++i) {
         std::int16_t s;
         if (!sample(i, s)) break;
-        std::int16_t ahead;
-        if (i + kAhead < count && sample(i + kAhead, ahead)) {
-          SampleTexts::prefetch(&slots[static_cast<std::uint16_t>(ahead)]);
-        }
+        if (i + kAhead < count) SampleTexts::prefetch(&slots[guess(i + kAhead)]);
         SampleTexts::Slot& slot = slots[static_cast<std::uint16_t>(s)];
         if (slot.length == 0) table.fill(slot, s);
         if (slot.length == SampleTexts::kTooLong) break;
