@@ -99,6 +99,10 @@ names() {  # names A D: "U1",...,"UA","D1",...,"DD"
   local IFS=,
   echo "${list[*]}"
 }
+# The records just written are still being flushed to disk; measured meanwhile,
+# the first cases would share the machine with the writeback.
+sync
+
 few=$(names 4 2)
 all=$(names 64 128)
 
