@@ -337,11 +337,100 @@ std::int64_t read_texts(BlockFile& file, const Layout& layout, std::int64_t want
                       });
 }
 
+// Integer samples scale monotonically when the factors are plain numbers
+// (a * 2^31 stays finite, a is no zero): the extreme samples of a run give
+// its extreme values, so a run scales two samples instead of every one.
+template <Decode kDecode>
+bool scales_monotonically(const AnalogColumn& analog) {
+  if constexpr (kDecode == Decode::kFloat32) {
+    return false;
+  } else {
+    return analog.factor_a != 0 && std::fabs(analog.factor_a) < 1e290 && std::isfinite(analog.factor_b);
+  }
+}
+
+// Adds the extremes of a group of up to four monotonically scaling analog
+// columns to their buckets. A record's samples of the group are read
+// together, so the block is walked once for the group, not once a column;
+// the extremes are found as integers, in registers.
+template <Decode kDecode>
+void add_scaled_group(const AnalogColumn* const* group, std::size_t size, const unsigned char* records,
+                      std::int64_t record_bytes, std::int64_t count, std::int64_t done,
+                      comtrade_detail::BucketBuilder& buckets) {
+  constexpr std::size_t kWidth = 4;
+  std::size_t channels[kWidth];
+  std::int64_t offsets[kWidth];
+  for (std::size_t c = 0; c < kWidth; ++c) {
+    // Unused places repeat the first column: the same work, never reported.
+    const AnalogColumn& analog = *group[c < size ? c : 0];
+    channels[c] = static_cast<std::size_t>(analog.slot);
+    offsets[c] = analog.offset;
+  }
+  const auto sample = [](const unsigned char* at) -> std::int32_t {
+    if constexpr (kDecode == Decode::kInt16) return int16_at(at);
+    return int32_at(at);
+  };
+  buckets.add_group_runs(channels, size, done, count,
+                         [&](std::int64_t i, std::int64_t run, double* low, double* high) {
+                           const unsigned char* record = records + i * record_bytes;
+                           std::int32_t lowest[kWidth];
+                           std::int32_t highest[kWidth];
+                           for (std::size_t c = 0; c < kWidth; ++c) {
+                             lowest[c] = highest[c] = sample(record + offsets[c]);
+                           }
+                           for (std::int64_t k = 1; k < run; ++k) {
+                             record += record_bytes;
+                             for (std::size_t c = 0; c < kWidth; ++c) {
+                               const std::int32_t s = sample(record + offsets[c]);
+                               lowest[c] = std::min(lowest[c], s);
+                               highest[c] = std::max(highest[c], s);
+                             }
+                           }
+                           for (std::size_t c = 0; c < size; ++c) {
+                             const double a = group[c]->factor_a;
+                             const double b = group[c]->factor_b;
+                             const double at_lowest = static_cast<double>(lowest[c]) * a + b;
+                             const double at_highest = static_cast<double>(highest[c]) * a + b;
+                             low[c] = a > 0 ? at_lowest : at_highest;
+                             high[c] = a > 0 ? at_highest : at_lowest;
+                           }
+                         });
+}
+
+// Adds the extremes of the digital columns that share one status byte: a
+// run's statuses are all set when their AND is, and one is set when their OR
+// is, so the byte's two reductions serve the whole group.
+void add_status_group(const DigitalColumn* group, std::size_t size, int analog_selected,
+                      const unsigned char* records, std::int64_t record_bytes, std::int64_t count,
+                      std::int64_t done, comtrade_detail::BucketBuilder& buckets) {
+  std::size_t channels[comtrade_detail::BucketBuilder::kMostInGroup];
+  for (std::size_t c = 0; c < size; ++c) channels[c] = static_cast<std::size_t>(analog_selected + group[c].slot);
+  const unsigned char* at = records + group[0].offset;
+  buckets.add_group_runs(channels, size, done, count,
+                         [&](std::int64_t i, std::int64_t run, double* low, double* high) {
+                           unsigned all = 0xFF;
+                           unsigned any = 0;
+                           for (std::int64_t k = 0; k < run; ++k) {
+                             const unsigned byte = at[(i + k) * record_bytes];
+                             all &= byte;
+                             any |= byte;
+                           }
+                           for (std::size_t c = 0; c < size; ++c) {
+                             low[c] = (all & group[c].mask) != 0 ? 1 : 0;
+                             high[c] = (any & group[c].mask) != 0 ? 1 : 0;
+                           }
+                         });
+}
+
 template <Decode kDecode>
 void read_buckets(BlockFile& file, const Layout& layout, std::int64_t wanted, int analog_selected,
                   const std::vector<AnalogColumn>& analogs, const std::vector<DigitalColumn>& digitals,
                   comtrade_detail::BucketBuilder& buckets) {
   const std::int64_t record_bytes = layout.record_bytes;
+  std::vector<const AnalogColumn*> scaled;
+  for (const AnalogColumn& analog : analogs) {
+    if (scales_monotonically<kDecode>(analog)) scaled.push_back(&analog);
+  }
   walk_records(file, record_bytes, wanted,
                [&](const unsigned char* records, std::int64_t count, std::int64_t done) {
                  buckets.add_stamps(done, count, [&](std::int64_t i) {
@@ -349,44 +438,23 @@ void read_buckets(BlockFile& file, const Layout& layout, std::int64_t wanted, in
                    return stamp == kMissingStamp ? std::numeric_limits<double>::quiet_NaN()
                                                  : static_cast<double>(stamp);
                  });
+                 for (std::size_t c = 0; c < scaled.size(); c += 4) {
+                   add_scaled_group<kDecode>(&scaled[c], std::min<std::size_t>(4, scaled.size() - c), records,
+                                             record_bytes, count, done, buckets);
+                 }
                  for (const AnalogColumn& analog : analogs) {
+                   if (scales_monotonically<kDecode>(analog)) continue;
                    const unsigned char* at = records + analog.offset;
-                   const double a = analog.factor_a;
-                   const double b = analog.factor_b;
-                   if constexpr (kDecode != Decode::kFloat32) {
-                     // Integer samples scale monotonically when the factors
-                     // are plain numbers: a * 2^31 stays finite, a is no zero.
-                     if (a != 0 && std::fabs(a) < 1e290 && std::isfinite(b)) {
-                       buckets.add_scaled_samples(
-                           analog.slot, done, count,
-                           [&](std::int64_t i) -> std::int32_t {
-                             if constexpr (kDecode == Decode::kInt16) return int16_at(at + i * record_bytes);
-                             return int32_at(at + i * record_bytes);
-                           },
-                           [&](std::int32_t sample) { return static_cast<double>(sample) * a + b; }, a > 0);
-                       continue;
-                     }
-                   }
                    buckets.add_values(analog.slot, done, count, [&](std::int64_t i) {
-                     return raw_sample<kDecode>(at + i * record_bytes) * a + b;
+                     return raw_sample<kDecode>(at + i * record_bytes) * analog.factor_a + analog.factor_b;
                    });
                  }
-                 for (const DigitalColumn& digital : digitals) {
-                   const unsigned char* at = records + digital.offset;
-                   // A run's statuses are all set when their AND is, and
-                   // one is set when their OR is: two byte operations a value.
-                   buckets.add_runs(analog_selected + digital.slot, done, count,
-                                    [&](std::int64_t i, std::int64_t run, double& low, double& high) {
-                                      unsigned all = 0xFF;
-                                      unsigned any = 0;
-                                      for (std::int64_t k = 0; k < run; ++k) {
-                                        const unsigned byte = at[(i + k) * record_bytes];
-                                        all &= byte;
-                                        any |= byte;
-                                      }
-                                      low = (all & digital.mask) != 0 ? 1 : 0;
-                                      high = (any & digital.mask) != 0 ? 1 : 0;
-                                    });
+                 for (std::size_t d = 0; d < digitals.size();) {
+                   std::size_t e = d + 1;
+                   while (e < digitals.size() && digitals[e].offset == digitals[d].offset) ++e;
+                   add_status_group(&digitals[d], e - d, analog_selected, records, record_bytes, count, done,
+                                    buckets);
+                   d = e;
                  }
                  buckets.add_samples(count);
                });
@@ -463,7 +531,6 @@ int load_binary_buckets(const cmtr_cfg_info& cfg, int file_type, const DataSecti
                  static_cast<std::uint64_t>(to - from) * record_bytes)) {
     return 1;
   }
-  file.read_ahead(static_cast<std::uint64_t>(to - from) * record_bytes);
   std::vector<AnalogColumn> analogs;
   std::vector<DigitalColumn> digitals;
   columns_of(cfg, layout, analogs, digitals);

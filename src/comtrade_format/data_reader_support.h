@@ -463,26 +463,6 @@ class BucketBuilder {
       }
     });
   }
-  // The same for values scale(sample(i)) of integer samples where `scale` is
-  // monotonic, non-decreasing when `rising` and non-increasing otherwise (s *
-  // a + b in double for a finite a other than 0, and a finite b): the extreme
-  // samples of a run give its extreme values, so a run scales two samples
-  // instead of every one, and the loop over them is plain integer work.
-  template <typename Sample, typename Scale>
-  void add_scaled_samples(std::size_t channel, std::int64_t first, std::int64_t count, Sample sample,
-                          Scale scale, bool rising) {
-    add_runs(channel, first, count, [&](std::int64_t i, std::int64_t run, double& low, double& high) {
-      auto lowest = sample(i);
-      auto highest = lowest;
-      for (std::int64_t k = 1; k < run; ++k) {
-        const auto s = sample(i + k);
-        lowest = std::min(lowest, s);
-        highest = std::max(highest, s);
-      }
-      low = scale(rising ? lowest : highest);
-      high = scale(rising ? highest : lowest);
-    });
-  }
   // Records that `count` more samples were read.
   void add_samples(std::int64_t count) { m_out.samples += count; }
   // Gives every channel a value pair for every bucket (NaN where it got no
@@ -495,31 +475,48 @@ class BucketBuilder {
   // finite one), and they join their bucket.
   template <typename Extremes>
   void add_runs(std::size_t channel, std::int64_t first, std::int64_t count, Extremes extremes) {
-    Buckets::Channel& series = m_out.channels[channel];
+    add_group_runs(&channel, 1, first, count,
+                   [&](std::int64_t i, std::int64_t run, double* low, double* high) {
+                     extremes(i, run, low[0], high[0]);
+                   });
+  }
+  // The same for up to kMostInGroup channels at once, so that a record's
+  // samples of all of them are read together: `extremes(i, run, low, high)`
+  // sets low[k] and high[k] for channel channels[k], k < size.
+  static constexpr std::size_t kMostInGroup = 8;
+  template <typename Extremes>
+  void add_group_runs(const std::size_t* channels, std::size_t size, std::int64_t first, std::int64_t count,
+                      Extremes extremes) {
     for (std::int64_t i = 0; i < count;) {
       const std::int64_t sample = first + i;
       const std::int64_t bucket = sample / m_step;
       const std::int64_t run = std::min(count - i, (bucket + 1) * m_step - sample);
-      double low = kNaN;
-      double high = kNaN;
+      double low[kMostInGroup];
+      double high[kMostInGroup];
+      std::fill(low, low + kMostInGroup, kNaN);
+      std::fill(high, high + kMostInGroup, kNaN);
       extremes(i, run, low, high);
-      if (static_cast<std::size_t>(bucket) == series.min.size()) {
-        series.min.push_back(low);
-        series.max.push_back(high);
-      } else {
-        // A run without a finite value (NaN) changes nothing; a bucket still
-        // without one (NaN) takes whatever the run found.
-        double& min = series.min.back();
-        double& max = series.max.back();
-        if (low == low && !(low >= min)) min = low;
-        if (high == high && !(high <= max)) max = high;
-      }
+      for (std::size_t k = 0; k < size; ++k) join(m_out.channels[channels[k]], bucket, low[k], high[k]);
       i += run;
     }
   }
 
  private:
   static constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  // A run's extremes join its bucket.
+  static void join(Buckets::Channel& series, std::int64_t bucket, double low, double high) {
+    if (static_cast<std::size_t>(bucket) == series.min.size()) {
+      series.min.push_back(low);
+      series.max.push_back(high);
+      return;
+    }
+    // A run without a finite value (NaN) changes nothing; a bucket still
+    // without one (NaN) takes whatever the run found.
+    double& min = series.min.back();
+    double& max = series.max.back();
+    if (low == low && !(low >= min)) min = low;
+    if (high == high && !(high <= max)) max = high;
+  }
   std::int64_t bucket_start_at_or_after(std::int64_t sample) const {
     return (sample + m_step - 1) / m_step * m_step;
   }
