@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <cstdio>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -28,13 +28,30 @@ constexpr char kGbkFullWidthComma[] = "\xA3\xAC";
 
 // The lines of a configuration: a whole .cfg, or the CFG section of a .cff,
 // which ends at the next section line. Once a read fails, every later one
-// does too.
+// does too. Read through a buffer of its own: a stream costs more to set up
+// than a small .cfg takes to read.
 class CfgLines {
  public:
-  CfgLines(std::istream& in, bool in_section) : m_in(in), m_in_section(in_section) {}
+  CfgLines() = default;
+  CfgLines(const CfgLines&) = delete;
+  CfgLines& operator=(const CfgLines&) = delete;
+  ~CfgLines() {
+    if (m_file != nullptr) std::fclose(m_file);
+  }
+  // Opens `path` with the lines starting at byte `offset`, each section line
+  // ending them when `in_section`. False when the file cannot be opened; a
+  // file that cannot be positioned has no lines.
+  bool open(const std::string& path, std::uint64_t offset, bool in_section) {
+    m_file = std::fopen(path.c_str(), "rb");
+    if (m_file == nullptr) return false;
+    std::setvbuf(m_file, nullptr, _IONBF, 0);
+    m_in_section = in_section;
+    if (offset > 0 && !platform::seek_to(m_file, offset)) m_ended = true;
+    return true;
+  }
   // One line without its LF and without a CR just before it.
   bool next(std::string& line) {
-    if (m_ended || !std::getline(m_in, line)) {
+    if (m_ended || !read_line(line)) {
       m_ended = true;
       return false;
     }
@@ -44,9 +61,37 @@ class CfgLines {
   }
 
  private:
-  std::istream& m_in;
-  bool m_in_section;
+  // As std::getline reads: the bytes up to the next LF, which is dropped;
+  // false when not a single byte is left.
+  bool read_line(std::string& line) {
+    line.clear();
+    bool any = false;
+    for (;;) {
+      if (m_at == m_size) {
+        m_at = 0;
+        m_size = std::fread(m_buffer, 1, sizeof m_buffer, m_file);
+        if (m_size == 0) return any;
+      }
+      const char* const begin = m_buffer + m_at;
+      const void* const lf = std::memchr(begin, '\n', m_size - m_at);
+      const std::size_t length =
+          lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - begin) : m_size - m_at;
+      line.append(begin, length);
+      any = true;
+      m_at += length;
+      if (lf != nullptr) {
+        ++m_at;
+        return true;
+      }
+    }
+  }
+
+  std::FILE* m_file = nullptr;
+  bool m_in_section = false;
   bool m_ended = false;
+  char m_buffer[16 * 1024];
+  std::size_t m_at = 0;
+  std::size_t m_size = 0;
 };
 
 // Copies at most `field_size` - 1 bytes into a field that is still all zero,
@@ -73,26 +118,41 @@ class ChannelFields {
     std::size_t start = 0;
     for (;;) {
       const std::size_t comma = line.find(',', start);
-      m_starts.push_back(start);
+      add_start(start);
       if (comma == std::string_view::npos) break;
       start = comma + 1;
     }
-    m_starts.push_back(line.size() + 1);  // one past the last field's end
+    add_start(line.size() + 1);  // one past the last field's end
   }
   // What "take" gives after `drops` drops.
   std::string_view taken(std::size_t drops) const { return field(std::min(drops, count() - 1)); }
   // R itself after `drops` drops: from that field to the end of the line.
-  std::string_view rest(std::size_t drops) const { return m_line.substr(m_starts[std::min(drops, count() - 1)]); }
+  std::string_view rest(std::size_t drops) const { return m_line.substr(start(std::min(drops, count() - 1))); }
   // Field `i` (from 0) for the header; empty when the line has fewer.
   std::string_view field(std::size_t i) const {
     if (i >= count()) return std::string_view();
-    return m_line.substr(m_starts[i], m_starts[i + 1] - 1 - m_starts[i]);
+    return m_line.substr(start(i), start(i + 1) - 1 - start(i));
   }
 
  private:
-  std::size_t count() const { return m_starts.size() - 1; }
+  // A channel line has 13 fields at most; the starts of longer lines go on
+  // in a vector, so that the usual line costs no allocation.
+  static constexpr std::size_t kInline = 16;
+  void add_start(std::size_t at) {
+    if (m_starts < kInline) {
+      m_inline[m_starts] = at;
+    } else {
+      m_more.push_back(at);
+    }
+    ++m_starts;
+  }
+  std::size_t start(std::size_t i) const { return i < kInline ? m_inline[i] : m_more[i - kInline]; }
+  std::size_t count() const { return m_starts - 1; }
+
   std::string_view m_line;
-  std::vector<std::size_t> m_starts;
+  std::size_t m_inline[kInline];
+  std::size_t m_starts = 0;
+  std::vector<std::size_t> m_more;
 };
 
 // One diagnostic line built in place and written to standard output with one
@@ -226,29 +286,26 @@ int ComTrade_format::Get_cmtr_cfg_info() {
   const std::string open_path = platform::resolve_case_insensitive(cfg_path);
   // Anything but a regular file (a FIFO, a device, a folder) is no record: a
   // FIFO would block the one I/O thread and a device may never end.
-  std::ifstream in;
-  bool combined = false;
+  CfgLines lines;
+  bool opened = false;
   if (platform::is_regular_file(open_path)) {
-    in.open(open_path, std::ios::binary);
+    opened = lines.open(open_path, 0, false);
   } else {
     // The 2013 combined form: the configuration is a section of one .cff.
     const std::string cff_path = m_fileName + ".cff";
     const std::optional<CffLayout> layout =
         locate_cff_sections(platform::resolve_case_insensitive(cff_path), cff_path);
     if (layout) {
-      in.open(platform::resolve_case_insensitive(cff_path), std::ios::binary);
-      in.seekg(static_cast<std::streamoff>(layout->cfg_offset));
-      combined = true;
+      opened = lines.open(platform::resolve_case_insensitive(cff_path), layout->cfg_offset, true);
       shown_path = cff_path;
       m_data = layout->dat.value_or(DataSection{"", cff_path, 0, std::nullopt, true});
     }
   }
-  if (!in.is_open()) {
+  if (!opened) {
     std::cout << "check no such file: " << cfg_path << '\n';
     return kCfgReadFailed;
   }
   std::cout << "check file success: " << shown_path << '\n';
-  CfgLines lines(in, combined);
 
   std::string line;
   if (!lines.next(line)) {
