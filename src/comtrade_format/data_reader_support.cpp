@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -32,11 +33,16 @@ constexpr std::size_t kTextSliceBytes = 4 * 1024;
 // before, so that the two join without moving the new block.
 struct BlockFile::Ahead {
   static constexpr std::size_t kKeepRoom = 64 * 1024;
+  static constexpr std::size_t kSpares = 6;
   static std::unique_ptr<char[]> make_buffer() {
     return std::unique_ptr<char[]>(new char[kKeepRoom + kBlockBytes + kReadAheadBytes]);
   }
 
-  std::unique_ptr<char[]> buffer = make_buffer();
+  std::unique_ptr<char[]> buffer = make_buffer();  // read into
+  // Buffers the caller was done with, oldest first. The next read goes into
+  // the oldest: the caller's core has had time to let go of its lines, which
+  // the reading core would otherwise have to take from it one by one.
+  std::deque<std::unique_ptr<char[]>> spares;
   std::size_t fresh = 0;  // bytes read behind the room, once done
   bool asked = false;     // a read is asked for, or done and not yet taken
   bool done = false;
@@ -165,7 +171,11 @@ std::size_t BlockFile::refill_ahead(std::size_t keep) {
   }
   char* const front = block - keep;
   std::memcpy(front, kept, keep);
-  std::swap(m_buffer, ahead.buffer);  // the block read becomes ours, ours the next one to read into
+  // The block read becomes ours; the next read goes into the oldest buffer.
+  ahead.spares.push_back(std::move(m_buffer));
+  m_buffer = std::move(ahead.buffer);
+  ahead.buffer = std::move(ahead.spares.front());
+  ahead.spares.pop_front();
   m_data = front;
   m_size = keep + fresh;
   if (fresh > 0) {
@@ -179,6 +189,7 @@ std::size_t BlockFile::refill_ahead(std::size_t keep) {
 bool BlockFile::start_ahead() {
   m_ahead = std::make_unique<Ahead>();
   Ahead& ahead = *m_ahead;
+  for (std::size_t i = 0; i < Ahead::kSpares; ++i) ahead.spares.push_back(Ahead::make_buffer());
   ahead.asked = true;
   try {
     ahead.thread = std::thread([this, &ahead] {
