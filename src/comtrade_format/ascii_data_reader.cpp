@@ -83,11 +83,29 @@ std::int32_t parse_sample_slowly(const char* p, const char* end) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
-// The same, for the usual field first: an optional "-" and one to eight
-// digits, which cannot leave the 32-bit range. The digits are taken eight
-// bytes at a time without a branch per digit: field lengths vary from line
-// to line, and a loop per digit would mispredict its end in every field.
-// Needs 8 readable bytes from the first digit on (a block's read-ahead).
+// The value of `count` (1 to 8) digits loaded as they stand, the first in
+// the lowest byte; false when any of them is no digit. Taken eight bytes at a
+// time without a branch per digit: field lengths vary from line to line, and
+// a loop per digit would mispredict its end in every field.
+bool eight_digits(std::uint64_t word, std::ptrdiff_t count, std::int32_t& value) {
+  // Shifting the digits up to the top makes room for leading '0's below them.
+  const unsigned pad = static_cast<unsigned>(8 - count) * 8;
+  word = (word << pad) | (0x3030303030303030ULL >> (63 - pad) >> 1);
+  // All eight bytes '0'..'9': high nibble 3, and no carry out of the low
+  // nibble when 6 is added.
+  const bool all_digits = ((word & 0xF0F0F0F0F0F0F0F0ULL) |
+                           (((word + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) >> 4)) ==
+                          0x3333333333333333ULL;
+  if (!all_digits) return false;
+  word = (word & 0x0F0F0F0F0F0F0F0FULL) * 2561 >> 8;
+  word = (word & 0x00FF00FF00FF00FFULL) * 6553601 >> 16;
+  value = static_cast<std::int32_t>((word & 0x0000FFFF0000FFFFULL) * 42949672960001ULL >> 32);
+  return true;
+}
+
+// The same as parse_sample_slowly, for the usual field first: an optional
+// "-" and one to eight digits, which cannot leave the 32-bit range. Needs 8
+// readable bytes from the first digit on (a block's read-ahead).
 std::int32_t parse_sample(const char* p, const char* end) {
   const bool negative = p < end && *p == '-';
   const char* const digits = p + (negative ? 1 : 0);
@@ -95,24 +113,45 @@ std::int32_t parse_sample(const char* p, const char* end) {
   if (count >= 1 && count <= 8) {
     std::uint64_t word;
     std::memcpy(&word, digits, sizeof word);
-    // The first digit is the lowest byte: shifting the digits up to the top
-    // makes room for leading '0's below them.
-    const unsigned pad = static_cast<unsigned>(8 - count) * 8;
-    word = (word << pad) | (0x3030303030303030ULL >> (63 - pad) >> 1);
-    // All eight bytes '0'..'9': high nibble 3, and no carry out of the low
-    // nibble when 6 is added.
-    const bool all_digits = ((word & 0xF0F0F0F0F0F0F0F0ULL) |
-                             (((word + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) >> 4)) ==
-                            0x3333333333333333ULL;
-    if (all_digits) {
-      word = (word & 0x0F0F0F0F0F0F0F0FULL) * 2561 >> 8;
-      word = (word & 0x00FF00FF00FF00FFULL) * 6553601 >> 16;
-      const auto value = static_cast<std::int32_t>((word & 0x0000FFFF0000FFFFULL) * 42949672960001ULL >> 32);
-      return negative ? -value : value;
-    }
+    std::int32_t value;
+    if (eight_digits(word, count, value)) return negative ? -value : value;
   }
   return parse_sample_slowly(p, end);
 }
+
+// A sample field kept for whoever writes the texts to convert: its digits as
+// loaded with their count and sign, or, for a field of any other length, the
+// value itself. Keeping it costs the line's reader a load and two stores.
+struct KeptSample {
+  static constexpr std::uint8_t kConverted = 0x40;
+  static constexpr std::uint8_t kNegative = 0x80;
+
+  static void keep(const char* p, const char* end, std::uint64_t& word, std::uint8_t& form) {
+    const bool negative = p < end && *p == '-';
+    const char* const digits = p + (negative ? 1 : 0);
+    const std::ptrdiff_t count = end - digits;
+    if (count >= 1 && count <= 8) {
+      std::memcpy(&word, digits, sizeof word);
+      form = static_cast<std::uint8_t>(count | (negative ? kNegative : 0));
+    } else {
+      word = static_cast<std::uint32_t>(parse_sample_slowly(p, end));
+      form = kConverted;
+    }
+  }
+  // What parse_sample gives for the field kept.
+  static std::int32_t value(std::uint64_t word, std::uint8_t form) {
+    if ((form & kConverted) != 0) return static_cast<std::int32_t>(static_cast<std::uint32_t>(word));
+    const std::ptrdiff_t count = form & 0x0F;
+    const bool negative = (form & kNegative) != 0;
+    std::int32_t digits;
+    if (eight_digits(word, count, digits)) return negative ? -digits : digits;
+    char text[9];
+    std::size_t length = 0;
+    if (negative) text[length++] = '-';
+    std::memcpy(text + length, &word, static_cast<std::size_t>(count));
+    return parse_sample_slowly(text, text + length + static_cast<std::size_t>(count));
+  }
+};
 
 // Whether a field holds any digit: an empty time stamp means the recorder
 // left it out.
@@ -327,7 +366,10 @@ void walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longe
 // channel its samples, per digital channel its one-byte statuses and, in line
 // order, the other status texts (a NUL status marks where one of them goes).
 struct ColumnBatch {
-  std::vector<std::vector<std::int32_t>> samples;
+  // Per analog channel its sample fields as KeptSample keeps them.
+  std::vector<std::vector<std::uint64_t>> sample_words;
+  std::vector<std::vector<std::uint8_t>> sample_forms;
+  std::vector<std::int32_t> converted;  // one channel's samples while it is written
   std::vector<std::vector<char>> statuses;
   std::vector<std::vector<std::string>> odd_statuses;
   std::size_t odd_bytes = 0;
@@ -348,9 +390,11 @@ struct ColumnBatch {
 class AsciiTextParser {
  public:
   explicit AsciiTextParser(const cmtr_cfg_info& cfg) : m_locator(cfg) {
+    m_batch.converted.resize(kColumnLines);
     for (const SelectedField& field : m_locator.fields()) {
       if (field.analog) {
-        m_batch.samples.emplace_back(kColumnLines);
+        m_batch.sample_words.emplace_back(kColumnLines);
+        m_batch.sample_forms.emplace_back(kColumnLines);
       } else {
         m_batch.statuses.emplace_back(kColumnLines);
         m_batch.odd_statuses.emplace_back();
@@ -396,7 +440,10 @@ class AsciiTextParser {
     m_locator.for_each_field(p, end, [&](std::size_t, const SelectedField& field, const char* begin,
                                          const char* field_end) {
       if (field.analog) {
-        m_batch.samples[column++][line] = parse_sample(begin, field_end);
+        // Converted by the writer: on a large record that is the other core.
+        KeptSample::keep(begin, field_end, m_batch.sample_words[column][line],
+                         m_batch.sample_forms[column][line]);
+        ++column;
         return;
       }
       // A status is almost always one byte; anything else (and a NUL, the
@@ -462,7 +509,10 @@ class AsciiTextParser {
     for (const SelectedField& field : m_locator.fields()) {
       if (!field.analog) continue;
       comtrade_detail::TextWriter& text = (*m_analog_texts)[field.slot];
-      const std::int32_t* samples = batch.samples[column++].data();
+      const std::uint64_t* words = batch.sample_words[column].data();
+      const std::uint8_t* forms = batch.sample_forms[column++].data();
+      std::int32_t* const samples = batch.converted.data();
+      for (int k = 0; k < batch.lines; ++k) samples[k] = KeptSample::value(words[k], forms[k]);
       const auto value = [&](std::int64_t i) {
         return static_cast<double>(samples[i]) * field.factor_a + field.factor_b;
       };
