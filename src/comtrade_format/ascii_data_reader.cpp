@@ -390,13 +390,22 @@ struct ColumnBatch {
 class AsciiTextParser {
  public:
   explicit AsciiTextParser(const cmtr_cfg_info& cfg) : m_locator(cfg) {
-    m_batch.converted.resize(kColumnLines);
+    // A batch of about a megabyte: few channels make long batches, so that
+    // handing a batch over costs little next to filling it.
+    std::size_t line_bytes = 1;
+    for (const SelectedField& field : m_locator.fields()) {
+      line_bytes += field.analog ? sizeof(std::uint64_t) + sizeof(std::uint8_t) : 1;
+    }
+    m_batch_lines =
+        static_cast<int>(std::clamp<std::size_t>(kBatchBytes / line_bytes, kColumnLines, kLongestBatch));
+    const auto lines = static_cast<std::size_t>(m_batch_lines);
+    m_batch.converted.resize(lines);
     for (const SelectedField& field : m_locator.fields()) {
       if (field.analog) {
-        m_batch.sample_words.emplace_back(kColumnLines);
-        m_batch.sample_forms.emplace_back(kColumnLines);
+        m_batch.sample_words.emplace_back(lines);
+        m_batch.sample_forms.emplace_back(lines);
       } else {
-        m_batch.statuses.emplace_back(kColumnLines);
+        m_batch.statuses.emplace_back(lines);
         m_batch.odd_statuses.emplace_back();
       }
     }
@@ -458,7 +467,7 @@ class AsciiTextParser {
       }
       ++status_column;
     });
-    if (++m_batch.lines == kColumnLines || m_batch.odd_bytes > kOddBytesHeld) pass_batch();
+    if (++m_batch.lines == m_batch_lines || m_batch.odd_bytes > kOddBytesHeld) pass_batch();
   }
 
  private:
@@ -535,7 +544,11 @@ class AsciiTextParser {
     }
   }
 
+  static constexpr std::size_t kBatchBytes = 1024 * 1024;
+  static constexpr std::size_t kLongestBatch = 65536;
+
   FieldLocator m_locator;
+  int m_batch_lines = kColumnLines;
   ColumnBatch m_batch;  // being filled
   bool m_at_first_line = true;  // the next batch starts with the file's first line
   std::vector<comtrade_detail::SampleTexts> m_tables;
