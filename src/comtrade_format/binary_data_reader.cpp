@@ -309,6 +309,7 @@ std::int64_t read_texts(BlockFile& file, const Layout& layout, std::int64_t want
                         const std::vector<DigitalColumn>& digitals,
                         std::vector<TextWriter>& analog_texts, std::vector<TextWriter>& digital_texts) {
   const std::int64_t record_bytes = layout.record_bytes;
+  comtrade_detail::SecondLane second_lane;
   return walk_records(file, record_bytes, wanted,
                       [&](const unsigned char* records, std::int64_t count, std::int64_t done) {
                         // Channel by channel through the block: one channel's
@@ -318,7 +319,7 @@ std::int64_t read_texts(BlockFile& file, const Layout& layout, std::int64_t want
                         const std::size_t columns = analogs.size() + digitals.size();
                         const bool parallel = comtrade_detail::worth_two_lanes(
                             columns, count * static_cast<std::int64_t>(columns));
-                        comtrade_detail::run_two_lanes(parallel, [&](int lane) {
+                        second_lane.run(parallel, [&](int lane) {
                           for (const AnalogColumn& analog : analogs) {
                             if (analog.lane != lane) continue;
                             add_analog_column<kDecode>(analog, records, record_bytes, count, first,

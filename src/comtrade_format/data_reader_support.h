@@ -309,19 +309,11 @@ struct StatusPairs {
 };
 const StatusPairs& status_pairs();
 
-// Runs `work(lane)` for lanes 0 and 1 at once, lane 1 on a second thread,
-// and returns when both are done; with `parallel` false both run here, one
-// after the other. The lanes must touch nothing in common but what they only
-// read. A large answer uses the second core this way while its request still
-// runs to its end before the next one is read.
-template <typename Work>
-void run_two_lanes(bool parallel, Work&& work);
-
 // Whether a block of `columns` channel columns and `values` values is worth
-// splitting over two lanes. A thread costs tens of microseconds to start and
-// join; and measured on two cores, a few long columns (a few channels of a
-// long record) build no faster in two lanes than in one, while many columns
-// (a wide record) build about a third faster.
+// splitting over two lanes. Handing a lane over costs some microseconds; and
+// measured on two cores, a few long columns (a few channels of a long record)
+// build no faster in two lanes than in one, while many columns (a wide
+// record) build about a third faster.
 inline bool worth_two_lanes(std::size_t columns, std::int64_t values) {
   return columns >= 48 && values >= 200000;
 }
@@ -360,6 +352,13 @@ class BatchPipe {
     std::swap(m_current, filled);
     m_has_work = true;
     m_changed.notify_all();
+  }
+  // Waits until every batch passed is written and gives what the writer
+  // threw, if anything; the writer stays for more.
+  std::exception_ptr settle() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_has_work; });
+    return m_error;
   }
   // Waits until every batch passed is written; rethrows what the writer threw.
   void finish() {
@@ -402,6 +401,50 @@ class BatchPipe {
   bool m_stopping = false;
   std::exception_ptr m_error;  // written by the writer before it clears m_has_work
   std::thread m_thread;
+};
+
+// Two lanes of work for each block of a load: work(0) here and work(1) on a
+// second thread, at once. The thread is started for the first block that
+// wants it and kept for the whole load, so that a block's second lane costs a
+// hand-over, not a thread. The lanes must touch nothing in common but what
+// they only read. A large answer uses the second core this way while its
+// request still runs to its end before the next one is read.
+class SecondLane {
+ public:
+  // Returns when both lanes are done, rethrowing what either threw; with
+  // `parallel` false, or without a thread to be had, both run here one after
+  // the other.
+  template <typename Work>
+  void run(bool parallel, Work&& work) {
+    if (parallel && !m_tried) {
+      m_tried = true;
+      m_pipe = std::make_unique<BatchPipe<Task>>(Task(), [](Task& task) { task(); });
+      if (!m_pipe->start()) m_pipe.reset();
+    }
+    if (!parallel || !m_pipe) {
+      work(0);
+      work(1);
+      return;
+    }
+    Task task = [&work] { work(1); };
+    m_pipe->pass(task);
+    // The second lane uses this frame's data: it is waited for whatever
+    // happens here.
+    std::exception_ptr here;
+    try {
+      work(0);
+    } catch (...) {
+      here = std::current_exception();
+    }
+    const std::exception_ptr there = m_pipe->settle();
+    if (here) std::rethrow_exception(here);
+    if (there) std::rethrow_exception(there);
+  }
+
+ private:
+  using Task = std::function<void()>;
+  bool m_tried = false;
+  std::unique_ptr<BatchPipe<Task>> m_pipe;
 };
 
 // Bytes one analog value is expected to take in its text (with its comma),
@@ -524,26 +567,6 @@ class BucketBuilder {
   Buckets& m_out;
   std::int64_t m_step;
 };
-
-template <typename Work>
-void run_two_lanes(bool parallel, Work&& work) {
-  if (!parallel) {
-    work(0);
-    work(1);
-    return;
-  }
-  std::thread second;
-  try {
-    second = std::thread([&work] { work(1); });
-  } catch (const std::system_error&) {
-    // No thread to be had (a limit of the system): one lane after the other.
-    work(0);
-    work(1);
-    return;
-  }
-  work(0);
-  second.join();
-}
 
 }  // namespace comtrade_detail
 

@@ -89,30 +89,41 @@ class LongRecordTest : public RecordTest {
   }
 };
 
+// With 40 statuses the record is wide enough for its block to be built in
+// two lanes.
 TEST_F(LongRecordTest, BinaryValuesMatchPrintfOnEveryChannel) {
-  const int digitals = 3;
-  write_cfg("r", factor_cfg(digitals, kSamples, "BINARY"));
-  std::string dat;
-  std::vector<std::vector<long long>> samples(kFactors.size());
-  std::string digital_text;
-  for (int s = 0; s < kSamples; ++s) {
-    put_u32(dat, static_cast<std::uint32_t>(s + 1));
-    put_u32(dat, static_cast<std::uint32_t>(s * 100));
-    for (std::size_t c = 0; c < kFactors.size(); ++c) {
-      samples[c].push_back(sample_of(s, static_cast<int>(c)));
-      put_u16(dat, static_cast<std::uint16_t>(samples[c].back() & 0xFFFF));
+  for (const int digitals : {3, 40}) {
+    write_cfg("r", factor_cfg(digitals, kSamples, "BINARY"));
+    const int words = (digitals + 15) / 16;
+    std::string dat;
+    std::vector<std::vector<long long>> samples(kFactors.size());
+    std::vector<std::string> digital_texts(static_cast<std::size_t>(digitals));
+    for (int s = 0; s < kSamples; ++s) {
+      put_u32(dat, static_cast<std::uint32_t>(s + 1));
+      put_u32(dat, static_cast<std::uint32_t>(s * 100));
+      for (std::size_t c = 0; c < kFactors.size(); ++c) {
+        samples[c].push_back(sample_of(s, static_cast<int>(c)));
+        put_u16(dat, static_cast<std::uint16_t>(samples[c].back() & 0xFFFF));
+      }
+      for (int w = 0; w < words; ++w) {
+        const auto word = static_cast<std::uint16_t>(s * 7 + w * 13 + (s >> 4));
+        put_u16(dat, word);
+        for (int b = 0; b < 16 && 16 * w + b < digitals; ++b) {
+          digital_texts[16 * w + b] += std::string(s ? "," : "") + ((word >> b) & 1 ? "1" : "0");
+        }
+      }
     }
-    put_u16(dat, static_cast<std::uint16_t>(s % 8));
-    digital_text += std::string(s ? "," : "") + ((s % 8) & 4 ? "1" : "0");
-  }
-  write_dat("r", dat);
+    write_dat("r", dat);
 
-  load("r", all_names(digitals), true);
-  for (std::size_t c = 0; c < kFactors.size(); ++c) {
-    expect_analog("A" + std::to_string(c + 1),
-                  reference_text(samples[c], kFactors[c].first, kFactors[c].second));
+    load("r", all_names(digitals), true);
+    for (std::size_t c = 0; c < kFactors.size(); ++c) {
+      expect_analog("A" + std::to_string(c + 1),
+                    reference_text(samples[c], kFactors[c].first, kFactors[c].second));
+    }
+    for (int j = 0; j < digitals; ++j) {
+      EXPECT_TRUE(CHAN_DATA_MAP["D" + std::to_string(j + 1)] == digital_texts[j]) << digitals << " D" << j + 1;
+    }
   }
-  EXPECT_TRUE(CHAN_DATA_MAP["D3"] == digital_text);
 }
 
 TEST_F(LongRecordTest, AsciiValuesMatchPrintfInsideAndOutsideTheSixteenBitRange) {
