@@ -74,9 +74,10 @@ void CLogger::rotate_if_due() {
       Close();
       std::printf("Copy log from (%s) to (%s)\n", path.c_str(), backup.c_str());
       std::fflush(stdout);
-      // POSIX rename replaces an existing backup, so rotation never gets stuck
-      // on a backup left by an earlier rotation.
-      std::rename(path.c_str(), backup.c_str());
+      // The rename replaces an existing backup, so rotation never gets stuck
+      // on a backup left by an earlier rotation; the old backup's 50 MB are
+      // freed without this request waiting for it.
+      platform::rename_replacing(path, backup);
       std::printf("Copy log from (%s) to (%s),size(%lld),(%lld)\n", path.c_str(), backup.c_str(),
                   static_cast<long long>(*size), kRotateBytes);
       std::fflush(stdout);

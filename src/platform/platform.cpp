@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <system_error>
+#include <thread>
 
 #ifdef _WIN32
 // TODO: Windows branch (_access, _stat64, _findfirst64 and friends); it needs a
@@ -122,6 +124,21 @@ void release_free_memory() {
 #if defined(__GLIBC__)
   ::malloc_trim(0);
 #endif
+}
+
+bool rename_replacing(const std::string& from, const std::string& to) {
+  // A handle on the file about to be replaced keeps its blocks after its name
+  // goes; they are freed when the handle closes. Never blocks on a FIFO.
+  const int held = ::open(to.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const bool renamed = ::rename(from.c_str(), to.c_str()) == 0;
+  if (held >= 0) {
+    try {
+      std::thread([held] { ::close(held); }).detach();
+    } catch (const std::system_error&) {
+      ::close(held);  // no thread to be had: freed here
+    }
+  }
+  return renamed;
 }
 
 void ignore_broken_pipes() { ::signal(SIGPIPE, SIG_IGN); }

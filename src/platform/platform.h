@@ -63,6 +63,13 @@ void keep_freed_memory();
 // largest mix of answers it ever held at once rather than what is live.
 void release_free_memory();
 
+// Renames `from` to `to`, replacing the file `to` names, as rename does; but
+// what the replaced file held is freed on a thread of its own: the file
+// system takes tens of milliseconds to delete a large file, which the caller
+// need not wait for. The names are as after a plain rename when this
+// returns. False when the rename fails.
+bool rename_replacing(const std::string& from, const std::string& to);
+
 // Makes a write to a pipe or socket whose reader has gone fail with an error
 // instead of ending the process. Standard output is often a pipe to a log
 // collector that restarts; its lines may be lost, the service must go on.

@@ -1,11 +1,13 @@
 // Directory listings, case-insensitive name fallback and file queries.
 #include "platform/platform.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -165,6 +167,25 @@ TEST_F(PlatformTest, FileExistsForFilesAndDirectories) {
   EXPECT_TRUE(platform::file_exists(touch("f")));
   EXPECT_TRUE(platform::file_exists(m_dir.string()));
   EXPECT_FALSE(platform::file_exists((m_dir / "nope").string()));
+}
+
+// What it replaces (nothing, a file, a FIFO that must not block the open
+// that holds it) is gone by name when it returns, as after a plain rename.
+TEST_F(PlatformTest, RenameReplacingLeavesTheNamesOfAPlainRename) {
+  for (const std::string replaced : {"none", "file", "fifo"}) {
+    const std::string from = touch("log", "new " + replaced);
+    const std::string to = (m_dir / "log_bak").string();
+    if (replaced == "file") touch("log_bak", "old");
+    if (replaced == "fifo") {
+      ASSERT_EQ(0, ::mkfifo(to.c_str(), 0600));
+    }
+    ASSERT_TRUE(platform::rename_replacing(from, to)) << replaced;
+    EXPECT_FALSE(fs::exists(from)) << replaced;
+    std::ifstream in(to);
+    EXPECT_EQ("new " + replaced, std::string(std::istreambuf_iterator<char>(in), {})) << replaced;
+    fs::remove(to);
+  }
+  EXPECT_FALSE(platform::rename_replacing((m_dir / "missing").string(), (m_dir / "x").string()));
 }
 
 TEST(PlatformPaths, JoinAlwaysInsertsTheSeparator) {
