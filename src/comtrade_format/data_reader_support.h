@@ -105,9 +105,8 @@ class SampleTexts {
   double value(std::int32_t sample) const {
     return static_cast<double>(sample) * m_factor_a + m_factor_b;
   }
-  // Asks for the slot of `sample` to be brought into the cache: a table is
-  // too large to stay there, and a column of samples is known ahead.
-  void prefetch(std::int16_t sample) const { prefetch(&m_slots[static_cast<std::uint16_t>(sample)]); }
+  // Asks for `slot` to be brought into the cache: a table is too large to
+  // stay there, and a column of samples is known ahead.
   static void prefetch(const Slot* slot) {
 #if defined(__GNUC__)
     __builtin_prefetch(slot);
