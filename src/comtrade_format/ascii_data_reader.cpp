@@ -34,9 +34,10 @@ constexpr std::int64_t kLineSlackBytes = 4096;
 constexpr std::int64_t kBytesPerField = 64;
 constexpr std::int64_t kLongestLineCap = 64 * 1024 * 1024;
 
-// Analog samples are collected for this many lines and then handed on
+// Samples are collected for at least this many lines and then written out
 // channel by channel, so that one channel's table stays in the cache while its
 // column is written (line by line, every value would visit a different table).
+// The buckets of a waveform are collected the same way.
 constexpr int kColumnLines = 4096;
 // Odd status texts held before the columns are written out early: a line
 // may be long, and a file of long statuses must not pile up columns of them.
@@ -362,7 +363,7 @@ void walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longe
   }
 }
 
-// The fields of up to kColumnLines lines, column by column: per analog
+// The fields of a batch of lines, column by column: per analog
 // channel its samples, per digital channel its one-byte statuses and, in line
 // order, the other status texts (a NUL status marks where one of them goes).
 struct ColumnBatch {

@@ -162,6 +162,19 @@ void columns_of(const cmtr_cfg_info& cfg, const Layout& layout, std::vector<Anal
   }
 }
 
+// Calls `visit(group, size)` for each run of selected digital columns that
+// share one status byte (columns_of keeps them in channel order, so such
+// columns lie next to each other).
+template <typename Visit>
+void for_each_status_group(const std::vector<DigitalColumn>& digitals, Visit visit) {
+  for (std::size_t d = 0; d < digitals.size();) {
+    std::size_t e = d + 1;
+    while (e < digitals.size() && digitals[e].offset == digitals[d].offset) ++e;
+    visit(&digitals[d], e - d);
+    d = e;
+  }
+}
+
 // Bytes of the binary data: its section's count, or the rest of the file.
 std::int64_t section_bytes(const DataSection& section) {
   return static_cast<std::int64_t>(
@@ -226,7 +239,7 @@ void add_analog_column(const AnalogColumn& analog, const unsigned char* record,
 void add_digital_group(const DigitalColumn* group, std::size_t size, const unsigned char* record,
                        std::int64_t record_bytes, std::int64_t count, bool first,
                        std::vector<TextWriter>& texts) {
-  constexpr std::size_t kMostInGroup = 8;
+  constexpr std::size_t kStatusesPerByte = 8;
   constexpr std::int64_t kRun = 512;
   const unsigned char* status = record + group[0].offset;
   const auto add_scalar = [&](std::int64_t from, std::int64_t n, bool very_first) {
@@ -243,8 +256,8 @@ void add_digital_group(const DigitalColumn* group, std::size_t size, const unsig
     r = 1;
   }
   const StatusPairs& pairs = status_pairs();
-  unsigned shift[kMostInGroup];
-  char* out[kMostInGroup];
+  unsigned shift[kStatusesPerByte];
+  char* out[kStatusesPerByte];
   for (std::size_t c = 0; c < size; ++c) {
     shift[c] = 0;
     while ((group[c].mask >> shift[c]) != 1u) ++shift[c];
@@ -325,15 +338,10 @@ std::int64_t read_texts(BlockFile& file, const Layout& layout, std::int64_t want
                             add_analog_column<kDecode>(analog, records, record_bytes, count, first,
                                                        analog_texts[analog.slot]);
                           }
-                          for (std::size_t d = 0; d < digitals.size();) {
-                            std::size_t e = d + 1;
-                            while (e < digitals.size() && digitals[e].offset == digitals[d].offset) ++e;
-                            if (digitals[d].lane == lane) {
-                              add_digital_group(&digitals[d], e - d, records, record_bytes, count, first,
-                                                digital_texts);
-                            }
-                            d = e;
-                          }
+                          for_each_status_group(digitals, [&](const DigitalColumn* group, std::size_t size) {
+                            if (group[0].lane != lane) return;
+                            add_digital_group(group, size, records, record_bytes, count, first, digital_texts);
+                          });
                         });
                       });
 }
@@ -450,13 +458,9 @@ void read_buckets(BlockFile& file, const Layout& layout, std::int64_t wanted, in
                      return raw_sample<kDecode>(at + i * record_bytes) * analog.factor_a + analog.factor_b;
                    });
                  }
-                 for (std::size_t d = 0; d < digitals.size();) {
-                   std::size_t e = d + 1;
-                   while (e < digitals.size() && digitals[e].offset == digitals[d].offset) ++e;
-                   add_status_group(&digitals[d], e - d, analog_selected, records, record_bytes, count, done,
-                                    buckets);
-                   d = e;
-                 }
+                 for_each_status_group(digitals, [&](const DigitalColumn* group, std::size_t size) {
+                   add_status_group(group, size, analog_selected, records, record_bytes, count, done, buckets);
+                 });
                  buckets.add_samples(count);
                });
 }

@@ -6,12 +6,12 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <exception>
-#include <functional>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -125,7 +125,6 @@ class SampleTexts {
   void fill(Slot& entry, std::int16_t sample);
 
  private:
-
   double m_factor_a;
   double m_factor_b;
   std::unique_ptr<Slot[]> m_slots;
@@ -203,9 +202,10 @@ class TextWriter {
   // first value of a text): where `sample(i, s)` gives value i as a 16-bit
   // sample s, the table's text of it, otherwise the "%.4f" text of
   // `value(i)`. `guess(i)` is a cheap guess of sample i's slot, only used to
-  // bring the slot into the cache ahead of its use. The text's end and the table stay in registers through a run
-  // of values; the text's bytes may alias anything, so the writer's own
-  // fields would be reloaded after every store.
+  // bring the slot into the cache ahead of its use. The text's end and the
+  // table stay in registers through a run of values; the text's bytes may
+  // alias anything, so the writer's own fields would be reloaded after every
+  // store.
   template <typename Sample, typename Guess, typename Value>
   void add_table_samples(SampleTexts& table, std::int64_t count, Sample sample, Guess guess, Value value) {
     constexpr std::int64_t kRun = 256;
