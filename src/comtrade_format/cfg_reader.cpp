@@ -32,21 +32,14 @@ constexpr char kGbkFullWidthComma[] = "\xA3\xAC";
 // than a small .cfg takes to read.
 class CfgLines {
  public:
-  CfgLines() = default;
-  CfgLines(const CfgLines&) = delete;
-  CfgLines& operator=(const CfgLines&) = delete;
-  ~CfgLines() {
-    if (m_file != nullptr) std::fclose(m_file);
-  }
   // Opens `path` with the lines starting at byte `offset`, each section line
-  // ending them when `in_section`. False when the file cannot be opened; a
-  // file that cannot be positioned has no lines.
-  bool open(const std::string& path, std::uint64_t offset, bool in_section) {
-    m_file = std::fopen(path.c_str(), "rb");
-    if (m_file == nullptr) return false;
-    std::setvbuf(m_file, nullptr, _IONBF, 0);
+  // ending them when `in_section`. False when the file cannot be opened, or
+  // with `regular_only` is not a regular file; a file that cannot be
+  // positioned has no lines.
+  bool open(const std::string& path, std::uint64_t offset, bool in_section, bool regular_only = false) {
+    if (!m_file.open(path, regular_only)) return false;
     m_in_section = in_section;
-    if (offset > 0 && !platform::seek_to(m_file, offset)) m_ended = true;
+    if (offset > 0 && !m_file.seek(offset)) m_ended = true;
     return true;
   }
   // One line without its LF and without a CR just before it.
@@ -69,7 +62,7 @@ class CfgLines {
     for (;;) {
       if (m_at == m_size) {
         m_at = 0;
-        m_size = std::fread(m_buffer, 1, sizeof m_buffer, m_file);
+        m_size = m_file.read(m_buffer, sizeof m_buffer);
         if (m_size == 0) return any;
       }
       const char* const begin = m_buffer + m_at;
@@ -86,7 +79,7 @@ class CfgLines {
     }
   }
 
-  std::FILE* m_file = nullptr;
+  platform::ReadFile m_file;
   bool m_in_section = false;
   bool m_ended = false;
   char m_buffer[16 * 1024];
@@ -283,22 +276,26 @@ int ComTrade_format::Get_cmtr_cfg_info() {
   DI_VEC.clear();
   const std::string cfg_path = m_fileName + ".cfg";
   std::string shown_path = cfg_path;
-  const std::string open_path = platform::resolve_case_insensitive(cfg_path);
   // Anything but a regular file (a FIFO, a device, a folder) is no record: a
-  // FIFO would block the one I/O thread and a device may never end.
+  // FIFO would block the one I/O thread and a device may never end. The name
+  // as given is tried first, as a regular file, since it nearly always is
+  // one; anything else takes the long way, which decides the same.
   CfgLines lines;
-  bool opened = false;
-  if (platform::is_regular_file(open_path)) {
-    opened = lines.open(open_path, 0, false);
-  } else {
-    // The 2013 combined form: the configuration is a section of one .cff.
-    const std::string cff_path = m_fileName + ".cff";
-    const std::optional<CffLayout> layout =
-        locate_cff_sections(platform::resolve_case_insensitive(cff_path), cff_path);
-    if (layout) {
-      opened = lines.open(platform::resolve_case_insensitive(cff_path), layout->cfg_offset, true);
-      shown_path = cff_path;
-      m_data = layout->dat.value_or(DataSection{"", cff_path, 0, std::nullopt, true});
+  bool opened = lines.open(cfg_path, 0, false, true);
+  if (!opened) {
+    const std::string open_path = platform::resolve_case_insensitive(cfg_path);
+    if (platform::is_regular_file(open_path)) {
+      opened = lines.open(open_path, 0, false);
+    } else {
+      // The 2013 combined form: the configuration is a section of one .cff.
+      const std::string cff_path = m_fileName + ".cff";
+      const std::optional<CffLayout> layout =
+          locate_cff_sections(platform::resolve_case_insensitive(cff_path), cff_path);
+      if (layout) {
+        opened = lines.open(platform::resolve_case_insensitive(cff_path), layout->cfg_offset, true);
+        shown_path = cff_path;
+        m_data = layout->dat.value_or(DataSection{"", cff_path, 0, std::nullopt, true});
+      }
     }
   }
   if (!opened) {

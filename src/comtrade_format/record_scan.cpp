@@ -30,9 +30,10 @@ std::optional<std::string> extension_of(const std::string& name) {
 
 // Walks `dir` depth first; records count only when `collect` is set, since
 // a client can open a record only directly inside its station directory.
-void walk(const std::string& dir, bool collect) {
-  const auto entries = platform::list_dir(dir);
-  if (!entries) return;
+void walk(const std::string& dir, bool collect);
+
+// The walk of `dir`, whose entries are `entries`.
+void walk_entries(const std::string& dir, const std::vector<platform::DirEntry>& entries, bool collect) {
   // A record kept both as a pair and as one .cff is listed once, as the pair.
   // Names match without regard to case, as they do when the record is opened.
   const auto folded = [](std::string text) {
@@ -40,13 +41,13 @@ void walk(const std::string& dir, bool collect) {
     return text;
   };
   std::set<std::string> pairs;
-  for (const platform::DirEntry& entry : *entries) {
+  for (const platform::DirEntry& entry : entries) {
     const std::optional<std::string> extension = extension_of(entry.name);
     if (!entry.is_dir && extension && is_extension(*extension, "cfg")) {
       pairs.insert(folded(entry.name.substr(0, entry.name.find('.'))));
     }
   }
-  for (const platform::DirEntry& entry : *entries) {
+  for (const platform::DirEntry& entry : entries) {
     const std::string& name = entry.name;
     if (entry.is_dir) {
       std::cout << name << "\t<dir>\n";
@@ -68,9 +69,20 @@ void walk(const std::string& dir, bool collect) {
   }
 }
 
+void walk(const std::string& dir, bool collect) {
+  const auto entries = platform::list_dir(dir);
+  if (entries) walk_entries(dir, *entries, collect);
+}
+
 }  // namespace
 
 void scan_cfg_files(const std::string& dir) {
   g_station_vec.clear();
+  // The name as given nearly always is the folder; listing it first spares
+  // the look for a name that differs in case on every request.
+  if (const auto entries = platform::list_dir(dir)) {
+    walk_entries(dir, *entries, true);
+    return;
+  }
   walk(platform::resolve_case_insensitive(dir), true);
 }

@@ -191,6 +191,58 @@ void AppendFile::close() {
   m_fd = -1;
 }
 
+ReadFile::~ReadFile() { close(); }
+
+bool ReadFile::open(const std::string& path, bool regular_only) {
+  close();
+  m_ended = false;
+  m_fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (m_fd < 0 || !regular_only) return m_fd >= 0;
+  struct stat info;
+  if (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode)) close();
+  return m_fd >= 0;
+}
+
+bool ReadFile::seek(std::uint64_t offset) {
+  if (m_fd < 0 || offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
+  return ::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
+std::size_t ReadFile::read(char* buffer, std::size_t size) {
+  if (m_fd < 0 || m_ended || size == 0) return 0;
+  for (;;) {
+    const ssize_t n = ::read(m_fd, buffer, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      m_ended = true;
+      return 0;
+    }
+    if (static_cast<std::size_t>(n) < size) m_ended = true;
+    return static_cast<std::size_t>(n);
+  }
+}
+
+void ReadFile::close() {
+  if (m_fd < 0) return;
+  ::close(m_fd);
+  m_fd = -1;
+}
+
+std::optional<std::string> read_whole_file(const std::string& path) {
+  ReadFile file;
+  if (!file.open(path, false)) return std::nullopt;
+  std::string content;
+  std::size_t used = 0;
+  for (;;) {
+    content.resize(used + 4096);
+    const std::size_t n = file.read(content.data() + used, content.size() - used);
+    if (n == 0) break;
+    used += n;
+  }
+  content.resize(used);
+  return content;
+}
+
 std::int64_t now_seconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 LocalTime local_time(std::int64_t seconds) {

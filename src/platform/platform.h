@@ -99,6 +99,38 @@ class AppendFile {
   int m_fd = -1;
 };
 
+// A file read by descriptor, for the small files read on every request
+// (settings, configurations): a stream costs a status query and more to set
+// up than such a file takes to read.
+class ReadFile {
+ public:
+  ReadFile() = default;
+  ReadFile(const ReadFile&) = delete;
+  ReadFile& operator=(const ReadFile&) = delete;
+  ~ReadFile();
+
+  // Opens `path` for reading without blocking on a FIFO or device; with
+  // `regular_only` anything but a regular file is refused (closed again).
+  // False when not opened; a file already open is closed first.
+  bool open(const std::string& path, bool regular_only);
+  bool is_open() const { return m_fd >= 0; }
+  // Moves to byte `offset`; false when the file cannot be positioned there.
+  bool seek(std::uint64_t offset);
+  // Up to `size` bytes into `buffer`; 0 at the end and after a failure. A
+  // read shorter than asked is taken as the end, as it is for a regular
+  // file, so the end costs no system call of its own.
+  std::size_t read(char* buffer, std::size_t size);
+  void close();
+
+ private:
+  int m_fd = -1;
+  bool m_ended = false;
+};
+
+// The content of the file at `path`, read through ReadFile: nullopt when it
+// cannot be opened; a read that fails ends the content there.
+std::optional<std::string> read_whole_file(const std::string& path);
+
 // Seconds since 1970-01-01 UTC.
 std::int64_t now_seconds();
 

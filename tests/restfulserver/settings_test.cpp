@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include <INIReader.h>
 #include <gtest/gtest.h>
 
 #include "support/e2e_support.h"
@@ -44,6 +45,31 @@ TEST_F(SettingsTest, GivesEmptyTextWithoutTheKeyOrTheFile) {
 TEST_F(SettingsTest, JoinsARepeatedKeyWithANewline) {
   write_ini("[base]\nfileDir=/a\nfileDir=/b\n");
   EXPECT_EQ("/a\n/b", read_record_root());
+}
+
+// The handlers hand the reader the file's bytes; whatever the file holds,
+// they must read the value the reader finds when it opens the file itself.
+TEST_F(SettingsTest, ReadsFileDirAsTheReaderDoesFromTheFile) {
+  const std::string long_value(300, 'x');
+  const std::string big_comment = "; " + std::string(5000, 'c') + "\n";
+  const std::string texts[] = {
+      "",
+      "[base]\r\nfileDir=/crlf\r\n",
+      "[base]\nfileDir=/no/line/end",
+      "\xEF\xBB\xBF[base]\nfileDir=/bom\n",
+      "[base]\nfileDir=" + long_value + "\nport=1\n",
+      "[base]\nfileDir=/a\n  continued\n",
+      "[base]\nfileDir=/nul\0tail\nport=2\n",
+      std::string("[base]\n\0junk\nfileDir=/after/nul\n", 30),
+      big_comment + big_comment + "[base]\nfileDir=/after/8/KiB\n",
+      "fileDir=/outside\n[base\nfileDir=/broken/section\n",
+      "[base]\nfileDir = /spaced ; comment\n",
+  };
+  for (const std::string& text : texts) {
+    write_ini(text);
+    const std::string path = settings_file_path(m_root.path().string());
+    EXPECT_EQ(INIReader(path).Get("base", "fileDir", ""), read_record_root()) << text;
+  }
 }
 
 TEST_F(SettingsTest, ReadsTheReplyBudgetInMebibytesOrFallsBackToTheDefault) {
