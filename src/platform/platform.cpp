@@ -231,15 +231,11 @@ void ReadFile::close() {
 std::optional<std::string> read_whole_file(const std::string& path) {
   ReadFile file;
   if (!file.open(path, false)) return std::nullopt;
+  // Read through the stack, so that a small file costs one small block of
+  // the heap: a large one makes the allocator tidy up all its small ones.
+  char buffer[4096];
   std::string content;
-  std::size_t used = 0;
-  for (;;) {
-    content.resize(used + 4096);
-    const std::size_t n = file.read(content.data() + used, content.size() - used);
-    if (n == 0) break;
-    used += n;
-  }
-  content.resize(used);
+  while (const std::size_t n = file.read(buffer, sizeof buffer)) content.append(buffer, n);
   return content;
 }
 

@@ -55,11 +55,13 @@ std::optional<QueryReply> answer_channel_info(const Json::Value& request, const 
     // AI_VEC[i] names analogs[i]; a number that threw mid-line could leave a
     // name without its entry, but that request never gets this far.
     const std::size_t count = std::min(AI_VEC.size(), cfg_info.analogs.size());
+    // Keys that live as long as the program need no copy in every entry.
+    static const Json::StaticString kName("name"), kMin("min"), kMax("max");
     for (std::size_t i = 0; i < count; ++i) {
       Json::Value temp_root(Json::objectValue);
-      temp_root["name"] = AI_VEC[i];
-      temp_root["min"] = cfg_info.analogs[i].smp_min;
-      temp_root["max"] = cfg_info.analogs[i].smp_max;
+      temp_root[kName] = AI_VEC[i];
+      temp_root[kMin] = cfg_info.analogs[i].smp_min;
+      temp_root[kMax] = cfg_info.analogs[i].smp_max;
       ai_list.append(std::move(temp_root));
     }
   }
