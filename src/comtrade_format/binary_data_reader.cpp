@@ -10,6 +10,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE__) || defined(_M_X64)
+#include <xmmintrin.h>
+#endif
 #include <iostream>
 #include <limits>
 #include <map>
@@ -74,6 +77,18 @@ float float32_at(const unsigned char* at) {
   return value;
 }
 
+// `value` without its fraction, and for NaN and values beyond 32 bits some
+// number outside the 16-bit range, without a branch where the processor
+// offers a conversion that never fails: every float sample passes here.
+std::int32_t truncated(float value) {
+#if defined(__SSE__) || defined(_M_X64)
+  return _mm_cvtt_ss2si(_mm_set_ss(value));
+#else
+  if (!(value > -2147483648.0f && value < 2147483648.0f)) return INT32_MIN;
+  return static_cast<std::int32_t>(value);
+#endif
+}
+
 // A sample that a 16-bit table can give the text of: `sample` * a + b is
 // then the very same double as the table's.
 template <Decode kDecode>
@@ -90,9 +105,10 @@ bool as_int16(const unsigned char* at, std::int16_t& sample) {
     // Recorders often store counts as floats. Whole values in range use the
     // table; -0.0 does not, since -0.0 * a + b may keep its sign.
     const float value = float32_at(at);
-    if (!(value >= INT16_MIN && value <= INT16_MAX)) return false;
-    sample = static_cast<std::int16_t>(value);
-    return static_cast<float>(sample) == value && !(value == 0 && std::signbit(value));
+    const std::int32_t whole = truncated(value);
+    sample = static_cast<std::int16_t>(whole);
+    return static_cast<std::uint32_t>(whole) + 32768u <= UINT16_MAX && static_cast<float>(whole) == value &&
+           !(value == 0 && std::signbit(value));
   }
 }
 
@@ -101,9 +117,7 @@ bool as_int16(const unsigned char* at, std::int16_t& sample) {
 template <Decode kDecode>
 std::uint16_t slot_guess(const unsigned char* at) {
   if constexpr (kDecode == Decode::kFloat32) {
-    const float value = float32_at(at);
-    return value >= INT16_MIN && value <= INT16_MAX ? static_cast<std::uint16_t>(static_cast<std::int16_t>(value))
-                                                    : 0;
+    return static_cast<std::uint16_t>(truncated(float32_at(at)));
   } else {
     // A 32-bit sample's low half is its slot when it has one.
     return static_cast<std::uint16_t>(at[0] | (at[1] << 8));

@@ -77,7 +77,8 @@ TEST_F(BinaryReaderTest, DecodesThirtyTwoBitSamplesAtTheirLimits) {
                                      std::numeric_limits<float>::infinity(),
                                      -std::numeric_limits<float>::infinity(),
                                      std::numeric_limits<float>::quiet_NaN(),
-                                     -0.0f, 0.1f, 12.0f, -32768.0f, 32767.0f, 32768.0f, 1e10f};
+                                     -0.0f, 0.1f, 12.0f, -32768.0f, 32767.0f, 32768.0f, 1e10f,
+                                     -32769.0f, 32767.5f, -2147483648.0f, 2147483520.0f};
   // Few records format every value; many let whole values use the tables.
   for (const int repeats : {1, 1200}) {
     std::string dat32, datf, expected32, expectedf, expected_bits;
