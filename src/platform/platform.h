@@ -113,7 +113,6 @@ class ReadFile {
   // `regular_only` anything but a regular file is refused (closed again).
   // False when not opened; a file already open is closed first.
   bool open(const std::string& path, bool regular_only);
-  bool is_open() const { return m_fd >= 0; }
   // Moves to byte `offset`; false when the file cannot be positioned there.
   bool seek(std::uint64_t offset);
   // Up to `size` bytes into `buffer`; 0 at the end and after a failure. A
