@@ -313,7 +313,12 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
       }
       return;
     }
-    write_queue();
+    // Written once the requests that arrived with this one are answered:
+    // a reply sent at once wakes the client up for every answer, and under
+    // load those wake-ups cost more than the answers.
+    asio::post(m_socket.get_executor(), [self = shared_from_this()] {
+      if (!self->m_closed) self->write_queue();
+    });
   }
 
   void write_queue() {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -94,6 +95,28 @@ TEST(TransportTest, WritesSharedPiecesInQueueOrderWithoutStallingOtherConnection
   const std::string all = slow.read_until("]", 20s);
   ASSERT_EQ(2 + 2 * big->size(), all.size());
   EXPECT_TRUE(all == "[" + *big + *big + "]");
+}
+
+TEST(TransportTest, GivesEveryClientItsOwnAnswerWhenManyAskAtOnce) {
+  // Requests that arrive together are answered one after the other and their
+  // replies written afterwards; none may end up on another connection.
+  transport::HttpServer server([](transport::Connection& nc, const transport::Request& hm) {
+    nc.send(reply_of("<" + hm.body + ">"));
+  });
+  std::string error;
+  ASSERT_TRUE(server.listen("127.0.0.1:0", error));
+  LoopThread loop(server);
+  std::vector<std::unique_ptr<HttpClient>> clients;
+  for (int i = 0; i < 32; ++i) clients.push_back(std::make_unique<HttpClient>(server.local_port()));
+  for (int round = 0; round < 3; ++round) {
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+      ASSERT_TRUE(clients[i]->send(e2e::post("/echo", std::to_string(round) + "." + std::to_string(i))));
+    }
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+      const std::string own = "<" + std::to_string(round) + "." + std::to_string(i) + ">";
+      EXPECT_EQ(reply_of(own), clients[i]->read_until(own, 2s)) << i;
+    }
+  }
 }
 
 TEST(TransportTest, KeepsServingWhenAHandlerThrows) {
