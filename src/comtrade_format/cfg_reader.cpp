@@ -343,10 +343,12 @@ int ComTrade_format::Get_cmtr_cfg_info() {
     m_cfg_info.analogs.emplace_back();
     analog_info& analog = m_cfg_info.analogs.back();
     const ChannelFields fields(line);
-    m_header.analogs.push_back(AnalogHeader{
-        std::string(fields.field(2)), std::string(fields.field(3)), std::string(fields.field(4)),
-        header_field_number(fields, 7), header_field_number(fields, 8), header_field_number(fields, 9),
-        header_field_number(fields, 10), header_field_number(fields, 11), std::string(fields.field(12))});
+    if (m_keep_channel_details) {
+      m_header.analogs.push_back(AnalogHeader{
+          std::string(fields.field(2)), std::string(fields.field(3)), std::string(fields.field(4)),
+          header_field_number(fields, 7), header_field_number(fields, 8), header_field_number(fields, 9),
+          header_field_number(fields, 10), header_field_number(fields, 11), std::string(fields.field(12))});
+    }
     DiagnosticLine out;
     // No try/catch on the conversions: a bad number aborts the whole request,
     // and the dispatcher is the one place that decides what the client sees.
@@ -374,8 +376,10 @@ int ComTrade_format::Get_cmtr_cfg_info() {
     m_cfg_info.digitals.emplace_back();
     digital_info& digital = m_cfg_info.digitals.back();
     const ChannelFields fields(line);
-    m_header.digitals.push_back(DigitalHeader{std::string(fields.field(2)), std::string(fields.field(3)),
-                                              std::string(fields.field(4))});
+    if (m_keep_channel_details) {
+      m_header.digitals.push_back(DigitalHeader{std::string(fields.field(2)), std::string(fields.field(3)),
+                                                std::string(fields.field(4))});
+    }
     DiagnosticLine out;
     out << fields.taken(0);
     digital.index = std::stoi(std::string(fields.taken(0)));

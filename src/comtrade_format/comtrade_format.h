@@ -92,9 +92,16 @@ class ComTrade_format {
   // it cannot be opened or the file type is unknown. Prints nothing.
   int loadBuckets(const SampleWindow& window, std::int64_t step, Buckets& out);
 
+  // Whether Get_cmtr_cfg_info also keeps each channel line's further fields
+  // in header().analogs and header().digitals. Off unless asked for: only the
+  // full record header shows them, and every other query would pay for their
+  // texts and numbers on each request.
+  void keep_channel_details(bool keep) { m_keep_channel_details = keep; }
+
   // The model itself, without the copy Get_cfg_info makes.
   const cmtr_cfg_info& cfg() const { return m_cfg_info; }
-  // The fields of the .cfg beyond the model, from the same read.
+  // The fields of the .cfg beyond the model, from the same read (the
+  // channels' own only when kept, see keep_channel_details).
   const RecordHeader& header() const { return m_header; }
 
  private:
@@ -106,6 +113,7 @@ class ComTrade_format {
   RecordHeader m_header;
   // Set by Get_cmtr_cfg_info for a .cff; empty otherwise.
   DataSection m_data;
+  bool m_keep_channel_details = false;
 };
 
 #endif  // COMTRADE_FORMAT_COMTRADE_FORMAT_H_

@@ -11,10 +11,11 @@ void log_extension_request(const std::string& typeurl, const Json::Value& reques
 }
 
 std::unique_ptr<ComTrade_format> read_record(const std::string& file_dir, const std::string& groupName,
-                                             const std::string& fileName) {
+                                             const std::string& fileName, bool channel_details) {
   const std::optional<std::string> path = record_path(file_dir, groupName, fileName);
   if (!path) return nullptr;
   auto record = std::make_unique<ComTrade_format>(*path);
+  record->keep_channel_details(channel_details);
   if (record->Get_cmtr_cfg_info() != kCfgReadOk) return nullptr;
   if (record->cfg().analogs.empty() && record->cfg().digitals.empty()) return nullptr;
   return record;

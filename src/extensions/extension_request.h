@@ -19,7 +19,8 @@ void log_extension_request(const std::string& typeurl, const Json::Value& reques
 // or nullptr when it has no channel at all (missing, unreadable, or named
 // with a name that could leave the record root). Fills AI_VEC and DI_VEC. A
 // number in the .cfg that does not convert throws; the dispatcher catches it.
+// `channel_details`: keep every channel line's further fields in header().
 std::unique_ptr<ComTrade_format> read_record(const std::string& file_dir, const std::string& groupName,
-                                             const std::string& fileName);
+                                             const std::string& fileName, bool channel_details);
 
 #endif  // EXTENSIONS_EXTENSION_REQUEST_H_

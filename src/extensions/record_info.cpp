@@ -90,7 +90,7 @@ std::optional<Json::Value> answer_record_info(const Json::Value& request, const 
   const std::optional<std::string> file_dir = read_record_root();
   if (!file_dir) return std::nullopt;
   std::unique_ptr<ComTrade_format> record =
-      read_record(*file_dir, group_member.asString(), file_member.asString());
+      read_record(*file_dir, group_member.asString(), file_member.asString(), true);
   if (!record) return make_reply(2, kTextNoChannels, typeurl);
   Json::Value reply = make_reply(200, "", typeurl);
   Json::Value info = header_json(*record);

@@ -101,7 +101,7 @@ std::optional<WaveformAnswer> answer_waveform(const Json::Value& request, const 
   const std::optional<std::string> file_dir = read_record_root();
   if (!file_dir) return std::nullopt;
   std::unique_ptr<ComTrade_format> record =
-      read_record(*file_dir, group_member.asString(), file_member.asString());
+      read_record(*file_dir, group_member.asString(), file_member.asString(), false);
   if (!record) return fail(2, kTextNoChannels);
   if (record->Select_channels(channel_list, static_cast<int>(channel_list.size())) < 1) {
     return fail(0, kTextChannelNotFound);
