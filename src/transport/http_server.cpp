@@ -58,12 +58,16 @@ const char kTooLarge[] =
 
 using Parser = http::request_parser<http::string_body>;
 
+class Session;
+
 // What all sessions share; it outlives every session.
 struct Shared {
   RequestHandler handler;
   LargeAnswerTest may_answer_large;
   ReplyBudget replies{kDefaultReplyBudget};
   std::uint64_t body_pool_used = 0;
+  // Sessions whose answers wait to be written, in the order they were made.
+  std::vector<std::weak_ptr<Session>> unwritten;
 };
 
 class Session : public Connection, public std::enable_shared_from_this<Session> {
@@ -296,6 +300,8 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
   }
 
   void answer() {
+    // Answers still waiting would wait for all of a large one to be built.
+    if (m_shared.may_answer_large && m_shared.may_answer_large(*m_request)) write_unwritten(m_shared);
     try {
       m_shared.handler(*this, *m_request);
     } catch (...) {
@@ -316,9 +322,19 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
     // Written once the requests that arrived with this one are answered:
     // a reply sent at once wakes the client up for every answer, and under
     // load those wake-ups cost more than the answers.
-    asio::post(m_socket.get_executor(), [self = shared_from_this()] {
-      if (!self->m_closed) self->write_queue();
-    });
+    if (m_shared.unwritten.empty()) {
+      asio::post(m_socket.get_executor(), [&shared = m_shared] { write_unwritten(shared); });
+    }
+    m_shared.unwritten.push_back(weak_from_this());
+  }
+
+  static void write_unwritten(Shared& shared) {
+    std::vector<std::weak_ptr<Session>> sessions;
+    sessions.swap(shared.unwritten);
+    for (const std::weak_ptr<Session>& weak : sessions) {
+      const std::shared_ptr<Session> session = weak.lock();
+      if (session && !session->m_closed) session->write_queue();
+    }
   }
 
   void write_queue() {

@@ -119,6 +119,36 @@ TEST(TransportTest, GivesEveryClientItsOwnAnswerWhenManyAskAtOnce) {
   }
 }
 
+TEST(TransportTest, WritesWaitingAnswersBeforeBuildingALargeOne) {
+  // Small answers made in the same turn of the loop as a large request are
+  // written before the large one is built, not after.
+  transport::HttpServer server(
+      [](transport::Connection& nc, const transport::Request& hm) {
+        if (hm.uri == "/block") std::this_thread::sleep_for(150ms);
+        if (hm.uri == "/large") std::this_thread::sleep_for(800ms);
+        nc.send(reply_of(hm.uri));
+      },
+      [](const transport::Request& hm) { return hm.uri == "/large"; });
+  std::string error;
+  ASSERT_TRUE(server.listen("127.0.0.1:0", error));
+  LoopThread loop(server);
+  HttpClient blocker(server.local_port()), large(server.local_port());
+  std::vector<std::unique_ptr<HttpClient>> small;
+  for (int i = 0; i < 8; ++i) small.push_back(std::make_unique<HttpClient>(server.local_port()));
+  std::this_thread::sleep_for(50ms);
+  // While the loop is held up, the small requests and then the large one
+  // arrive, so that the next turn of the loop finds them all.
+  ASSERT_TRUE(blocker.send(e2e::post("/block", "")));
+  std::this_thread::sleep_for(40ms);
+  const auto sent = std::chrono::steady_clock::now();
+  for (auto& client : small) ASSERT_TRUE(client->send(e2e::post("/small", "")));
+  std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(large.send(e2e::post("/large", "")));
+  for (auto& client : small) EXPECT_EQ(reply_of("/small"), client->read_until("/small", 2s));
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, 600ms);
+  EXPECT_EQ(reply_of("/large"), large.read_until("/large", 3s));
+}
+
 TEST(TransportTest, KeepsServingWhenAHandlerThrows) {
   transport::HttpServer server([](transport::Connection& nc, const transport::Request& hm) {
     nc.send("partial");
