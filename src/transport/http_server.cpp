@@ -67,6 +67,8 @@ struct Shared {
   ReplyBudget replies{kDefaultReplyBudget};
   std::uint64_t body_pool_used = 0;
   // Sessions whose answers wait to be written, in the order they were made.
+  // Not owned here: an open session is kept by its own timer's wait, and a
+  // session must not outlive the io_context, which goes before this does.
   std::vector<std::weak_ptr<Session>> unwritten;
 };
 
