@@ -289,10 +289,10 @@ int ComTrade_format::Get_cmtr_cfg_info() {
     } else {
       // The 2013 combined form: the configuration is a section of one .cff.
       const std::string cff_path = m_fileName + ".cff";
-      const std::optional<CffLayout> layout =
-          locate_cff_sections(platform::resolve_case_insensitive(cff_path), cff_path);
+      const std::string cff_open_path = platform::resolve_case_insensitive(cff_path);
+      const std::optional<CffLayout> layout = locate_cff_sections(cff_open_path, cff_path);
       if (layout) {
-        opened = lines.open(platform::resolve_case_insensitive(cff_path), layout->cfg_offset, true);
+        opened = lines.open(cff_open_path, layout->cfg_offset, true);
         shown_path = cff_path;
         m_data = layout->dat.value_or(DataSection{"", cff_path, 0, std::nullopt, true});
       }
