@@ -2,12 +2,12 @@
 // that every handler uses.
 #include "restfulserver/reply.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <memory>
-#include <sstream>
 #include <utility>
-
-#include <json/writer.h>
 
 #include "restfulserver/gbk_texts.h"
 #include "restfulserver/request.h"
@@ -23,23 +23,123 @@ Json::Value make_reply(int result, const std::string& errorinfo, const std::stri
   return reply;
 }
 
+namespace {
+
+// The bytes of a quoted JSON string as the library's writer would make them
+// with emitUTF8: the two-letter escapes, \u00xx for the other control bytes,
+// every other byte as it is.
+void append_quoted(std::string& out, const char* begin, const char* end) {
+  static const char kHex[] = "0123456789abcdef";
+  out += '"';
+  const char* run = begin;
+  for (const char* c = begin; c != end; ++c) {
+    const unsigned char byte = static_cast<unsigned char>(*c);
+    if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
+    out.append(run, c);
+    run = c + 1;
+    switch (byte) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default: {
+        const char escape[6] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 15]};
+        out.append(escape, sizeof escape);
+      }
+    }
+  }
+  out.append(run, end);
+  out += '"';
+}
+
+// "%.17g" as the library's writer prints a double, with ".0" added to a
+// number that would read back as an integer; to_chars is specified to give
+// printf's digits, without printf's cost.
+void append_real(std::string& out, double value) {
+  if (std::isnan(value)) {
+    out += "null";
+    return;
+  }
+  if (std::isinf(value)) {
+    out += value < 0 ? "-1e+9999" : "1e+9999";
+    return;
+  }
+  char text[40];
+  char* end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 17).ptr;
+  out.append(text, end);
+  if (std::find_if(text, end, [](char c) { return c == '.' || c == 'e'; }) == end) out += ".0";
+}
+
+template <typename Integer>
+void append_integer(std::string& out, Integer value) {
+  char text[24];
+  out.append(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+void append_json(std::string& out, const Json::Value& value) {
+  switch (value.type()) {
+    case Json::nullValue:
+      out += "null";
+      break;
+    case Json::intValue:
+      append_integer(out, value.asLargestInt());
+      break;
+    case Json::uintValue:
+      append_integer(out, value.asLargestUInt());
+      break;
+    case Json::realValue:
+      append_real(out, value.asDouble());
+      break;
+    case Json::stringValue: {
+      const char* begin = nullptr;
+      const char* end = nullptr;
+      value.getString(&begin, &end);
+      append_quoted(out, begin, end);
+      break;
+    }
+    case Json::booleanValue:
+      out += value.asBool() ? "true" : "false";
+      break;
+    case Json::arrayValue: {
+      out += '[';
+      for (Json::ArrayIndex i = 0; i < value.size(); ++i) {
+        if (i > 0) out += ',';
+        append_json(out, value[i]);
+      }
+      out += ']';
+      break;
+    }
+    case Json::objectValue: {
+      out += '{';
+      // The members' map keeps them in the writer's order.
+      for (auto member = value.begin(); member != value.end(); ++member) {
+        if (member != value.begin()) out += ',';
+        const char* end = nullptr;
+        const char* begin = member.memberName(&end);
+        append_quoted(out, begin, end);
+        out += ':';
+        append_json(out, *member);
+      }
+      out += '}';
+      break;
+    }
+  }
+}
+
+}  // namespace
+
 std::string write_json(const Json::Value& value) {
-  // Built once: the settings never change, and building a writer parses them
-  // anew. emitUTF8 makes the writer copy bytes >= 0x80 as they are instead of
-  // decoding them as UTF-8, which is what keeps the GBK texts intact. Every
-  // reply is written on the one I/O thread, so one writer and one stream do.
-  static const std::unique_ptr<Json::StreamWriter> writer = [] {
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    builder["emitUTF8"] = true;
-    return std::unique_ptr<Json::StreamWriter>(builder.newStreamWriter());
-  }();
-  static std::ostringstream stream;
-  stream.str(std::string());
-  stream.clear();
-  writer->write(value, &stream);
-  stream << '\n';
-  return stream.str();
+  // The library's compact writer (no indentation, emitUTF8) gives these same
+  // bytes, but through a stream and printf for every number: on the small
+  // queries that was a sixth of the work.
+  std::string text;
+  text.reserve(256);
+  append_json(text, value);
+  text += '\n';
+  return text;
 }
 
 std::string chunk_size_line(std::size_t length) {

@@ -2,12 +2,17 @@
 #include "restfulserver/reply.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <limits>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <json/value.h>
+#include <json/writer.h>
 
 #include "restfulserver/gbk_texts.h"
 
@@ -53,6 +58,44 @@ TEST(ReplyTest, QuotesBackslashesAndControlBytesAreEscaped) {
   Json::Value value(Json::objectValue);
   value["k"] = std::string("a\"b\\c\nd\x01", 8);
   EXPECT_EQ("{\"k\":\"a\\\"b\\\\c\\nd\\u0001\"}\n", write_json(value));
+}
+
+// The library's own compact writer is the reference for every byte.
+TEST(ReplyTest, TextIsThatOfTheLibrarysCompactWriter) {
+  Json::StreamWriterBuilder builder;
+  builder["indentation"] = "";
+  builder["emitUTF8"] = true;
+  const auto library = [&](const Json::Value& value) { return Json::writeString(builder, value) + "\n"; };
+
+  std::vector<Json::Value> values = {
+      Json::Value(), Json::Value(true), Json::Value(false), Json::Value(0), Json::Value(-1),
+      Json::Value(std::numeric_limits<Json::LargestInt>::min()),
+      Json::Value(std::numeric_limits<Json::LargestUInt>::max()), Json::Value(Json::arrayValue),
+      Json::Value(Json::objectValue), Json::Value(std::string("\0\x1f\x7f\x80\xff/\b\f\r\t", 11)),
+      Json::Value(std::numeric_limits<double>::quiet_NaN()),
+      Json::Value(std::numeric_limits<double>::infinity()),
+      Json::Value(-std::numeric_limits<double>::infinity())};
+  for (double real : {0.0, -0.0, 1.0, -99999.0, 0.1, 1e16, 1e17, 1.5e-7, 123456789012345678.0, 5e-324,
+                      std::numeric_limits<double>::max()}) {
+    values.emplace_back(real);
+  }
+  std::mt19937_64 random(13);
+  for (int i = 0; i < 2000; ++i) {
+    const std::uint64_t bits = random();
+    double real;
+    std::memcpy(&real, &bits, sizeof real);
+    values.emplace_back(real);
+    values.emplace_back(static_cast<double>(static_cast<std::int32_t>(bits)) / 10000.0);
+  }
+  Json::Value nested(Json::objectValue);
+  nested["b"]["x"] = Json::Value(Json::arrayValue);
+  nested["ab"].append(Json::Value(Json::objectValue));
+  nested["a"] = 1.25;
+  nested["\x01k\xc4"] = "v";
+  for (int i = 0; i < 40; ++i) nested["long"].append(i);  // the writer's multi-line array path
+  values.push_back(nested);
+
+  for (const Json::Value& value : values) EXPECT_EQ(library(value), write_json(value));
 }
 
 TEST(ReplyTest, ChunkSizeLineIsUpperCaseHex) {
