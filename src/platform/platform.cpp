@@ -21,6 +21,7 @@
 #endif
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -267,25 +268,36 @@ LocalTime local_time(std::int64_t seconds) {
 }
 
 std::optional<std::vector<DirEntry>> list_dir(const std::string& dir) {
-  DIR* handle = ::opendir(dir.c_str());
-  if (handle == nullptr) return std::nullopt;
+  // getdents64 straight into a stack buffer: opendir would add a status query
+  // and a heap buffer to every station listing, one per request.
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
   std::vector<DirEntry> entries;
-  while (struct dirent* entry = ::readdir(handle)) {
-    const char* name = entry->d_name;
-    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-    bool is_dir = false;
-    if (entry->d_type == DT_DIR) {
-      is_dir = true;
-    } else if (entry->d_type == DT_UNKNOWN) {
-      // Some file systems do not fill d_type; lstat so that a link to a
-      // directory still does not count as one.
-      struct stat info;
-      std::string full = join_path(dir, name);
-      is_dir = ::lstat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  alignas(8) char buffer[16384];
+  for (;;) {
+    const long got = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+    if (got <= 0) break;
+    for (long at = 0; at < got;) {
+      // The kernel's record layout: inode, offset, record length, type, name.
+      unsigned short length;
+      std::memcpy(&length, buffer + at + 16, sizeof length);
+      const unsigned char type = static_cast<unsigned char>(buffer[at + 18]);
+      const char* name = buffer + at + 19;
+      at += length;
+      if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+      bool is_dir = false;
+      if (type == DT_DIR) {
+        is_dir = true;
+      } else if (type == DT_UNKNOWN) {
+        // Some file systems do not fill the type; lstat so that a link to a
+        // directory still does not count as one.
+        struct stat info;
+        is_dir = ::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
+      }
+      entries.push_back(DirEntry{name, is_dir});
     }
-    entries.push_back(DirEntry{name, is_dir});
   }
-  ::closedir(handle);
+  ::close(fd);
   std::sort(entries.begin(), entries.end(),
             [](const DirEntry& a, const DirEntry& b) { return listing_less(a.name, b.name); });
   return entries;
