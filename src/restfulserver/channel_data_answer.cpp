@@ -58,29 +58,9 @@ bool any_needs_escape(const std::string& text) {
 // The text as a JSON string body. Bytes >= 0x80 pass unchanged, so GBK
 // stays GBK, as everywhere else in the answers.
 std::string json_escaped(const std::string& text) {
-  static const char kHex[] = "0123456789abcdef";  // as the JSON writer spells them
   std::string out;
   out.reserve(text.size() + 16);
-  for (const char ch : text) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if (!needs_escape(c)) {
-      out += ch;
-      continue;
-    }
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        out += "\\u00";
-        out += kHex[c >> 4];
-        out += kHex[c & 0xF];
-    }
-  }
+  append_json_escaped(out, text.data(), text.data() + text.size());
   return out;
 }
 

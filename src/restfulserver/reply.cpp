@@ -23,14 +23,8 @@ Json::Value make_reply(int result, const std::string& errorinfo, const std::stri
   return reply;
 }
 
-namespace {
-
-// The bytes of a quoted JSON string as the library's writer would make them
-// with emitUTF8: the two-letter escapes, \u00xx for the other control bytes,
-// every other byte as it is.
-void append_quoted(std::string& out, const char* begin, const char* end) {
+void append_json_escaped(std::string& out, const char* begin, const char* end) {
   static const char kHex[] = "0123456789abcdef";
-  out += '"';
   const char* run = begin;
   for (const char* c = begin; c != end; ++c) {
     const unsigned char byte = static_cast<unsigned char>(*c);
@@ -52,6 +46,14 @@ void append_quoted(std::string& out, const char* begin, const char* end) {
     }
   }
   out.append(run, end);
+}
+
+namespace {
+
+// A quoted JSON string as the library's writer makes it with emitUTF8.
+void append_quoted(std::string& out, const char* begin, const char* end) {
+  out += '"';
+  append_json_escaped(out, begin, end);
   out += '"';
 }
 

@@ -31,6 +31,11 @@ Json::Value make_reply(int result, const std::string& errorinfo, const std::stri
 // "\n" at the end.
 std::string write_json(const Json::Value& value);
 
+// Appends the bytes of [begin, end) as the body of a JSON string: the
+// two-letter escapes, \u00xx for the other control bytes, every other byte
+// (GBK included) as it is.
+void append_json_escaped(std::string& out, const char* begin, const char* end);
+
 // "<length in upper-case hex>\r\n".
 std::string chunk_size_line(std::size_t length);
 
