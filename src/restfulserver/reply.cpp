@@ -6,7 +6,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <memory>
 #include <utility>
 
 #include "restfulserver/gbk_texts.h"
