@@ -89,8 +89,8 @@ class LongRecordTest : public RecordTest {
   }
 };
 
-// With 40 statuses the record is wide enough for its block to be built in
-// two lanes.
+// With 40 statuses a block holds enough values to be built in two lanes;
+// with 3, in one.
 TEST_F(LongRecordTest, BinaryValuesMatchPrintfOnEveryChannel) {
   for (const int digitals : {3, 40}) {
     write_cfg("r", factor_cfg(digitals, kSamples, "BINARY"));
