@@ -337,6 +337,11 @@ std::int64_t read_texts(BlockFile& file, const Layout& layout, std::int64_t want
                         std::vector<TextWriter>& analog_texts, std::vector<TextWriter>& digital_texts) {
   const std::int64_t record_bytes = layout.record_bytes;
   comtrade_detail::SecondLane second_lane;
+  // Columns that all share one table all go to the first lane; a second
+  // thread would then only wait.
+  const bool second_has_work =
+      std::any_of(analogs.begin(), analogs.end(), [](const AnalogColumn& c) { return c.lane == 1; }) ||
+      std::any_of(digitals.begin(), digitals.end(), [](const DigitalColumn& c) { return c.lane == 1; });
   return walk_records(file, record_bytes, wanted,
                       [&](const unsigned char* records, std::int64_t count, std::int64_t done) {
                         // Channel by channel through the block: one channel's
@@ -344,7 +349,7 @@ std::int64_t read_texts(BlockFile& file, const Layout& layout, std::int64_t want
                         // is walked; a large block's columns go two ways.
                         const bool first = done == 0;
                         const std::size_t columns = analogs.size() + digitals.size();
-                        const bool parallel = comtrade_detail::worth_two_lanes(
+                        const bool parallel = second_has_work && comtrade_detail::worth_two_lanes(
                             columns, count * static_cast<std::int64_t>(columns));
                         second_lane.run(parallel, [&](int lane) {
                           for (const AnalogColumn& analog : analogs) {
