@@ -77,6 +77,10 @@ void RestfulServer::run(const std::string& port) {
     m_server.poll(100);
     const auto now = std::chrono::steady_clock::now();
     if (g_requests_handled != handled_before) {
+      // The first request after an idle release starts a busy spell: the
+      // memory it takes stays for the requests right behind it, instead of
+      // going back at once because the last release was long ago.
+      if (released) last_release = now;
       last_request = now;
       released = false;
     }
