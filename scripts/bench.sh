@@ -108,8 +108,8 @@ all=$(names 64 128)
 
 load_start=$(cut -d' ' -f1-3 /proc/loadavg)
 large_rows=()
-# Median of the numbers given.
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+# Median of the numbers given, by service_bench's rule (the upper middle one).
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int(NR / 2) + 1] }'; }
 # This machine kind's speed drifts by tens of percent within minutes, so a
 # 32-bit row asks for its record and for the BINARY record of the same shape
 # in turn, in the same service, and compares the medians of the two.

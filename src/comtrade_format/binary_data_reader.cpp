@@ -348,9 +348,8 @@ std::int64_t read_texts(BlockFile& file, const Layout& layout, std::int64_t want
                         // table and text stay in the cache while its column
                         // is walked; a large block's columns go two ways.
                         const bool first = done == 0;
-                        const std::size_t columns = analogs.size() + digitals.size();
-                        const bool parallel = second_has_work && comtrade_detail::worth_two_lanes(
-                            columns, count * static_cast<std::int64_t>(columns));
+                        const auto values = count * static_cast<std::int64_t>(analogs.size() + digitals.size());
+                        const bool parallel = second_has_work && comtrade_detail::worth_two_lanes(values);
                         second_lane.run(parallel, [&](int lane) {
                           for (const AnalogColumn& analog : analogs) {
                             if (analog.lane != lane) continue;

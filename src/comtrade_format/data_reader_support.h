@@ -308,14 +308,12 @@ struct StatusPairs {
 };
 const StatusPairs& status_pairs();
 
-// Whether a block of `columns` channel columns and `values` values is worth
+// Whether a block of `values` values, with work for both lanes, is worth
 // splitting over two lanes. Handing a lane over costs some microseconds, so
 // small blocks stay in one. Measured on two cores, many columns (a wide
 // record) build about a third faster in two lanes, and a few long 16-bit
 // columns (4A+2D of a long record) take about 3 ms less of 25.
-inline bool worth_two_lanes(std::size_t columns, std::int64_t values) {
-  return columns >= 2 && values >= 200000;
-}
+inline bool worth_two_lanes(std::int64_t values) { return values >= 200000; }
 
 // Hands batches of work from the thread that fills them to a second thread
 // that writes them out, so that filling the next batch and writing the last
