@@ -11,6 +11,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -205,6 +206,32 @@ class CommaCursor {
   unsigned m_mask = 0;
 };
 
+// Whether the `count` fields at `p` are one-byte statuses that end where
+// the line ends (`to_line_end`) or at the comma after the last of them:
+// "c,c,...,c" with no c a comma or a NUL. The bytes are tested sixteen at a
+// time, since wide records have runs of a hundred such fields per line.
+bool one_byte_fields(const char* p, const char* end, std::size_t count, bool to_line_end) {
+  const std::ptrdiff_t span = static_cast<std::ptrdiff_t>(2 * count - 1);
+  if (to_line_end ? end - p != span : end - p <= span || p[span] != ',') return false;
+#if defined(__SSE2__)
+  // Commas at the odd offsets and nowhere else; p is the run's first byte,
+  // so each 16-byte step starts at an even offset.
+  for (std::ptrdiff_t at = 0; at < span; at += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+    const unsigned commas = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(','))));
+    const unsigned nuls = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())));
+    const unsigned in_run = span - at >= 16 ? 0xFFFFu : (1u << (span - at)) - 1;
+    if (((commas ^ 0xAAAAu) | nuls) & in_run) return false;
+  }
+  return true;
+#else
+  for (std::ptrdiff_t at = 0; at < span; ++at) {
+    if ((p[at] == ',') != (at % 2 == 1) || p[at] == '\0') return false;
+  }
+  return true;
+#endif
+}
+
 // The selected fields of a record's sample lines, in field order, and where
 // each of them lies in one line.
 class FieldLocator {
@@ -229,6 +256,13 @@ class FieldLocator {
       m_fields.push_back({field, false, field == last_field, slot++, nullptr, 0, 0});
     }
     m_spans.resize(m_fields.size());
+    m_status_runs.assign(m_fields.size(), 0);
+    for (std::size_t k = m_fields.size(); k-- > 0;) {
+      if (m_fields[k].analog) continue;
+      const bool next_follows = k + 1 < m_fields.size() && !m_fields[k + 1].analog &&
+                                m_fields[k + 1].field == m_fields[k].field + 1;
+      m_status_runs[k] = next_follows ? m_status_runs[k + 1] + 1 : 1;
+    }
   }
 
   std::vector<SelectedField>& fields() { return m_fields; }
@@ -245,6 +279,14 @@ class FieldLocator {
   // [p, end), in order, as it is found.
   template <typename Visit>
   void for_each_field(const char* p, const char* end, Visit visit) const {
+    for_each_field(p, end, visit, nullptr);
+  }
+  // The same, except that a run of `count` selected digital fields from k on
+  // that are next to each other in the line and hold one byte each goes to
+  // `visit_statuses(k, count, first)` instead: status j is first[2 * j].
+  template <typename Visit, typename VisitStatuses>
+  void for_each_field(const char* p, const char* end, Visit visit, VisitStatuses visit_statuses) const {
+    constexpr bool kRuns = !std::is_same_v<VisitStatuses, std::nullptr_t>;
     CommaCursor commas(p, end);
     std::int64_t passed = 0;  // commas passed; field f starts after comma f
     const char* field_begin = p;
@@ -263,6 +305,20 @@ class FieldLocator {
       if (line_ended) {
         visit(k, field, end, end);
         continue;
+      }
+      if constexpr (kRuns) {
+        const std::size_t run = m_status_runs[k];
+        if (run >= kShortestStatusRun &&
+            one_byte_fields(field_begin, end, run, m_fields[k + run - 1].rest_of_line)) {
+          visit_statuses(k, run, field_begin);
+          // The comma after the run is passed too; a run to the line end
+          // holds the last field, so nothing follows it.
+          k += run - 1;
+          passed += static_cast<std::int64_t>(run);
+          field_begin += 2 * run;
+          if (k + 1 < m_fields.size()) commas = CommaCursor(field_begin, end);
+          continue;
+        }
       }
       const char* field_end = end;
       if (!field.rest_of_line) {
@@ -285,8 +341,14 @@ class FieldLocator {
     const char* begin;
     const char* end;
   };
+  // Below this many, a run of statuses is cheaper taken field by field.
+  static constexpr std::size_t kShortestStatusRun = 4;
+
   std::vector<SelectedField> m_fields;
   std::vector<Span> m_spans;
+  // Per field: for a digital one, how many selected digital fields from it
+  // on follow each other in the line; 0 for an analog one.
+  std::vector<std::size_t> m_status_runs;
 };
 
 // The longest line that can still be a sample line of this record.
@@ -467,6 +529,9 @@ class AsciiTextParser {
         m_batch.odd_bytes += static_cast<std::size_t>(field_end - begin);
       }
       ++status_column;
+    }, [&](std::size_t, std::size_t count, const char* first) {
+      for (std::size_t j = 0; j < count; ++j) m_batch.statuses[status_column + j][line] = first[2 * j];
+      status_column += count;
     });
     if (++m_batch.lines == m_batch_lines || m_batch.odd_bytes > kOddBytesHeld) pass_batch();
   }

@@ -69,6 +69,34 @@ TEST_F(AsciiReaderTest, LastDigitalFieldIsTheRestOfTheLineAsWritten) {
   EXPECT_EQ(1u, CHAN_DATA_MAP.size());
 }
 
+TEST_F(AsciiReaderTest, KeepsEveryStatusOfARunOfNeighbouringChannelsInPlace) {
+  // Ten neighbouring channels, all selected; every line but the first and
+  // the seventh breaks the one-byte pattern somewhere, the NUL past the
+  // first sixteen bytes of the run.
+  const std::vector<std::string> statuses = {
+      "0,1,1,0,1,0,0,1,1,0", "1,10,0,1,0,1,0,1,0,1", "0,,1,1,0,1,0,1,0,1", "1,1,0,1,0,1,0,1,1,1,x",
+      "1,0,1",               "1,0,1,1,0,1,0,1,0,",   "1,1,1,1,1,1,1,1,1,1\r",
+      std::string("0,0,0,0,0,0,0,0,\0,0", 19)};
+  std::string dat;
+  std::vector<std::string> expected(10);
+  for (std::size_t i = 0; i < statuses.size(); ++i) {
+    dat += std::to_string(i + 1) + ",0,5," + statuses[i] + "\n";
+    std::string rest = statuses[i];
+    if (!rest.empty() && rest.back() == '\r') rest.pop_back();
+    for (std::size_t d = 0; d < 10; ++d) {
+      const std::size_t comma = d < 9 ? rest.find(',') : std::string::npos;
+      expected[d] += (i > 0 ? "," : "") + rest.substr(0, comma);
+      rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
+    }
+  }
+  write_cfg("r", make_cfg(1, 10, static_cast<int>(statuses.size()), "ASCII"));
+  write_dat("r", dat);
+  std::vector<std::string> names;
+  for (int d = 1; d <= 10; ++d) names.push_back("D" + std::to_string(d));
+  EXPECT_EQ(0, load("r", names));
+  for (std::size_t d = 0; d < 10; ++d) EXPECT_EQ(expected[d], text_of(names[d])) << names[d];
+}
+
 TEST_F(AsciiReaderTest, ReadsOnlySampCountLines) {
   write_cfg("r", make_cfg(1, 1, 2, "ASCII"));
   write_dat("r", "1,0,1,0\n2,0,2,1\n3,0,3,0\n4,0,4,1\n");
