@@ -428,12 +428,15 @@ void walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longe
 // The fields of a batch of lines, column by column: per analog
 // channel its samples, per digital channel its one-byte statuses and, in line
 // order, the other status texts (a NUL status marks where one of them goes).
+// Each kind of column is one array, column after column, so that a line's
+// fields are stored from a single base without looking up a column first.
 struct ColumnBatch {
+  std::size_t stride = 0;  // lines a column has room for
   // Per analog channel its sample fields as KeptSample keeps them.
-  std::vector<std::vector<std::uint64_t>> sample_words;
-  std::vector<std::vector<std::uint8_t>> sample_forms;
+  std::vector<std::uint64_t> sample_words;
+  std::vector<std::uint8_t> sample_forms;
   std::vector<std::int32_t> converted;  // one channel's samples while it is written
-  std::vector<std::vector<char>> statuses;
+  std::vector<char> statuses;
   std::vector<std::vector<std::string>> odd_statuses;
   std::size_t odd_bytes = 0;
   int lines = 0;
@@ -463,15 +466,20 @@ class AsciiTextParser {
         static_cast<int>(std::clamp<std::size_t>(kBatchBytes / line_bytes, kColumnLines, kLongestBatch));
     const auto lines = static_cast<std::size_t>(m_batch_lines);
     m_batch.converted.resize(lines);
+    // Padded so that columns do not start a power of two apart: the fields
+    // of one line would then all fall into one set of cache lines.
+    m_batch.stride = lines + 72;
+    std::size_t analog_count = 0;
     for (const SelectedField& field : m_locator.fields()) {
       if (field.analog) {
-        m_batch.sample_words.emplace_back(lines);
-        m_batch.sample_forms.emplace_back(lines);
+        ++analog_count;
       } else {
-        m_batch.statuses.emplace_back(lines);
         m_batch.odd_statuses.emplace_back();
       }
     }
+    m_batch.sample_words.resize(analog_count * m_batch.stride);
+    m_batch.sample_forms.resize(analog_count * m_batch.stride);
+    m_batch.statuses.resize(m_batch.odd_statuses.size() * m_batch.stride);
   }
 
   bool anything_selected() const { return m_locator.size() > 0; }
@@ -506,21 +514,24 @@ class AsciiTextParser {
   // out). Fields missing from a short line count as empty: analog 0, digital
   // the empty text.
   void parse(const char* p, const char* end) {
-    std::size_t column = 0;
+    const std::size_t line = static_cast<std::size_t>(m_batch.lines);
+    const std::size_t stride = m_batch.stride;
+    std::uint64_t* words = m_batch.sample_words.data() + line;
+    std::uint8_t* forms = m_batch.sample_forms.data() + line;
+    char* const statuses = m_batch.statuses.data() + line;
     std::size_t status_column = 0;
-    const int line = m_batch.lines;
     m_locator.for_each_field(p, end, [&](std::size_t, const SelectedField& field, const char* begin,
                                          const char* field_end) {
       if (field.analog) {
         // Converted by the writer: on a large record that is the other core.
-        KeptSample::keep(begin, field_end, m_batch.sample_words[column][line],
-                         m_batch.sample_forms[column][line]);
-        ++column;
+        KeptSample::keep(begin, field_end, *words, *forms);
+        words += stride;
+        forms += stride;
         return;
       }
       // A status is almost always one byte; anything else (and a NUL, the
       // column's mark for it) waits in the column's list of odd texts.
-      char& status = m_batch.statuses[status_column][line];
+      char& status = statuses[status_column * stride];
       if (field_end - begin == 1 && *begin != '\0') {
         status = *begin;
       } else {
@@ -530,7 +541,7 @@ class AsciiTextParser {
       }
       ++status_column;
     }, [&](std::size_t, std::size_t count, const char* first) {
-      for (std::size_t j = 0; j < count; ++j) m_batch.statuses[status_column + j][line] = first[2 * j];
+      for (std::size_t j = 0; j < count; ++j) statuses[(status_column + j) * stride] = first[2 * j];
       status_column += count;
     });
     if (++m_batch.lines == m_batch_lines || m_batch.odd_bytes > kOddBytesHeld) pass_batch();
@@ -565,7 +576,7 @@ class AsciiTextParser {
     for (const SelectedField& field : m_locator.fields()) {
       if (field.analog) continue;
       comtrade_detail::TextWriter& text = (*m_digital_texts)[field.slot];
-      const char* statuses = batch.statuses[column].data();
+      const char* statuses = batch.statuses.data() + column * batch.stride;
       const std::vector<std::string>& odd = batch.odd_statuses[column++];
       std::size_t next_odd = 0;
       const auto odd_text = [&](std::int64_t) -> std::string_view { return odd[next_odd++]; };
@@ -584,8 +595,8 @@ class AsciiTextParser {
     for (const SelectedField& field : m_locator.fields()) {
       if (!field.analog) continue;
       comtrade_detail::TextWriter& text = (*m_analog_texts)[field.slot];
-      const std::uint64_t* words = batch.sample_words[column].data();
-      const std::uint8_t* forms = batch.sample_forms[column++].data();
+      const std::uint64_t* words = batch.sample_words.data() + column * batch.stride;
+      const std::uint8_t* forms = batch.sample_forms.data() + column++ * batch.stride;
       std::int32_t* const samples = batch.converted.data();
       for (int k = 0; k < batch.lines; ++k) samples[k] = KeptSample::value(words[k], forms[k]);
       const auto value = [&](std::int64_t i) {
