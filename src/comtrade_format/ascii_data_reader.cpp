@@ -516,9 +516,11 @@ class AsciiTextParser {
   void parse(const char* p, const char* end) {
     const std::size_t line = static_cast<std::size_t>(m_batch.lines);
     const std::size_t stride = m_batch.stride;
-    std::uint64_t* words = m_batch.sample_words.data() + line;
-    std::uint8_t* forms = m_batch.sample_forms.data() + line;
-    char* const statuses = m_batch.statuses.data() + line;
+    // A kind with no columns has no array to point into.
+    const auto line_of = [line](auto& columns) { return columns.empty() ? nullptr : columns.data() + line; };
+    std::uint64_t* words = line_of(m_batch.sample_words);
+    std::uint8_t* forms = line_of(m_batch.sample_forms);
+    char* const statuses = line_of(m_batch.statuses);
     std::size_t status_column = 0;
     m_locator.for_each_field(p, end, [&](std::size_t, const SelectedField& field, const char* begin,
                                          const char* field_end) {
