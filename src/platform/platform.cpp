@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -143,7 +144,17 @@ bool rename_replacing(const std::string& from, const std::string& to) {
   // A handle on the file about to be replaced keeps its blocks after its name
   // goes; they are freed when the handle closes. Never blocks on a FIFO.
   const int held = ::open(to.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  const bool renamed = ::rename(from.c_str(), to.c_str()) == 0;
+  // Onto a free name first: ext4 writes out all of a file that is renamed
+  // over another one before the rename returns (its guard for programs that
+  // replace a file by renaming a new one over it), milliseconds for a log of
+  // 50 MB. Where the name is taken, it is freed just before the rename.
+  bool renamed = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+  if (!renamed && errno == EEXIST) {
+    ::unlink(to.c_str());
+    renamed = ::rename(from.c_str(), to.c_str()) == 0;
+  } else if (!renamed && (errno == EINVAL || errno == ENOSYS)) {
+    renamed = ::rename(from.c_str(), to.c_str()) == 0;  // a file system without the flag
+  }
   if (held >= 0) {
     try {
       std::thread([held] { ::close(held); }).detach();

@@ -67,7 +67,9 @@ void release_free_memory();
 // what the replaced file held is freed on a thread of its own: the file
 // system takes tens of milliseconds to delete a large file, which the caller
 // need not wait for. The names are as after a plain rename when this
-// returns. False when the rename fails.
+// returns, but `to` is not replaced in one step: for a moment no file has
+// that name. False when the rename fails; a missing `from` leaves `to` as it
+// was.
 bool rename_replacing(const std::string& from, const std::string& to);
 
 // Makes a write to a pipe or socket whose reader has gone fail with an error

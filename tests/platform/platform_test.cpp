@@ -185,7 +185,10 @@ TEST_F(PlatformTest, RenameReplacingLeavesTheNamesOfAPlainRename) {
     EXPECT_EQ("new " + replaced, std::string(std::istreambuf_iterator<char>(in), {})) << replaced;
     fs::remove(to);
   }
-  EXPECT_FALSE(platform::rename_replacing((m_dir / "missing").string(), (m_dir / "x").string()));
+  // A rename that cannot happen leaves the file it would have replaced.
+  const std::string kept = touch("kept", "old");
+  EXPECT_FALSE(platform::rename_replacing((m_dir / "missing").string(), kept));
+  EXPECT_TRUE(fs::exists(kept));
 }
 
 TEST(PlatformPaths, JoinAlwaysInsertsTheSeparator) {
