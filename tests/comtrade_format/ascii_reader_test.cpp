@@ -1,4 +1,8 @@
 // Reading an ASCII .dat into one value text per selected channel.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -59,6 +63,33 @@ TEST_F(AsciiReaderTest, ConvertsAnalogFieldsLikeStrtol) {
     EXPECT_EQ(0, load("r", {"A1"}));
     EXPECT_EQ(c.text, text_of("A1")) << '"' << c.field << '"';
   }
+}
+
+// Samples of neighbouring lines are converted four at a time: every kind
+// of field, at each of the four places, reads as strtol reads it.
+TEST_F(AsciiReaderTest, ConvertsAFieldTheSameWayWhereverItFallsAmongItsNeighbours) {
+  const std::vector<std::string> fields = {"7",        "-7",        "12",       "-123",     "4567",  "-32768",
+                                           "123456",   "-1234567",  "12345678", "-12345678", "99999999",
+                                           "00000001", "-0",        "1a",       "12a4",     "+5",    " 7",
+                                           "123456789", "",         "-",        "99999999999"};
+  std::string dat, expected;
+  int lines = 0;
+  const auto add_line = [&](const std::string& field) {
+    dat += std::to_string(++lines) + ",0," + field + "\n";
+    const long long value = std::clamp<long long>(std::strtoll(field.c_str(), nullptr, 10), INT32_MIN, INT32_MAX);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4f", static_cast<double>(value));
+    expected += (lines > 1 ? "," : "") + std::string(text);
+  };
+  for (int place = 0; place < 4; ++place) {
+    for (int pad = 0; pad < place; ++pad) add_line("5");
+    for (const std::string& field : fields) add_line(field);
+    for (int pad = place; pad < 3; ++pad) add_line("5");
+  }
+  write_cfg("r", make_cfg(1, 0, lines, "ASCII"));
+  write_dat("r", dat);
+  EXPECT_EQ(0, load("r", {"A1"}));
+  EXPECT_EQ(expected, text_of("A1"));
 }
 
 TEST_F(AsciiReaderTest, LastDigitalFieldIsTheRestOfTheLineAsWritten) {
