@@ -47,8 +47,6 @@ constexpr int kColumnLines = 4096;
 // Odd status texts held before the columns are written out early: a line
 // may be long, and a file of long statuses must not pile up columns of them.
 constexpr std::size_t kOddBytesHeld = 1024 * 1024;
-// Text tables an ASCII load may have.
-constexpr std::size_t kAsciiTables = 16;
 
 // A field of a sample line that belongs to a selected channel.
 struct SelectedField {
@@ -592,12 +590,11 @@ class AsciiTextParser {
     m_analog_texts = &analog_texts;
     m_digital_texts = &digital_texts;
     m_tables.reserve(m_locator.size());  // fields point into it
-    // Fewer tables than a binary load may have: an ASCII line costs more to
-    // take apart than its texts to write, and every table is a megabyte on
-    // top of the answer.
-    comtrade_detail::share_tables(
-        samples, m_locator.fields(), m_tables, [](const SelectedField& field) { return field.analog; },
-        kAsciiTables);
+    // As many tables as a binary load: on a wide record the thread that
+    // writes the texts is the longest of the load, and a value without a
+    // table costs it a conversion instead of a copy.
+    comtrade_detail::share_tables(samples, m_locator.fields(), m_tables,
+                                  [](const SelectedField& field) { return field.analog; });
     if (samples * static_cast<std::int64_t>(m_locator.size()) >= kPipedValues) {
       m_pipe = std::make_unique<comtrade_detail::BatchPipe<ColumnBatch>>(
           m_batch, [this](ColumnBatch& batch) { write(batch); });
