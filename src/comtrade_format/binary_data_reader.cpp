@@ -218,6 +218,9 @@ std::int64_t walk_records(BlockFile& file, std::int64_t record_bytes, std::int64
 
 // Adds the values of `count` records starting at `record` to one channel's
 // text; `first` when the first of them is the first of the file.
+// Records ahead of the slot guess whose bytes are asked for.
+constexpr std::int64_t kRecordsAhead = 32;
+
 template <Decode kDecode>
 void add_analog_column(const AnalogColumn& analog, const unsigned char* record,
                        std::int64_t record_bytes, std::int64_t count, bool first, TextWriter& text) {
@@ -243,7 +246,14 @@ void add_analog_column(const AnalogColumn& analog, const unsigned char* record,
   text.add_table_samples(
       *analog.texts, count - r,
       [&](std::int64_t i, std::int16_t& sample) { return as_int16<kDecode>(at + i * record_bytes, sample); },
-      [&](std::int64_t i) { return slot_guess<kDecode>(at + i * record_bytes); }, value);
+      [&](std::int64_t i) {
+        // The guess reads a sample that far ahead, which then waits for its
+        // record: a column is one sample every record_bytes, and a block
+        // is too large to stay in the nearest caches for all its columns.
+        comtrade_detail::prefetch(at + std::min(i + kRecordsAhead, count - r - 1) * record_bytes);
+        return slot_guess<kDecode>(at + i * record_bytes);
+      },
+      value);
 }
 
 // Adds the statuses of `count` records to the texts of a group of channels

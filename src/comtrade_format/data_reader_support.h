@@ -32,6 +32,15 @@ namespace comtrade_detail {
 // that a scan may load whole vector words across the end of a line.
 constexpr std::size_t kReadAheadBytes = 64;
 
+// Asks for the cache line at `at` to be brought in; a hint that never faults.
+inline void prefetch(const void* at) {
+#if defined(__GNUC__)
+  __builtin_prefetch(at);
+#else
+  (void)at;
+#endif
+}
+
 // A data file read in large blocks; the caller walks the bytes in place.
 class BlockFile {
  public:
@@ -107,13 +116,7 @@ class SampleTexts {
   }
   // Asks for `slot` to be brought into the cache: a table is too large to
   // stay there, and a column of samples is known ahead.
-  static void prefetch(const Slot* slot) {
-#if defined(__GNUC__)
-    __builtin_prefetch(slot);
-#else
-    (void)slot;
-#endif
-  }
+  static void prefetch(const Slot* slot) { comtrade_detail::prefetch(slot); }
   const Slot& slot(std::int16_t sample) {
     Slot& entry = m_slots[static_cast<std::uint16_t>(sample)];
     if (entry.length == 0) fill(entry, sample);
