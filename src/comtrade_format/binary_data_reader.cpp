@@ -77,6 +77,12 @@ float float32_at(const unsigned char* at) {
   return value;
 }
 
+std::uint32_t float_bits(float value) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
 // `value` without its fraction, and for NaN and values beyond 32 bits some
 // number outside the 16-bit range, without a branch where the processor
 // offers a conversion that never fails: every float sample passes here.
@@ -103,12 +109,14 @@ bool as_int16(const unsigned char* at, std::int16_t& sample) {
     return true;
   } else {
     // Recorders often store counts as floats. Whole values in range use the
-    // table; -0.0 does not, since -0.0 * a + b may keep its sign.
+    // table; -0.0 does not, since -0.0 * a + b may keep its sign. The float
+    // made back from the whole value has the very same bits only for such a
+    // value: one integer comparison leaves out fractions, NaN and -0.0.
     const float value = float32_at(at);
     const std::int32_t whole = truncated(value);
     sample = static_cast<std::int16_t>(whole);
-    return static_cast<std::uint32_t>(whole) + 32768u <= UINT16_MAX && static_cast<float>(whole) == value &&
-           !(value == 0 && std::signbit(value));
+    return static_cast<std::uint32_t>(whole) + 32768u <= UINT16_MAX &&
+           float_bits(static_cast<float>(whole)) == float_bits(value);
   }
 }
 

@@ -64,6 +64,8 @@ TEST_F(BinaryReaderTest, ReadsAnalogWordsAsSignedLittleEndian) {
 TEST_F(BinaryReaderTest, DecodesThirtyTwoBitSamplesAtTheirLimits) {
   const double a = 0.5;
   const double b = 1;
+  // Only an offset of -0.0 leaves -0.0 * a + b its sign.
+  const double float_b = -0.0;
   const auto printf_text = [](double value) {
     char text[400];
     std::snprintf(text, sizeof text, "%.4f", value);
@@ -95,7 +97,7 @@ TEST_F(BinaryReaderTest, DecodesThirtyTwoBitSamplesAtTheirLimits) {
         std::uint32_t bits;
         std::memcpy(&bits, &floats[i], sizeof bits);
         put_u16(put_u32(put_u32(put_u32(datf, 0), 0), bits), 0);
-        expectedf += (r + i ? "," : "") + printf_text(static_cast<double>(floats[i]) * a + b);
+        expectedf += (r + i ? "," : "") + printf_text(static_cast<double>(floats[i]) * a + float_b);
       }
     }
     write_cfg("i", make_cfg(1, 1, static_cast<int>(n), "BINARY32 ", a, b));
@@ -105,7 +107,7 @@ TEST_F(BinaryReaderTest, DecodesThirtyTwoBitSamplesAtTheirLimits) {
     EXPECT_TRUE(text_of("A1") == expected32) << repeats << ": " << text_of("A1").substr(0, 200);
     EXPECT_TRUE(text_of("D1") == expected_bits) << repeats;
 
-    write_cfg("f", make_cfg(1, 1, static_cast<int>(repeats * floats.size()), "Float32", a, b));
+    write_cfg("f", make_cfg(1, 1, static_cast<int>(repeats * floats.size()), "Float32", a, float_b));
     write_dat("f", datf);
     EXPECT_EQ(0, load("f", {"A1"}));
     EXPECT_TRUE(text_of("A1") == expectedf) << repeats << ": " << text_of("A1").substr(0, 300);
