@@ -354,11 +354,12 @@ class FieldLocator {
     }
     m_spans.resize(m_fields.size());
     m_status_runs.assign(m_fields.size(), 0);
+    m_sample_runs.assign(m_fields.size(), 0);
     for (std::size_t k = m_fields.size(); k-- > 0;) {
-      if (m_fields[k].analog) continue;
-      const bool next_follows = k + 1 < m_fields.size() && !m_fields[k + 1].analog &&
+      const bool next_follows = k + 1 < m_fields.size() && m_fields[k + 1].analog == m_fields[k].analog &&
                                 m_fields[k + 1].field == m_fields[k].field + 1;
-      m_status_runs[k] = next_follows ? m_status_runs[k + 1] + 1 : 1;
+      std::vector<std::size_t>& runs = m_fields[k].analog ? m_sample_runs : m_status_runs;
+      runs[k] = next_follows ? runs[k + 1] + 1 : 1;
     }
   }
 
@@ -376,13 +377,16 @@ class FieldLocator {
   // [p, end), in order, as it is found.
   template <typename Visit>
   void for_each_field(const char* p, const char* end, Visit visit) const {
-    for_each_field(p, end, visit, nullptr);
+    for_each_field(p, end, visit, nullptr, nullptr);
   }
   // The same, except that a run of `count` selected digital fields from k on
   // that are next to each other in the line and hold one byte each goes to
-  // `visit_statuses(k, count, first)` instead: status j is first[2 * j].
-  template <typename Visit, typename VisitStatuses>
-  void for_each_field(const char* p, const char* end, Visit visit, VisitStatuses visit_statuses) const {
+  // `visit_statuses(k, count, first)` instead: status j is first[2 * j];
+  // and the fields of a run of selected analog fields next to each other go
+  // to `visit_sample(begin, end)`, one by one, in order.
+  template <typename Visit, typename VisitStatuses, typename VisitSample>
+  void for_each_field(const char* p, const char* end, Visit visit, VisitStatuses visit_statuses,
+                      VisitSample visit_sample) const {
     constexpr bool kRuns = !std::is_same_v<VisitStatuses, std::nullptr_t>;
     CommaCursor commas(p, end);
     std::int64_t passed = 0;  // commas passed; field f starts after comma f
@@ -404,6 +408,25 @@ class FieldLocator {
         continue;
       }
       if constexpr (kRuns) {
+        // Each field of a run of samples ends at the next comma: nothing
+        // else about its fields needs looking up.
+        const std::size_t samples = m_sample_runs[k];
+        if (samples >= 2) {
+          std::size_t taken = 0;
+          while (taken < samples) {
+            const char* field_end = commas.next();
+            visit_sample(field_begin, field_end);
+            ++taken;
+            if (field_end == end) {
+              line_ended = true;
+              break;
+            }
+            ++passed;
+            field_begin = field_end + 1;
+          }
+          k += taken - 1;
+          continue;
+        }
         const std::size_t run = m_status_runs[k];
         if (run >= kShortestStatusRun &&
             one_byte_fields(field_begin, end, run, m_fields[k + run - 1].rest_of_line)) {
@@ -446,6 +469,8 @@ class FieldLocator {
   // Per field: for a digital one, how many selected digital fields from it
   // on follow each other in the line; 0 for an analog one.
   std::vector<std::size_t> m_status_runs;
+  // The same for analog fields; 0 for a digital one.
+  std::vector<std::size_t> m_sample_runs;
 };
 
 // The longest line that can still be a sample line of this record.
@@ -641,6 +666,10 @@ class AsciiTextParser {
     }, [&](std::size_t, std::size_t count, const char* first) {
       for (std::size_t j = 0; j < count; ++j) statuses[(status_column + j) * stride] = first[2 * j];
       status_column += count;
+    }, [&](const char* begin, const char* field_end) {
+      KeptSample::keep(begin, field_end, *words, *forms);
+      words += stride;
+      forms += stride;
     });
     if (++m_batch.lines == m_batch_lines || m_batch.odd_bytes > kOddBytesHeld) pass_batch();
   }

@@ -145,11 +145,12 @@ TEST_F(AsciiReaderTest, SkipsBlankAndPaddingLinesWithoutCountingThem) {
 }
 
 TEST_F(AsciiReaderTest, GivesMissingFieldsEmptyValues) {
-  write_cfg("r", make_cfg(2, 2, 3, "ASCII", 1, 0.5));
-  write_dat("r", "1,0,1,2,1,0\n2,0,3\n3,0,4,5,1");  // last line without line end
-  EXPECT_EQ(0, load("r", {"A1", "A2", "D1", "D2"}));
+  write_cfg("r", make_cfg(3, 2, 3, "ASCII", 1, 0.5));
+  write_dat("r", "1,0,1,2,6,1,0\n2,0,3\n3,0,4,5,7,1");  // last line without line end
+  EXPECT_EQ(0, load("r", {"A1", "A2", "A3", "D1", "D2"}));
   EXPECT_EQ("1.5000,3.5000,4.5000", text_of("A1"));
   EXPECT_EQ("2.5000,0.5000,5.5000", text_of("A2"));
+  EXPECT_EQ("6.5000,0.5000,7.5000", text_of("A3"));
   EXPECT_EQ("1,,1", text_of("D1"));
   EXPECT_EQ("0,,", text_of("D2"));
 }
