@@ -303,6 +303,54 @@ class CommaCursor {
   unsigned m_mask = 0;
 };
 
+// The line ends of a block, in order, sixty-four bytes at a time: lines are
+// short, and a search per line would be a call that starts afresh on every
+// line. Up to kReadAheadBytes past the end must be readable.
+class LineEnds {
+ public:
+  LineEnds(const char* begin, const char* end) : m_chunk(begin), m_end(end) { m_mask = load(); }
+  // The next '\n', or null when there is none before the end.
+  const char* next() {
+#if defined(__SSE2__)
+    while (m_mask == 0) {
+      m_chunk += 64;
+      if (m_chunk >= m_end) return nullptr;
+      m_mask = load();
+    }
+    const char* newline = m_chunk + __builtin_ctzll(m_mask);
+    m_mask &= m_mask - 1;
+    return newline;
+#else
+    const char* newline =
+        static_cast<const char*>(std::memchr(m_chunk, '\n', static_cast<std::size_t>(m_end - m_chunk)));
+    if (newline != nullptr) m_chunk = newline + 1;
+    return newline;
+#endif
+  }
+
+ private:
+  std::uint64_t load() const {
+#if defined(__SSE2__)
+    if (m_chunk >= m_end) return 0;
+    const __m128i newline = _mm_set1_epi8('\n');
+    std::uint64_t mask = 0;
+    for (int part = 0; part < 4; ++part) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_chunk + 16 * part));
+      mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, newline))))
+              << (16 * part);
+    }
+    if (m_end - m_chunk < 64) mask &= (std::uint64_t{1} << (m_end - m_chunk)) - 1;
+    return mask;
+#else
+    return 0;
+#endif
+  }
+
+  const char* m_chunk;
+  const char* m_end;
+  std::uint64_t m_mask = 0;
+};
+
 // Whether the `count` fields at `p` are one-byte statuses that end where
 // the line ends (`to_line_end`) or at the comma after the last of them:
 // "c,c,...,c" with no c a comma or a NUL. The bytes are tested sixteen at a
@@ -528,7 +576,8 @@ void walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longe
       p = newline + 1;
       skipping = false;
     }
-    for (const char* newline; (newline = find_newline(p, end)) != nullptr; p = newline + 1) {
+    LineEnds line_ends(p, end);
+    for (const char* newline; (newline = line_ends.next()) != nullptr; p = newline + 1) {
       if (!one_line(p, newline)) return;
     }
     if (at_end) {
