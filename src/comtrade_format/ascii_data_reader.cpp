@@ -261,70 +261,30 @@ bool has_digit(const char* p, const char* end) {
   return false;
 }
 
-// The commas of one line, in order, sixteen bytes at a time: fields are
-// short, and a byte loop would stop at every comma with a mispredicted
-// branch. Up to kReadAheadBytes past the line end must be readable.
-class CommaCursor {
+// The places of the byte kByte in [begin, end), in order, found kChunk
+// bytes (16 or 64) at a time: fields and lines are short, and a byte loop,
+// or a search call per field or line, would stop at every one with a
+// mispredicted branch. Up to kReadAheadBytes past the end must be readable.
+template <char kByte, int kChunk>
+class ByteCursor {
  public:
-  CommaCursor(const char* begin, const char* end) : m_chunk(begin), m_end(end) { m_mask = load(); }
-  // The next comma, or the line end when there is none.
+  ByteCursor(const char* begin, const char* end) : m_chunk(begin), m_end(end) { m_mask = load(); }
+  // The next place of the byte, or the end when there is none.
   const char* next() {
 #if defined(__SSE2__)
     while (m_mask == 0) {
-      m_chunk += 16;
+      m_chunk += kChunk;
       if (m_chunk >= m_end) return m_end;
       m_mask = load();
     }
-    const char* comma = m_chunk + __builtin_ctz(m_mask);
+    const char* found = m_chunk + __builtin_ctzll(m_mask);
     m_mask &= m_mask - 1;
-    return comma;
+    return found;
 #else
-    while (m_chunk < m_end && *m_chunk != ',') ++m_chunk;
-    if (m_chunk == m_end) return m_end;
-    return m_chunk++;
-#endif
-  }
-
- private:
-  unsigned load() const {
-#if defined(__SSE2__)
-    if (m_chunk >= m_end) return 0;
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_chunk));
-    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(','))));
-    if (m_end - m_chunk < 16) mask &= (1u << (m_end - m_chunk)) - 1;
-    return mask;
-#else
-    return 0;
-#endif
-  }
-
-  const char* m_chunk;
-  const char* m_end;
-  unsigned m_mask = 0;
-};
-
-// The line ends of a block, in order, sixty-four bytes at a time: lines are
-// short, and a search per line would be a call that starts afresh on every
-// line. Up to kReadAheadBytes past the end must be readable.
-class LineEnds {
- public:
-  LineEnds(const char* begin, const char* end) : m_chunk(begin), m_end(end) { m_mask = load(); }
-  // The next '\n', or null when there is none before the end.
-  const char* next() {
-#if defined(__SSE2__)
-    while (m_mask == 0) {
-      m_chunk += 64;
-      if (m_chunk >= m_end) return nullptr;
-      m_mask = load();
-    }
-    const char* newline = m_chunk + __builtin_ctzll(m_mask);
-    m_mask &= m_mask - 1;
-    return newline;
-#else
-    const char* newline =
-        static_cast<const char*>(std::memchr(m_chunk, '\n', static_cast<std::size_t>(m_end - m_chunk)));
-    if (newline != nullptr) m_chunk = newline + 1;
-    return newline;
+    const void* found = std::memchr(m_chunk, kByte, static_cast<std::size_t>(m_end - m_chunk));
+    if (found == nullptr) return m_chunk = m_end;
+    m_chunk = static_cast<const char*>(found) + 1;
+    return m_chunk - 1;
 #endif
   }
 
@@ -332,14 +292,13 @@ class LineEnds {
   std::uint64_t load() const {
 #if defined(__SSE2__)
     if (m_chunk >= m_end) return 0;
-    const __m128i newline = _mm_set1_epi8('\n');
     std::uint64_t mask = 0;
-    for (int part = 0; part < 4; ++part) {
+    for (int part = 0; part < kChunk / 16; ++part) {
       const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_chunk + 16 * part));
-      mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, newline))))
-              << (16 * part);
+      const unsigned found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kByte))));
+      mask |= std::uint64_t{found} << (16 * part);
     }
-    if (m_end - m_chunk < 64) mask &= (std::uint64_t{1} << (m_end - m_chunk)) - 1;
+    if (m_end - m_chunk < kChunk) mask &= (std::uint64_t{1} << (m_end - m_chunk)) - 1;
     return mask;
 #else
     return 0;
@@ -350,6 +309,11 @@ class LineEnds {
   const char* m_end;
   std::uint64_t m_mask = 0;
 };
+
+// The commas of one line.
+using CommaCursor = ByteCursor<',', 16>;
+// The line ends of a block: lines of a hundred bytes or so.
+using LineEnds = ByteCursor<'\n', 64>;
 
 // Whether the `count` fields at `p` are one-byte statuses that end where
 // the line ends (`to_line_end`) or at the comma after the last of them:
@@ -577,7 +541,7 @@ void walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longe
       skipping = false;
     }
     LineEnds line_ends(p, end);
-    for (const char* newline; (newline = line_ends.next()) != nullptr; p = newline + 1) {
+    for (const char* newline; (newline = line_ends.next()) != end; p = newline + 1) {
       if (!one_line(p, newline)) return;
     }
     if (at_end) {
