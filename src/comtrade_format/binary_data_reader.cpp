@@ -224,11 +224,11 @@ std::int64_t walk_records(BlockFile& file, std::int64_t record_bytes, std::int64
   return records_read;
 }
 
-// Adds the values of `count` records starting at `record` to one channel's
-// text; `first` when the first of them is the first of the file.
 // Records ahead of the slot guess whose bytes are asked for.
 constexpr std::int64_t kRecordsAhead = 32;
 
+// Adds the values of `count` records starting at `record` to one channel's
+// text; `first` when the first of them is the first of the file.
 template <Decode kDecode>
 void add_analog_column(const AnalogColumn& analog, const unsigned char* record,
                        std::int64_t record_bytes, std::int64_t count, bool first, TextWriter& text) {
