@@ -365,13 +365,11 @@ class FieldLocator {
       m_fields.push_back({field, false, field == last_field, slot++, nullptr, 0, 0});
     }
     m_spans.resize(m_fields.size());
-    m_status_runs.assign(m_fields.size(), 0);
-    m_sample_runs.assign(m_fields.size(), 0);
+    m_runs.assign(m_fields.size(), 0);
     for (std::size_t k = m_fields.size(); k-- > 0;) {
       const bool next_follows = k + 1 < m_fields.size() && m_fields[k + 1].analog == m_fields[k].analog &&
                                 m_fields[k + 1].field == m_fields[k].field + 1;
-      std::vector<std::size_t>& runs = m_fields[k].analog ? m_sample_runs : m_status_runs;
-      runs[k] = next_follows ? runs[k + 1] + 1 : 1;
+      m_runs[k] = next_follows ? m_runs[k + 1] + 1 : 1;
     }
   }
 
@@ -420,9 +418,10 @@ class FieldLocator {
         continue;
       }
       if constexpr (kRuns) {
+        const std::size_t run = m_runs[k];
         // Each field of a run of samples ends at the next comma: nothing
         // else about its fields needs looking up.
-        const std::size_t samples = m_sample_runs[k];
+        const std::size_t samples = field.analog ? run : 0;
         if (samples >= 2) {
           std::size_t taken = 0;
           while (taken < samples) {
@@ -439,8 +438,7 @@ class FieldLocator {
           k += taken - 1;
           continue;
         }
-        const std::size_t run = m_status_runs[k];
-        if (run >= kShortestStatusRun &&
+        if (!field.analog && run >= kShortestStatusRun &&
             one_byte_fields(field_begin, end, run, m_fields[k + run - 1].rest_of_line)) {
           visit_statuses(k, run, field_begin);
           // The comma after the run is passed too; a run to the line end
@@ -478,11 +476,9 @@ class FieldLocator {
 
   std::vector<SelectedField> m_fields;
   std::vector<Span> m_spans;
-  // Per field: for a digital one, how many selected digital fields from it
-  // on follow each other in the line; 0 for an analog one.
-  std::vector<std::size_t> m_status_runs;
-  // The same for analog fields; 0 for a digital one.
-  std::vector<std::size_t> m_sample_runs;
+  // Per field: how many selected fields of its kind from it on follow each
+  // other in the line.
+  std::vector<std::size_t> m_runs;
 };
 
 // The longest line that can still be a sample line of this record.

@@ -114,9 +114,6 @@ class SampleTexts {
   double value(std::int32_t sample) const {
     return static_cast<double>(sample) * m_factor_a + m_factor_b;
   }
-  // Asks for `slot` to be brought into the cache: a table is too large to
-  // stay there, and a column of samples is known ahead.
-  static void prefetch(const Slot* slot) { comtrade_detail::prefetch(slot); }
   const Slot& slot(std::int16_t sample) {
     Slot& entry = m_slots[static_cast<std::uint16_t>(sample)];
     if (entry.length == 0) fill(entry, sample);
@@ -223,7 +220,9 @@ class TextWriter {
       for (; i < end; ++i) {
         std::int16_t s;
         if (!sample(i, s)) break;
-        if (i + kAhead < count) SampleTexts::prefetch(&slots[guess(i + kAhead)]);
+        // A table is too large to stay in the cache, and the column's
+        // samples are known ahead.
+        if (i + kAhead < count) prefetch(&slots[guess(i + kAhead)]);
         SampleTexts::Slot& slot = slots[static_cast<std::uint16_t>(s)];
         if (slot.length == 0) table.fill(slot, s);
         if (slot.length == SampleTexts::kTooLong) break;
