@@ -13,6 +13,9 @@
 #if defined(__SSE__) || defined(_M_X64)
 #include <xmmintrin.h>
 #endif
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <iostream>
 #include <limits>
 #include <map>
@@ -394,6 +397,16 @@ bool scales_monotonically(const AnalogColumn& analog) {
   }
 }
 
+// The values of a column's lowest and highest sample of a run, as the run's
+// lowest and highest value.
+void scale_extremes(const AnalogColumn& analog, std::int32_t lowest, std::int32_t highest, double& low,
+                    double& high) {
+  const double at_lowest = static_cast<double>(lowest) * analog.factor_a + analog.factor_b;
+  const double at_highest = static_cast<double>(highest) * analog.factor_a + analog.factor_b;
+  low = analog.factor_a > 0 ? at_lowest : at_highest;
+  high = analog.factor_a > 0 ? at_highest : at_lowest;
+}
+
 // Adds the extremes of a group of up to four monotonically scaling analog
 // columns to their buckets. A record's samples of the group are read
 // together, so the block is walked once for the group, not once a column;
@@ -432,15 +445,55 @@ void add_scaled_group(const AnalogColumn* const* group, std::size_t size, const 
                              }
                            }
                            for (std::size_t c = 0; c < size; ++c) {
-                             const double a = group[c]->factor_a;
-                             const double b = group[c]->factor_b;
-                             const double at_lowest = static_cast<double>(lowest[c]) * a + b;
-                             const double at_highest = static_cast<double>(highest[c]) * a + b;
-                             low[c] = a > 0 ? at_lowest : at_highest;
-                             high[c] = a > 0 ? at_highest : at_lowest;
+                             scale_extremes(*group[c], lowest[c], highest[c], low[c], high[c]);
                            }
                          });
 }
+
+#if defined(__SSE2__)
+// Columns of 16-bit samples that lie within one 16-byte load of the first:
+// a record's samples of all of them are one load, and a run's extremes one
+// vector minimum and maximum a record.
+constexpr std::int64_t kWindowBytes = 16;
+
+// Adds the extremes of such a group of up to kMostInGroup columns, the
+// first of them lowest in the record, to their buckets. The load may reach
+// past the last record of a block by less than kWindowBytes, which a block
+// always has room for; those bytes never reach a column.
+void add_int16_window(const AnalogColumn* const* group, std::size_t size, const unsigned char* records,
+                      std::int64_t record_bytes, std::int64_t count, std::int64_t done,
+                      comtrade_detail::BucketBuilder& buckets) {
+  static_assert(kWindowBytes <= static_cast<std::int64_t>(comtrade_detail::kReadAheadBytes),
+                "a window load must stay within the bytes a block may load");
+  std::size_t channels[comtrade_detail::BucketBuilder::kMostInGroup];
+  std::size_t lanes[comtrade_detail::BucketBuilder::kMostInGroup];
+  const std::int64_t base = group[0]->offset;
+  for (std::size_t c = 0; c < size; ++c) {
+    channels[c] = static_cast<std::size_t>(group[c]->slot);
+    lanes[c] = static_cast<std::size_t>((group[c]->offset - base) / 2);
+  }
+  const unsigned char* const first = records + base;
+  buckets.add_group_runs(channels, size, done, count,
+                         [&](std::int64_t i, std::int64_t run, double* low, double* high) {
+                           const unsigned char* at = first + i * record_bytes;
+                           __m128i lowest = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+                           __m128i highest = lowest;
+                           for (std::int64_t k = 1; k < run; ++k) {
+                             at += record_bytes;
+                             const __m128i samples = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+                             lowest = _mm_min_epi16(lowest, samples);
+                             highest = _mm_max_epi16(highest, samples);
+                           }
+                           alignas(16) std::int16_t lows[8];
+                           alignas(16) std::int16_t highs[8];
+                           _mm_store_si128(reinterpret_cast<__m128i*>(lows), lowest);
+                           _mm_store_si128(reinterpret_cast<__m128i*>(highs), highest);
+                           for (std::size_t c = 0; c < size; ++c) {
+                             scale_extremes(*group[c], lows[lanes[c]], highs[lanes[c]], low[c], high[c]);
+                           }
+                         });
+}
+#endif
 
 // Adds the extremes of the digital columns that share one status byte: a
 // run's statuses are all set when their AND is, and one is set when their OR
@@ -483,9 +536,26 @@ void read_buckets(BlockFile& file, const Layout& layout, std::int64_t wanted, in
                    return stamp == kMissingStamp ? std::numeric_limits<double>::quiet_NaN()
                                                  : static_cast<double>(stamp);
                  });
-                 for (std::size_t c = 0; c < scaled.size(); c += 4) {
-                   add_scaled_group<kDecode>(&scaled[c], std::min<std::size_t>(4, scaled.size() - c), records,
-                                             record_bytes, count, done, buckets);
+#if defined(__SSE2__)
+                 if constexpr (kDecode == Decode::kInt16) {
+                   // Columns come in record order, so a window's columns are neighbours.
+                   for (std::size_t c = 0; c < scaled.size();) {
+                     std::size_t e = c + 1;
+                     while (e < scaled.size() && e - c < comtrade_detail::BucketBuilder::kMostInGroup &&
+                            scaled[e]->offset > scaled[e - 1]->offset &&
+                            scaled[e]->offset + 2 - scaled[c]->offset <= kWindowBytes) {
+                       ++e;
+                     }
+                     add_int16_window(&scaled[c], e - c, records, record_bytes, count, done, buckets);
+                     c = e;
+                   }
+                 } else
+#endif
+                 {
+                   for (std::size_t c = 0; c < scaled.size(); c += 4) {
+                     add_scaled_group<kDecode>(&scaled[c], std::min<std::size_t>(4, scaled.size() - c),
+                                               records, record_bytes, count, done, buckets);
+                   }
                  }
                  for (const AnalogColumn& analog : analogs) {
                    if (scales_monotonically<kDecode>(analog)) continue;

@@ -246,30 +246,33 @@ TEST_F(ExtensionsTest, TakesTheTimeOfARecordAtRateZeroFromItsStamps) {
 
 // A one-sample spike in 100,000 samples survives 1000 buckets, in both file
 // types; min and max come from the raw samples here. A negative factor turns
-// a channel's lowest sample into its highest value.
+// a channel's lowest sample into its highest value. U10 lies too far from U1
+// to be read with it.
 TEST_F(ExtensionsTest, KeepsEveryPeakOfAHundredThousandSamplesInAThousandBuckets) {
   comtrade_gen::RecordSpec spec;
-  spec.analog_count = 2;
+  spec.analog_count = 10;
   spec.digital_count = 2;
   spec.samples = 100000;
   Samples samples = from_generator(comtrade_gen::generate(spec), 2);
   samples.a[0] = -samples.a[0];
-  samples.analog[50123 * 2 + 1] = 32767;
-  samples.analog[70001 * 2 + 0] = -32768;
+  samples.analog[50123 * 10 + 1] = 32767;
+  samples.analog[70001 * 10 + 0] = -32768;
+  samples.analog[90001 * 10 + 9] = -32768;
   std::vector<double> times;
   for (int b = 0; b < 1000; ++b) times.push_back(b * 100 * 100.0);
   const std::string expected =
       waveform_text({channel_entry(samples, "U2", true, 1, 0, 100000, 100),
                      channel_entry(samples, "D1", false, 0, 0, 100000, 100),
                      channel_entry(samples, "U1", true, 0, 0, 100000, 100),
-                     channel_entry(samples, "D2", false, 1, 0, 100000, 100)},
+                     channel_entry(samples, "D2", false, 1, 0, 100000, 100),
+                     channel_entry(samples, "U10", true, 9, 0, 100000, 100)},
                     0, 100000, 100, times);
   ASSERT_NE(std::string::npos, expected.find(fixed4(32767 * samples.a[1] + samples.b[1])));
   ASSERT_NE(std::string::npos, expected.find(fixed4(-32768 * samples.a[0] + samples.b[0])));
   for (const std::string type : {"BINARY", "ASCII"}) {
     write("S/long.cfg", cfg_of(samples, type, "1\r\n10000,100000\r\n"));
     write("S/long.dat", dat_of(samples, type));
-    EXPECT_TRUE(expected == waveform("long", R"("channelList":["U2","nope","D1","U1","D2"],"points":1000)"))
+    EXPECT_TRUE(expected == waveform("long", R"("channelList":["U2","nope","D1","U1","D2","U10"],"points":1000)"))
         << type;
   }
 }
