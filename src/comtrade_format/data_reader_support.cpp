@@ -211,6 +211,7 @@ bool BlockFile::start_ahead() {
     m_ahead.reset();
     return false;
   }
+  platform::keep_apart(ahead.thread);
   return true;
 }
 

@@ -25,6 +25,7 @@
 #include "comtrade_format/comtrade_format.h"
 #include "comtrade_format/data_section.h"
 #include "comtrade_format/fixed4.h"
+#include "platform/platform.h"
 
 namespace comtrade_detail {
 
@@ -337,6 +338,7 @@ class BatchPipe {
   bool start() {
     try {
       m_thread = std::thread([this] { serve(); });
+      platform::keep_apart(m_thread);
       return true;
     } catch (const std::system_error&) {
       return false;

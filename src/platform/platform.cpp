@@ -16,6 +16,8 @@
 #error "platform: the Windows implementation is not written yet"
 #else
 #include <dirent.h>
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -131,6 +133,21 @@ void keep_freed_memory() {
   // from the heap and are reused; only larger ones are mapped afresh.
   ::mallopt(M_MMAP_THRESHOLD, 12 * 1024 * 1024);
   ::mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
+#endif
+}
+
+void keep_apart(std::thread& helper) {
+#if defined(__linux__)
+  const int here = ::sched_getcpu();
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  if (here < 0 || here >= CPU_SETSIZE || ::sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
+  CPU_CLR(here, &allowed);
+  if (CPU_COUNT(&allowed) == 0) return;
+  // Best effort: where the mask is refused, the thread runs wherever it may.
+  (void)::pthread_setaffinity_np(helper.native_handle(), sizeof allowed, &allowed);
+#else
+  (void)helper;
 #endif
 }
 

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace platform {
@@ -71,6 +72,13 @@ void release_free_memory();
 // that name. False when the rename fails; a missing `from` leaves `to` as it
 // was.
 bool rename_replacing(const std::string& from, const std::string& to);
+
+// Keeps `helper`, a thread just started to work beside the calling one, off
+// the processor the caller runs on, for as long as it runs, where the process
+// may use another. A new thread otherwise begins on its parent's processor
+// and may wait there for milliseconds, while the other one idles, before the
+// system moves it. Does nothing where processors cannot be chosen.
+void keep_apart(std::thread& helper);
 
 // Makes a write to a pipe or socket whose reader has gone fail with an error
 // instead of ending the process. Standard output is often a pipe to a log

@@ -1,15 +1,19 @@
 // Directory listings, case-insensitive name fallback and file queries.
 #include "platform/platform.h"
 
+#include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -203,6 +207,25 @@ TEST(PlatformPaths, ExecutablePathNamesThisTestBinary) {
   EXPECT_TRUE(exe.is_absolute());
   EXPECT_EQ("platform_tests", exe.filename());
   EXPECT_TRUE(std::filesystem::is_regular_file(exe));
+}
+
+// A helper may still use every processor of the process but one, the
+// caller's, and all of them where the process has only one.
+TEST(PlatformThreads, KeepsAHelperOffOneProcessorOnly) {
+  cpu_set_t allowed;
+  ASSERT_EQ(0, ::sched_getaffinity(0, sizeof allowed, &allowed));
+  std::promise<void> release;
+  std::thread helper([done = release.get_future()] { done.wait(); });
+  platform::keep_apart(helper);
+  cpu_set_t kept;
+  const int asked = ::pthread_getaffinity_np(helper.native_handle(), sizeof kept, &kept);
+  release.set_value();
+  helper.join();
+  ASSERT_EQ(0, asked);
+  cpu_set_t inside;
+  CPU_AND(&inside, &kept, &allowed);
+  EXPECT_EQ(CPU_COUNT(&kept), CPU_COUNT(&inside));
+  EXPECT_EQ(std::max(1, CPU_COUNT(&allowed) - 1), CPU_COUNT(&kept));
 }
 
 TEST(PlatformEnv, ReadsSetAndUnsetVariables) {
