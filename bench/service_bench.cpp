@@ -6,6 +6,8 @@
 //   service_bench ask PORT URI BODY RUNS    service: request to last reply byte
 //   service_bench floor BYTES RUNS          minimal sender, same framing
 //   service_bench read FILE RUNS [OFF LEN]  read a (cached) file, or LEN bytes from OFF, into a reused buffer
+//   service_bench calls PORT BODY_FILE LOG SETTINGS STATION LINES
+//                                           serves the system calls of the file list, nothing else
 //   service_bench free-port                 a TCP port free a moment ago
 //
 // Times are medians in milliseconds of RUNS runs after one untimed run (the
@@ -14,7 +16,12 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <fcntl.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -153,15 +160,12 @@ std::string request_text(const std::string& uri, const std::string& body) {
 }
 
 // The reply a sender that has its answer ready would put on the wire: the
-// service's own head and framing around `bytes` bytes of text.
-std::string floor_reply(std::size_t bytes) {
+// service's own head and framing around `text`.
+std::string framed_reply(const std::string& text) {
   char size_line[32];
-  std::snprintf(size_line, sizeof size_line, "%zX\r\n", bytes);
-  std::string reply = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
-  reply += size_line;
-  reply.append(bytes, '7');
-  reply += "\r\n0\r\n\r\n";
-  return reply;
+  std::snprintf(size_line, sizeof size_line, "%zX\r\n", text.size());
+  return "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + std::string(size_line) + text +
+         "\r\n0\r\n\r\n";
 }
 
 // Accepts connections and answers each request with `reply` by plain
@@ -184,14 +188,19 @@ void serve_floor(int listener, const std::string& reply) {
   }
 }
 
+// Listens on `port` of the loopback address, or on a free one when it is 0,
+// which `port` is then set to.
 int listen_loopback(unsigned short& port) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return -1;
+  const int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in address{};
   address.sin_family = AF_INET;
+  address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 16) != 0 ||
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 128) != 0 ||
       getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     close(fd);
     return -1;
@@ -207,7 +216,7 @@ int run_floor(std::size_t bytes, int runs) {
     std::perror("service_bench: listen");
     return 1;
   }
-  const std::string reply = floor_reply(bytes);
+  const std::string reply = framed_reply(std::string(bytes, '7'));
   std::thread sender(serve_floor, listener, std::cref(reply));
   const int result = run_requests(port, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", runs);
   shutdown(listener, SHUT_RDWR);
@@ -244,6 +253,86 @@ int run_read(const char* path, int runs, long long offset, std::size_t length) {
   return 0;
 }
 
+// What no implementation of the file list can do without: per request, the
+// system calls it is specified to make, on the same files, and nothing else
+// (no parsing, no formatting). Each log line is a size query by name and a
+// write; the settings file is read after the first line and the station
+// directory listed after it; the diagnostics go to standard output once; the
+// answer is the text of `body_file`, framed. Like the service, it answers the requests that
+// arrived together after reading them all. A request is taken to arrive in
+// one piece, as a load tool sends it. Runs until killed.
+int run_calls(unsigned short port, const char* body_file, const char* log_path, const char* settings_path,
+              const char* station_dir, int lines) {
+  std::string body;
+  if (std::FILE* file = std::fopen(body_file, "rb")) {
+    char piece[4096];
+    std::size_t got;
+    while ((got = std::fread(piece, 1, sizeof piece, file)) > 0) body.append(piece, got);
+    std::fclose(file);
+  }
+  const int log = open(log_path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const int listener = listen_loopback(port);
+  const int poller = epoll_create1(EPOLL_CLOEXEC);
+  if (log < 0 || listener < 0 || poller < 0) {
+    std::perror("service_bench: calls");
+    return 1;
+  }
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.fd = listener;
+  epoll_ctl(poller, EPOLL_CTL_ADD, listener, &event);
+  const std::string reply = framed_reply(body);
+  const std::string prefix = "[2026-12-9  8: 0: 0] :  ";
+  const std::string message(40, 'm');
+  const std::string suffix = " ->line(44)\n";
+  iovec line[3] = {{const_cast<char*>(prefix.data()), prefix.size()},
+                   {const_cast<char*>(message.data()), message.size()},
+                   {const_cast<char*>(suffix.data()), suffix.size()}};
+  std::vector<char> buffer(64 * 1024);
+  std::vector<int> answered;
+  epoll_event ready[64];
+  for (;;) {
+    const int count = epoll_wait(poller, ready, 64, -1);
+    for (int i = 0; i < count; ++i) {
+      const int fd = ready[i].data.fd;
+      if (fd == listener) {
+        const int client = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (client < 0) continue;
+        const int on = 1;
+        setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        event.data.fd = client;
+        epoll_ctl(poller, EPOLL_CTL_ADD, client, &event);
+        continue;
+      }
+      if (recv(fd, buffer.data(), buffer.size(), 0) <= 0) {
+        close(fd);
+        continue;
+      }
+      for (int l = 0; l < lines; ++l) {
+        struct statx size;
+        statx(AT_FDCWD, log_path, 0, STATX_SIZE, &size);
+        if (writev(log, line, 3) < 0) return 1;
+        if (l > 0) continue;
+        const int settings = open(settings_path, O_RDONLY | O_CLOEXEC);
+        if (settings >= 0) {
+          if (read(settings, buffer.data(), buffer.size()) < 0) return 1;
+          close(settings);
+        }
+        const int station = open(station_dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (station >= 0) {
+          while (syscall(SYS_getdents64, station, buffer.data(), buffer.size()) > 0) {
+          }
+          close(station);
+        }
+      }
+      if (write(STDOUT_FILENO, "val: \n", 6) < 0) return 1;
+      answered.push_back(fd);
+    }
+    for (const int fd : answered) send_all(fd, reply.data(), reply.size());
+    answered.clear();
+  }
+}
+
 int run_free_port() {
   unsigned short port = 0;
   const int fd = listen_loopback(port);
@@ -255,7 +344,8 @@ int run_free_port() {
 
 int usage() {
   std::fputs(
-      "usage: service_bench ask PORT URI BODY RUNS | floor BYTES RUNS | read FILE RUNS [OFFSET LENGTH] | free-port\n",
+      "usage: service_bench ask PORT URI BODY RUNS | floor BYTES RUNS | read FILE RUNS [OFFSET LENGTH] |\n"
+      "       calls PORT BODY_FILE LOG SETTINGS STATION LINES | free-port\n",
       stderr);
   return 2;
 }
@@ -277,6 +367,12 @@ int main(int argc, char** argv) {
   if (command == "read" && (argc == 4 || argc == 6)) {
     return run_read(argv[2], std::max(1, std::atoi(argv[3])), argc == 6 ? std::atoll(argv[4]) : 0,
                     argc == 6 ? std::strtoull(argv[5], nullptr, 10) : 0);
+  }
+  if (command == "calls" && argc == 8) {
+    const int port = std::atoi(argv[2]);
+    if (port <= 0 || port > 65535) return usage();
+    return run_calls(static_cast<unsigned short>(port), argv[3], argv[4], argv[5], argv[6],
+                     std::max(1, std::atoi(argv[7])));
   }
   if (command == "free-port" && argc == 2) return run_free_port();
   return usage();
