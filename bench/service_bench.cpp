@@ -258,9 +258,9 @@ int run_read(const char* path, int runs, long long offset, std::size_t length) {
 // (no parsing, no formatting). Each log line is a size query by name and a
 // write; the settings file is read after the first line and the station
 // directory listed after it; the diagnostics go to standard output once; the
-// answer is the text of `body_file`, framed. Like the service, it answers the requests that
-// arrived together after reading them all. A request is taken to arrive in
-// one piece, as a load tool sends it. Runs until killed.
+// answer is the text of `body_file`, framed. Like the service, it answers the
+// requests that arrived together after reading them all. A request is taken
+// to arrive in one piece, as a load tool sends it. Runs until killed.
 int run_calls(unsigned short port, const char* body_file, const char* log_path, const char* settings_path,
               const char* station_dir, int lines) {
   std::string body;
