@@ -260,15 +260,6 @@ std::string_view trimmed(std::string_view text) {
   return text;
 }
 
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
-    if (upper(a[i]) != upper(b[i])) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 int ComTrade_format::Get_cmtr_cfg_info() {
@@ -456,10 +447,10 @@ int file_type_code(const char* file_type) {
   // Recorders write "BINARY32 " with a trailing blank and "Ascii"; such
   // records are as readable as any other.
   const std::string_view type = trimmed(file_type);
-  if (equals_ignoring_case(type, "ASCII")) return kFileTypeAscii;
-  if (equals_ignoring_case(type, "BINARY")) return kFileTypeBinary;
-  if (equals_ignoring_case(type, "BINARY32")) return kFileTypeBinary32;
-  if (equals_ignoring_case(type, "FLOAT32")) return kFileTypeFloat32;
+  if (platform::equals_ignoring_case(type, "ASCII")) return kFileTypeAscii;
+  if (platform::equals_ignoring_case(type, "BINARY")) return kFileTypeBinary;
+  if (platform::equals_ignoring_case(type, "BINARY32")) return kFileTypeBinary32;
+  if (platform::equals_ignoring_case(type, "FLOAT32")) return kFileTypeFloat32;
   return kFileTypeUnknown;
 }
 

@@ -12,11 +12,9 @@ std::vector<std::string> g_station_vec;
 
 namespace {
 
-// Whether `text` is `extension` (lower case) in any letter case.
-bool is_extension(const std::string& text, const char (&extension)[4]) {
-  if (text.size() != 3) return false;
-  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  return lower(text[0]) == extension[0] && lower(text[1]) == extension[1] && lower(text[2]) == extension[2];
+// Whether `text` is `extension` in any letter case.
+bool is_extension(const std::string& text, const char* extension) {
+  return platform::equals_ignoring_case(text, extension);
 }
 
 // The text after the first "." of a file name; the whole text after it must
@@ -36,15 +34,11 @@ void walk(const std::string& dir, bool collect);
 void walk_entries(const std::string& dir, const std::vector<platform::DirEntry>& entries, bool collect) {
   // A record kept both as a pair and as one .cff is listed once, as the pair.
   // Names match without regard to case, as they do when the record is opened.
-  const auto folded = [](std::string text) {
-    for (char& c : text) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-    return text;
-  };
   std::set<std::string> pairs;
   for (const platform::DirEntry& entry : entries) {
     const std::optional<std::string> extension = extension_of(entry.name);
     if (!entry.is_dir && extension && is_extension(*extension, "cfg")) {
-      pairs.insert(folded(entry.name.substr(0, entry.name.find('.'))));
+      pairs.insert(platform::fold_case(entry.name.substr(0, entry.name.find('.'))));
     }
   }
   for (const platform::DirEntry& entry : entries) {
@@ -63,7 +57,7 @@ void walk_entries(const std::string& dir, const std::vector<platform::DirEntry>&
     std::string base = name.substr(0, name.find('.'));
     // The 2013 combined form holds the whole record in one .cff.
     if (is_extension(*extension, "cfg") ||
-        (is_extension(*extension, "cff") && pairs.count(folded(base)) == 0)) {
+        (is_extension(*extension, "cff") && pairs.count(platform::fold_case(base)) == 0)) {
       g_station_vec.push_back(std::move(base));
     }
   }

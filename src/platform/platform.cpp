@@ -34,23 +34,6 @@ namespace platform {
 
 namespace {
 
-unsigned char fold_upper(unsigned char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A') : c;
-}
-
-// Equality ignoring ASCII letter case only; other bytes (GBK lead and trail
-// bytes among them) must match exactly.
-bool equals_ignoring_case(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (fold_upper(static_cast<unsigned char>(a[i])) !=
-        fold_upper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // Splits at the separator, dropping empty components; `absolute` tells
 // whether the path started at the root.
 std::vector<std::string> split_components(const std::string& path, bool* absolute) {
@@ -329,18 +312,6 @@ std::optional<std::vector<DirEntry>> list_dir(const std::string& dir) {
   std::sort(entries.begin(), entries.end(),
             [](const DirEntry& a, const DirEntry& b) { return listing_less(a.name, b.name); });
   return entries;
-}
-
-bool listing_less(const std::string& a, const std::string& b) {
-  const std::size_t common = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < common; ++i) {
-    unsigned char ca = fold_upper(static_cast<unsigned char>(a[i]));
-    unsigned char cb = fold_upper(static_cast<unsigned char>(b[i]));
-    if (ca != cb) return ca < cb;
-  }
-  if (a.size() != b.size()) return a.size() < b.size();
-  // Names equal ignoring case still need one fixed order.
-  return a < b;
 }
 
 std::string resolve_case_insensitive(const std::string& path) {

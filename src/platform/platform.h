@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/gbk_name.h"
+
 namespace platform {
 
 // The native path separator.
@@ -161,18 +163,15 @@ struct DirEntry {
   bool is_dir;
 };
 
-// The entries of directory `dir` without "." and "..", sorted by name with
-// ASCII letters folded to upper case, ties byte-wise ("AB" < "A_" < "a_b").
+// The entries of directory `dir` without "." and "..", in `listing_less`
+// order.
 // Returns nullopt when `dir` cannot be opened as a directory.
 std::optional<std::vector<DirEntry>> list_dir(const std::string& dir);
 
-// Byte order of `list_dir`: true when `a` sorts before `b`.
-bool listing_less(const std::string& a, const std::string& b);
-
 // The path to open for `path`: `path` itself when it exists; otherwise, walking
 // its components from the left, each missing component is replaced by the
-// entry of its parent directory whose name equals it ignoring ASCII letter
-// case (the first such entry in listing order). When no replacement exists the
+// entry of its parent directory whose name `equals_ignoring_case` it (the
+// first such entry in listing order). When no replacement exists the
 // original `path` is returned, so opening it fails in the ordinary way.
 std::string resolve_case_insensitive(const std::string& path);
 

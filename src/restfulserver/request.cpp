@@ -36,7 +36,10 @@ std::string string_member(const Json::Value& root, const char* key, const std::s
 
 bool is_safe_name(const std::string& name) {
   if (name.empty() || name == "." || name == "..") return false;
-  return name.find_first_of(std::string("/\\:\0", 4)) == std::string::npos;
+  // "/", ":" and NUL are below every trail byte, so they are refused
+  // wherever they stand; "\" only where it is a character of its own.
+  return name.find_first_of(std::string("/:\0", 3)) == std::string::npos &&
+         !platform::holds_character(name, '\\');
 }
 
 std::optional<std::string> record_path(const std::string& file_dir, const std::string& groupName,

@@ -18,8 +18,9 @@ bool parse_body(const transport::Request& hm, Json::Value& root);
 std::string string_member(const Json::Value& root, const char* key, const std::string& fallback);
 
 // Whether `name` may be joined to the record root: not empty, not "." or "..",
-// and free of "/", "\", ":" and NUL. Names that fail are treated as missing
-// without touching the file system.
+// and free of "/", ":", NUL and of "\" as a character (the trail byte of a
+// GBK character such as 乗 is no "\"). Names that fail are treated as
+// missing without touching the file system.
 bool is_safe_name(const std::string& name);
 
 // "<file_dir>/<groupName>/<fileName>", the record path without extension, or

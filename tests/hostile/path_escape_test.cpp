@@ -90,6 +90,12 @@ std::vector<Spelling> escape_spellings(const std::string& outside_dir) {
       {"...", "r"},
       {".. ", "r"},
       {"S1", "... "},
+      // A "\" after a whole two-byte character is one, and so is a
+      // separator after a lead byte.
+      {"S1\x81" "\\\\" "\\\\" ".." "\\\\" "..", "r"},
+      {"S1", "\x95" "\\\\" "\\\\" ".." "\\\\" ".." "\\\\" "r"},
+      {"\x81/..", "r"},
+      {"S1", "\x81/../../r"},
   };
 }
 
@@ -101,6 +107,27 @@ TEST_F(PathEscapeTest, ServesTheRecordInsideTheRoot) {
   EXPECT_EQ("{\"comDataList\":[[\"3.0000,4.0000\"]], \"errorinfo\":\"\", \"interval\" : 100, "
             "\"result\" : 200}",
             ask("/getFileInfo", channel_data_body("S1", "r", R"(["Ia","Outside"])")));
+}
+
+// 乗 is bytes 81 5C and 昞 is 95 5C: their trail byte is the byte of "\",
+// yet each is one character, and such names are served like any other. In
+// the JSON of requests and answers that byte is escaped, as "\\".
+TEST_F(PathEscapeTest, ServesNamesWhoseCharactersEndInTheByteOfABackslash) {
+  put(m_root / "T\x81\x5C" / "r\x95\x5C", kInsideCfg, kInsideDat);
+  const std::string station = "T\x81\\\\";
+  const std::string record = "r\x95\\\\";
+  EXPECT_NE(std::string::npos, ask("/getStationList", "{}").find("\"" + station + "\""));
+  EXPECT_NE(std::string::npos,
+            ask("/getFileName_list", file_list_body(station)).find("[\"" + record + "\"],\"result\":200"));
+  EXPECT_NE(std::string::npos,
+            ask("/getChannelInfo", channel_info_body(station, record)).find("\"result\":200"));
+  EXPECT_EQ("{\"comDataList\":[[\"3.0000,4.0000\"]], \"errorinfo\":\"\", \"interval\" : 100, "
+            "\"result\" : 200}",
+            ask("/getFileInfo", channel_data_body(station, record, R"(["Ia"])")));
+  EXPECT_NE(std::string::npos,
+            ask("/getRecordInfo", channel_info_body(station, record)).find("\"station\":\"IN\""));
+  EXPECT_NE(std::string::npos,
+            ask("/getWaveform", channel_data_body(station, record, R"(["Ia"])")).find("\"max\":[3.0000,4.0000]"));
 }
 
 TEST_F(PathEscapeTest, NeverServesARecordOutsideTheStationDirectories) {

@@ -62,6 +62,8 @@ TEST(ListingOrder, FoldsLettersToUpperCaseThenComparesBytes) {
       {"AB", "A_"},  {"A_", "a_b"}, {"ab", "A_"},   {"A", "AB"},      {"", "A"},
       {"a_", "B"},   {"Z", "_"},    {"B_02", "b_03"}, {"ABC", "abc"},  // ties byte-wise: 'A' < 'a'
       {"rec9", "REC~"}, {"x\x7F", "x\xB1"},  // bytes above 0x7F after ASCII
+      {"\x81" "B", "\x81" "a"},  // a trail byte is never folded, even when it looks like a letter
+      {"\x81" "ab", "\x81" "a_"},  // but the letters after the character are
   };
   for (const Case& c : cases) {
     EXPECT_TRUE(platform::listing_less(c.a, c.b)) << c.a << " < " << c.b;
@@ -139,6 +141,11 @@ TEST_F(PlatformTest, NonAsciiBytesMustMatchExactly) {
   // 0xB1 and 0x91 differ by the bit that ASCII case folding flips.
   const std::string other = (m_dir / "\x91\xB1\xBE\xA9.cfg").string();
   EXPECT_EQ(other, platform::resolve_case_insensitive(other));
+  // A trail byte that looks like a letter is part of its character: 81 61
+  // and 81 41 are two characters, not one in two cases.
+  touch("\x81" "A.cfg");
+  const std::string trail = (m_dir / "\x81" "a.cfg").string();
+  EXPECT_EQ(trail, platform::resolve_case_insensitive(trail));
 }
 
 TEST_F(PlatformTest, NoMatchGivesOriginalPath) {

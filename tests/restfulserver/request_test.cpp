@@ -79,6 +79,12 @@ TEST(IsSafeNameTest, AcceptsPlainNamesAndRefusesThoseThatLeaveTheRoot) {
       {"..x", true},
       {"x..", true},
       {"\xD5\xBE\xC3\xFB", true},
+      {"T\x81\x5C", true},           // the trail byte of a character, not a "\"
+      {"\x95\x5C\x81\x5C", true},
+      {"\x81\x5C\\..", false},      // a "\" after a whole character
+      {"\x81\x5C\x5C", false},
+      {"\x81/..", false},             // a separator is one even after a lead byte
+      {"\x81:", false},
       {"", false},
       {".", false},
       {"..", false},

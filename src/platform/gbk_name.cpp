@@ -1,0 +1,72 @@
+// Reading names character by character.
+#include "platform/gbk_name.h"
+
+#include <cstddef>
+
+namespace platform {
+
+namespace {
+
+// The bytes of a name with its single-byte letters folded, one at a time.
+class FoldedBytes {
+ public:
+  explicit FoldedBytes(std::string_view name) : m_name(name) {}
+  bool done() const { return m_at == m_name.size(); }
+  unsigned char next() {
+    const unsigned char byte = static_cast<unsigned char>(m_name[m_at++]);
+    if (m_trail) {
+      m_trail = false;
+      return byte;
+    }
+    m_trail = is_gbk_lead(byte);
+    return (byte >= 'a' && byte <= 'z') ? static_cast<unsigned char>(byte - 'a' + 'A') : byte;
+  }
+
+ private:
+  std::string_view m_name;
+  std::size_t m_at = 0;
+  bool m_trail = false;  // the next byte ends a two-byte character
+};
+
+}  // namespace
+
+bool holds_character(std::string_view name, char c) {
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == c) return true;
+    if (is_gbk_lead(static_cast<unsigned char>(name[i]))) ++i;
+  }
+  return false;
+}
+
+std::string fold_case(std::string_view name) {
+  std::string folded;
+  folded.reserve(name.size());
+  FoldedBytes bytes(name);
+  while (!bytes.done()) folded += static_cast<char>(bytes.next());
+  return folded;
+}
+
+bool equals_ignoring_case(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  FoldedBytes left(a);
+  FoldedBytes right(b);
+  while (!left.done()) {
+    if (left.next() != right.next()) return false;
+  }
+  return true;
+}
+
+bool listing_less(std::string_view a, std::string_view b) {
+  FoldedBytes left(a);
+  FoldedBytes right(b);
+  while (!left.done() && !right.done()) {
+    const unsigned char ca = left.next();
+    const unsigned char cb = right.next();
+    if (ca != cb) return ca < cb;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  // Names equal ignoring case still need one fixed order.
+  return a < b;
+}
+
+}  // namespace platform
