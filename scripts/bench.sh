@@ -101,6 +101,12 @@ for format in ascii binary binary32 float32; do
   "$gen" --out "$records/bench/${format}_200k" --format "$format" --analog 64 --digital 128 \
     --samples 200000 >/dev/null
 done
+# 100,000 samples of 1A+1D, each at a rate line of its own.
+"$gen" --out "$records/bench/binary_rates" --format binary --analog 1 --digital 1 --samples 100000 >/dev/null
+awk 'NR == 6 { print "100000\r"; next }
+     NR == 7 { for (i = 1; i <= 100000; i++) printf "%d,%d\r\n", 1000 * (4 + i % 3), i; next }
+     { print }' "$records/bench/binary_rates.cfg" >"$records/bench/binary_rates.tmp"
+mv "$records/bench/binary_rates.tmp" "$records/bench/binary_rates.cfg"
 
 names() {  # names A D: "U1",...,"UA","D1",...,"DD"
   local list=() i
@@ -204,6 +210,8 @@ wave_case "BINARY 1M x 8A+16D, 1% window" binary_1m 500000 510000 $((500000 * bi
   $((10000 * bin_record)) 2ms
 wave_case "ASCII  1M x 8A+16D, whole" ascii_1m 0 1000000 0 0 -
 wave_case "ASCII  1M x 8A+16D, 1% window" ascii_1m 500000 510000 0 $((asc_size * 51 / 100)) -
+# A rate line per sample: every bucket time must not walk all the segments.
+wave_case "BINARY 100k x 1A+1D, a rate line each" binary_rates 0 100000 0 0 10ms
 
 # Small queries: the service on the demo records against nginx serving each
 # reply as a static file, both on one worker, wrk with 32 connections.

@@ -17,17 +17,22 @@ bool rates_give_time(const std::vector<SampleRate>& rates) {
 
 std::optional<double> sample_offset_us(const std::vector<SampleRate>& rates, std::int64_t index) {
   if (!rates_give_time(rates) || index < 0) return std::nullopt;
-  double offset = 0;
-  std::int64_t counted = 0;  // samples before `index` already summed
-  for (std::size_t i = 0; i < rates.size() && counted < index; ++i) {
-    const bool last_segment = i + 1 == rates.size();
-    // A segment without a last sample number, or the last segment, takes
-    // every remaining sample.
-    std::int64_t end = index;
-    if (!last_segment && rates[i].last && *rates[i].last < index) end = *rates[i].last;
-    if (end <= counted) continue;
-    offset += static_cast<double>(end - counted) * kMicrosecondsPerSecond / *rates[i].rate;
-    counted = end;
+  return RateClock(rates).offset_us(index);
+}
+
+double RateClock::offset_us(std::int64_t index) {
+  // A segment is summed whole once a sample past its last one is asked for;
+  // a segment without a last sample number, or the last segment, takes
+  // every remaining sample. A last number below the samples already summed
+  // adds nothing.
+  while (m_segment + 1 < m_rates.size() && m_rates[m_segment].last && *m_rates[m_segment].last < index) {
+    const std::int64_t end = *m_rates[m_segment].last;
+    if (end > m_counted) {
+      m_offset += static_cast<double>(end - m_counted) * kMicrosecondsPerSecond / *m_rates[m_segment].rate;
+      m_counted = end;
+    }
+    ++m_segment;
   }
-  return offset;
+  if (index <= m_counted) return m_offset;
+  return m_offset + static_cast<double>(index - m_counted) * kMicrosecondsPerSecond / *m_rates[m_segment].rate;
 }

@@ -58,4 +58,23 @@ std::optional<double> sample_offset_us(const std::vector<SampleRate>& rates, std
 // Whether the rate lines give every sample a time (no rate 0 or missing).
 bool rates_give_time(const std::vector<SampleRate>& rates);
 
+// The offsets of samples asked for in rising order, by the rule of
+// sample_offset_us and to the same bit, in one pass over the segments: a
+// .cfg may hold 100,000 rate lines, and a waveform asks the time of as many
+// buckets, so a walk over the segments per sample would cost their product.
+// Only for rates that give time; `rates` must outlive the clock.
+class RateClock {
+ public:
+  explicit RateClock(const std::vector<SampleRate>& rates) : m_rates(rates) {}
+  // The offset of sample `index` (from 0), no smaller than any index asked
+  // before.
+  double offset_us(std::int64_t index);
+
+ private:
+  const std::vector<SampleRate>& m_rates;
+  std::size_t m_segment = 0;  // the first segment not yet wholly summed
+  std::int64_t m_counted = 0;  // samples of the summed segments
+  double m_offset = 0;         // their time
+};
+
 #endif  // COMTRADE_FORMAT_RECORD_HEADER_H_

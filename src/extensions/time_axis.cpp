@@ -17,11 +17,12 @@ std::vector<std::optional<double>> bucket_times_us(const ComTrade_format& record
   const std::vector<SampleRate>& rates = record.header().rates;
   const std::size_t count = buckets.first_stamps.size();
   const bool by_rates = rates_give_time(rates);
+  RateClock clock(rates);
   std::vector<std::optional<double>> times;
   times.reserve(count);
   for (std::size_t b = 0; b < count; ++b) {
     if (by_rates) {
-      times.push_back(sample_offset_us(rates, from + static_cast<std::int64_t>(b) * step));
+      times.push_back(clock.offset_us(from + static_cast<std::int64_t>(b) * step));
     } else {
       times.push_back(stamp_time(record, buckets.first_stamps[b]));
     }
