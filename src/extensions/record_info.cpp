@@ -101,5 +101,5 @@ std::optional<Json::Value> answer_record_info(const Json::Value& request, const 
 
 void handler_getRecordInfo(transport::Connection& nc, const transport::Request& hm,
                            const std::string& name) {
-  answer_request(nc, hm, name, answer_record_info);
+  answer_request(nc, hm, name, answer_record_info, NonFinite::kNull);
 }

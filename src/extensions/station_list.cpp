@@ -30,5 +30,5 @@ std::optional<Json::Value> answer_station_list(const Json::Value& request, const
 
 void handler_getStationList(transport::Connection& nc, const transport::Request& hm,
                             const std::string& name) {
-  answer_request(nc, hm, name, answer_station_list);
+  answer_request(nc, hm, name, answer_station_list, NonFinite::kNull);
 }

@@ -44,14 +44,15 @@ struct Series {
 };
 
 // Appends the values of one series as a JSON array: analog values as
-// "%.4f" numbers, status values as 0 and 1, null where a bucket has none.
+// "%.4f" numbers, status values as 0 and 1, null where a bucket has none or
+// its value is not finite (a FLOAT32 NaN, a·x+b past the range of a double).
 void append_array(std::string& out, const std::vector<double>& values, bool analog) {
   out += '[';
   char text[kFixed4MaxChars];
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (i > 0) out += ',';
     const double value = values[i];
-    if (std::isnan(value)) {
+    if (!std::isfinite(value)) {
       out += "null";
     } else if (!analog) {
       out += value != 0 ? '1' : '0';
@@ -149,7 +150,8 @@ std::optional<WaveformAnswer> answer_waveform(const Json::Value& request, const 
   char text[kFixed4MaxChars];
   for (std::size_t b = 0; b < times.size(); ++b) {
     if (b > 0) out += ',';
-    if (times[b]) {
+    // Rates near the ends of the range of a double can take a time past it.
+    if (times[b] && std::isfinite(*times[b])) {
       out.append(text, format_fixed4(*times[b], text));
     } else {
       out += "null";
@@ -167,7 +169,7 @@ void handler_getWaveform(transport::Connection& nc, const transport::Request& hm
   std::optional<WaveformAnswer> answer = answer_waveform(request, name);
   if (!answer) return;
   if (answer->failure) {
-    send_json(nc, *answer->failure);
+    send_json(nc, *answer->failure, NonFinite::kNull);
     return;
   }
   send_reply(nc, std::move(answer->text));

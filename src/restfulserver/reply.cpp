@@ -59,8 +59,8 @@ void append_quoted(std::string& out, const char* begin, const char* end) {
 // "%.17g" as the library's writer prints a double, with ".0" added to a
 // number that would read back as an integer; to_chars is specified to give
 // printf's digits, without printf's cost.
-void append_real(std::string& out, double value) {
-  if (std::isnan(value)) {
+void append_real(std::string& out, double value, NonFinite non_finite) {
+  if (std::isnan(value) || (std::isinf(value) && non_finite == NonFinite::kNull)) {
     out += "null";
     return;
   }
@@ -80,7 +80,7 @@ void append_integer(std::string& out, Integer value) {
   out.append(text, std::to_chars(text, text + sizeof text, value).ptr);
 }
 
-void append_json(std::string& out, const Json::Value& value) {
+void append_json(std::string& out, const Json::Value& value, NonFinite non_finite) {
   switch (value.type()) {
     case Json::nullValue:
       out += "null";
@@ -92,7 +92,7 @@ void append_json(std::string& out, const Json::Value& value) {
       append_integer(out, value.asLargestUInt());
       break;
     case Json::realValue:
-      append_real(out, value.asDouble());
+      append_real(out, value.asDouble(), non_finite);
       break;
     case Json::stringValue: {
       const char* begin = nullptr;
@@ -108,7 +108,7 @@ void append_json(std::string& out, const Json::Value& value) {
       out += '[';
       for (Json::ArrayIndex i = 0; i < value.size(); ++i) {
         if (i > 0) out += ',';
-        append_json(out, value[i]);
+        append_json(out, value[i], non_finite);
       }
       out += ']';
       break;
@@ -122,7 +122,7 @@ void append_json(std::string& out, const Json::Value& value) {
         const char* begin = member.memberName(&end);
         append_quoted(out, begin, end);
         out += ':';
-        append_json(out, *member);
+        append_json(out, *member, non_finite);
       }
       out += '}';
       break;
@@ -132,13 +132,13 @@ void append_json(std::string& out, const Json::Value& value) {
 
 }  // namespace
 
-std::string write_json(const Json::Value& value) {
+std::string write_json(const Json::Value& value, NonFinite non_finite) {
   // The library's compact writer (no indentation, emitUTF8) gives these same
   // bytes, but through a stream and printf for every number: on the small
   // queries that was a sixth of the work.
   std::string text;
   text.reserve(256);
-  append_json(text, value);
+  append_json(text, value, non_finite);
   text += '\n';
   return text;
 }
@@ -157,8 +157,8 @@ void send_reply(transport::Connection& nc, std::string text) {
   nc.send(std::string("\r\n") + kLastChunk);
 }
 
-void send_json(transport::Connection& nc, const Json::Value& value) {
-  send_reply(nc, write_json(value));
+void send_json(transport::Connection& nc, const Json::Value& value, NonFinite non_finite) {
+  send_reply(nc, write_json(value, non_finite));
 }
 
 bool read_request(transport::Connection& nc, const transport::Request& hm,

@@ -27,9 +27,15 @@ struct QueryReply {
 // {"errorinfo":..., "result":..., "typeurl":...}
 Json::Value make_reply(int result, const std::string& errorinfo, const std::string& typeurl);
 
+// How a real that is not finite is written: as the library's writer does it
+// (NaN null, infinities 1e+9999 and -1e+9999), which the four queries'
+// answers keep, or always as null, the only valid JSON for such a value,
+// which is what every other answer gives.
+enum class NonFinite { kAsLibrary, kNull };
+
 // Compact JSON, members in ascending key order, bytes >= 0x80 unescaped, one
 // "\n" at the end.
-std::string write_json(const Json::Value& value);
+std::string write_json(const Json::Value& value, NonFinite non_finite = NonFinite::kAsLibrary);
 
 // Appends the bytes of [begin, end) as the body of a JSON string: the
 // two-letter escapes, \u00xx for the other control bytes, every other byte
@@ -44,7 +50,8 @@ std::string chunk_size_line(std::size_t length);
 void send_reply(transport::Connection& nc, std::string text);
 
 // write_json + send_reply.
-void send_json(transport::Connection& nc, const Json::Value& value);
+void send_json(transport::Connection& nc, const Json::Value& value,
+               NonFinite non_finite = NonFinite::kAsLibrary);
 
 // The first step of every handler: parses the body into `root`. When it does
 // not parse, sends the result-0 reply for `typeurl` and returns false.
@@ -56,11 +63,11 @@ bool read_request(transport::Connection& nc, const transport::Request& hm,
 // body, answers a document that does not parse itself, sends what comes back.
 template <typename Answer>
 void answer_request(transport::Connection& nc, const transport::Request& hm, const std::string& typeurl,
-                    Answer answer) {
+                    Answer answer, NonFinite non_finite = NonFinite::kAsLibrary) {
   Json::Value request;
   if (!read_request(nc, hm, typeurl, request)) return;
   const std::optional<Json::Value> reply = answer(request, typeurl);
-  if (reply) send_json(nc, *reply);
+  if (reply) send_json(nc, *reply, non_finite);
 }
 
 #endif  // RESTFULSERVER_REPLY_H_

@@ -170,6 +170,12 @@ long long bytes_read(pid_t pid) {
 
 class ExtensionsTest : public e2e::RecordRootTest {
  protected:
+  // Every answer of an extension is checked as a strict JSON parser reads it.
+  e2e::HttpClient::ChunkedReply ask(const std::string& uri, const std::string& body) {
+    e2e::HttpClient::ChunkedReply reply = RecordRootTest::ask(uri, body);
+    e2e::parse_strict_json(reply.body);
+    return reply;
+  }
   void write(const std::string& relative, const std::string& bytes) {
     e2e::write_file(m_records.path() / relative, bytes);
   }
@@ -305,6 +311,42 @@ TEST_F(ExtensionsTest, ReadsOnlyTheWindowOfABinaryFile) {
             waveform("w", R"("channelList":["U1","D1"],"from":250000,"to":250600,"points":300)"));
   // The window is 12 KB of a 7.2 MB file; the settings and the .cfg add a few KB.
   EXPECT_LT(bytes_read(*pid) - before, 64 * 1024);
+}
+
+// A time or value past the range of a double, or one that is no number at
+// all, is null: a rate of 1e-308 (a time of 1e314 us), a time multiplier of
+// inf at rate 0 (0 x inf is NaN), and a factor of 1e308 times 10.
+TEST_F(ExtensionsTest, WritesNullForEveryNumberThatIsNotFinite) {
+  const std::string head = "S,R,1999\n1,1A,0D\n1,Ia,,,A,";
+  const std::string tail = ",0,0,-9,9,1,1,S\n50\n";
+  const std::string times = "01/01/2020,00:00:00\n01/01/2020,00:00:00\nASCII\n";
+  struct Case {
+    std::string cfg;
+    std::string dat;
+    std::string time;  // the "time" member of the waveform
+    std::string max;   // the "max" member of the one channel
+    bool null_duration;
+    bool null_multiplier;
+  };
+  const Case cases[] = {
+      {head + "1" + tail + "2\n1e308,2\n1e-308,4\n" + times + "1\n", "1,0,1\n2,0,2\n3,0,3\n4,0,4\n",
+       "[0.0000,0.0000,0.0000,null]", "[1.0000,2.0000,3.0000,4.0000]", true, false},
+      {head + "1" + tail + "1\n0,3\n" + times + "inf\n", "1,0,1\n2,10,2\n3,20,3\n", "[null,null,null]",
+       "[1.0000,2.0000,3.0000]", true, true},
+      {head + "1e308" + tail + "1\n1000,2\n" + times + "1e9999\n", "1,0,0\n2,0,10\n", "[0.0000,1000.0000]",
+       "[0.0000,null]", false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cfg);
+    write("S/f.cfg", c.cfg);
+    write("S/f.dat", c.dat);
+    const std::string answer = waveform("f", R"("channelList":["Ia"],"points":10)");
+    EXPECT_NE(std::string::npos, answer.find("\"time\":" + c.time)) << answer.substr(0, 300);
+    EXPECT_NE(std::string::npos, answer.find("\"max\":" + c.max)) << answer.substr(0, 300);
+    const Json::Value info = parse(ask("/getRecordInfo", R"({"groupName":"S","fileName":"f"})").body)["record"];
+    EXPECT_EQ(c.null_duration, info["durationUs"].isNull()) << info.toStyledString();
+    EXPECT_EQ(c.null_multiplier, info["timeMultiplier"].isNull()) << info.toStyledString();
+  }
 }
 
 TEST_F(ExtensionsTest, AnswersFailuresByteForByte) {
