@@ -82,6 +82,14 @@ std::optional<std::uint64_t> file_size(const std::string& path) {
   return static_cast<std::uint64_t>(info.st_size);
 }
 
+std::optional<FileStamp> regular_file_stamp(const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return FileStamp{static_cast<std::uint64_t>(info.st_size),
+                   static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+                   static_cast<std::uint64_t>(info.st_ino)};
+}
+
 bool seek_to(std::FILE* file, std::uint64_t offset) {
   if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
   return ::fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
@@ -252,9 +260,9 @@ void ReadFile::close() {
   m_fd = -1;
 }
 
-std::optional<std::string> read_whole_file(const std::string& path) {
+std::optional<std::string> read_whole_file(const std::string& path, bool regular_only) {
   ReadFile file;
-  if (!file.open(path, false)) return std::nullopt;
+  if (!file.open(path, regular_only)) return std::nullopt;
   // Read through the stack, so that a small file costs one small block of
   // the heap: a large one makes the allocator tidy up all its small ones.
   char buffer[4096];

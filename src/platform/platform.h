@@ -41,6 +41,16 @@ bool is_regular_file(const std::string& path);
 // through an open stream); nullopt when the query fails.
 std::optional<std::uint64_t> file_size(const std::string& path);
 
+// What tells one version of a file from another without reading it.
+struct FileStamp {
+  std::uint64_t size;
+  std::int64_t modified_ns;  // the last change of its content
+  std::uint64_t inode;       // a file put in its place by rename has another
+};
+// The stamp of the regular file at `path`, symbolic links followed; nullopt
+// for anything else or when the query fails.
+std::optional<FileStamp> regular_file_stamp(const std::string& path);
+
 // Positions `file` at byte `offset` from its start, offsets past 2 GiB
 // included. False when the file cannot be positioned there.
 bool seek_to(std::FILE* file, std::uint64_t offset);
@@ -139,8 +149,9 @@ class ReadFile {
 };
 
 // The content of the file at `path`, read through ReadFile: nullopt when it
-// cannot be opened; a read that fails ends the content there.
-std::optional<std::string> read_whole_file(const std::string& path);
+// cannot be opened (or with `regular_only` is not a regular file); a read
+// that fails ends the content there.
+std::optional<std::string> read_whole_file(const std::string& path, bool regular_only = false);
 
 // Seconds since 1970-01-01 UTC.
 std::int64_t now_seconds();

@@ -267,6 +267,8 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
       request.query = std::string(target.substr(question + 1));
     }
     request.body = std::move(message.body());
+    const auto if_none_match = message.find(http::field::if_none_match);
+    if (if_none_match != message.end()) request.if_none_match = std::string(if_none_match->value());
 
     if (m_shared.may_answer_large && !m_shared.replies.has_room() &&
         m_shared.may_answer_large(request)) {

@@ -16,6 +16,8 @@ struct Request {
   std::string uri;    // the path only, without the query string
   std::string query;  // the text after "?", without it
   std::string body;
+  // The one header a handler reads: the viewer's files answer 304 to it.
+  std::string if_none_match;
 };
 
 // One client connection as a handler sees it. Pieces queued during a handler

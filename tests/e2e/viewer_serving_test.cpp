@@ -15,9 +15,10 @@ namespace {
 using e2e::HttpClient;
 using namespace std::chrono_literals;
 
+const std::string kCacheHeaders = "Cache-Control: no-cache\r\nX-Content-Type-Options: nosniff\r\n";
 const std::string kNotFound =
     "HTTP/1.1 404 Not Found\r\nContent-Type: text/plain; charset=utf-8\r\n"
-    "Content-Length: 10\r\n\r\nnot found\n";
+    "Content-Length: 10\r\n" + kCacheHeaders + "\r\nnot found\n";
 
 std::string get_and_close(const std::string& uri) {
   return "GET " + uri + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
@@ -36,9 +37,19 @@ std::string file_bytes(const std::string& path) {
   return bytes.value_or("");
 }
 
-std::string ok_reply(const std::string& content_type, const std::string& body) {
-  return "HTTP/1.1 200 OK\r\nContent-Type: " + content_type +
-         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+// The ETag header's value in `reply`, or "".
+std::string etag_in(const std::string& reply) {
+  const std::size_t at = reply.find("\r\nETag: ");
+  if (at == std::string::npos) return "";
+  return reply.substr(at + 8, reply.find("\r\n", at + 2) - at - 8);
+}
+
+// The reply to a file, with the ETag that `reply` carries (a quoted tag).
+std::string ok_reply(const std::string& content_type, const std::string& body, const std::string& reply) {
+  const std::string etag = etag_in(reply);
+  EXPECT_EQ('"', etag.empty() ? ' ' : etag.front()) << reply.substr(0, 300);
+  return "HTTP/1.1 200 OK\r\nContent-Type: " + content_type + "\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\nETag: " + etag + "\r\n" + kCacheHeaders + "\r\n" + body;
 }
 
 using ViewerServingTest = RunningServiceTest;
@@ -60,9 +71,26 @@ TEST_F(ViewerServingTest, ServesThePageAndTheLibraryFilesWithTheirHeads) {
       {"/viewer/dygraph.css", library_dir + "/dygraph.css", "text/css; charset=utf-8"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ok_reply(c.content_type, file_bytes(c.path)), fetch(port(), get_and_close(c.uri)))
-        << c.uri;
+    const std::string reply = fetch(port(), get_and_close(c.uri));
+    EXPECT_EQ(ok_reply(c.content_type, file_bytes(c.path), reply), reply) << c.uri;
   }
+}
+
+// A browser that holds the version served revalidates it for a head alone;
+// any other tag gets the file again.
+TEST_F(ViewerServingTest, AnswersNotModifiedToTheTagOfTheVersionServed) {
+  const std::string first = fetch(port(), get_and_close("/viewer/viewer.js"));
+  const std::string etag = etag_in(first);
+  ASSERT_FALSE(etag.empty()) << first.substr(0, 300);
+  const std::string not_modified = "HTTP/1.1 304 Not Modified\r\nETag: " + etag + "\r\n" + kCacheHeaders + "\r\n";
+  for (const std::string& header : {etag, "W/" + etag, "\"old\", " + etag, std::string("*")}) {
+    const std::string asked = "GET /viewer/viewer.js HTTP/1.1\r\nHost: x\r\nIf-None-Match: " + header +
+                              "\r\nConnection: close\r\n\r\n";
+    EXPECT_EQ(not_modified, fetch(port(), asked)) << header;
+  }
+  const std::string other = "GET /viewer/viewer.js HTTP/1.1\r\nHost: x\r\nIf-None-Match: \"old\"\r\n"
+                            "Connection: close\r\n\r\n";
+  EXPECT_EQ(first, fetch(port(), other));
 }
 
 TEST_F(ViewerServingTest, AnswersNotFoundForEveryNameOffTheList) {
@@ -78,8 +106,9 @@ TEST_F(ViewerServingTest, KeepsTheConnectionOpenAndAnswersHeadWithoutABody) {
   HttpClient client(port());
   ASSERT_TRUE(client.send("HEAD /viewer HTTP/1.1\r\nHost: x\r\n\r\n"));
   const std::string page = file_bytes(COMTRADE_VIEWER_SOURCE_DIR "/index.html");
-  const std::string head = ok_reply("text/html; charset=utf-8", page);
-  EXPECT_EQ(head.substr(0, head.size() - page.size()), client.read_until("\r\n\r\n"));
+  const std::string got = client.read_until("\r\n\r\n");
+  const std::string head = ok_reply("text/html; charset=utf-8", page, got);
+  EXPECT_EQ(head.substr(0, head.size() - page.size()), got);
   ASSERT_TRUE(client.send(e2e::post("/getGroupFile_list", "{}")));
   HttpClient::ChunkedReply reply = client.read_chunked_reply();
   ASSERT_TRUE(reply.complete);
