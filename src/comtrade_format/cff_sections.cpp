@@ -1,14 +1,17 @@
 // Recognising the section lines of a .cff and finding its CFG and DAT parts.
 #include "comtrade_format/cff_sections.h"
 
-#include <cstdio>
-#include <fstream>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
 
 namespace {
+
+// Large enough that a file without line ends costs few reads, small enough
+// to cost nothing next to the answers.
+constexpr std::size_t kScanBlockBytes = 256 * 1024;
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -46,6 +49,7 @@ bool is_data_type(const std::string& word) {
 }  // namespace
 
 std::optional<CffSectionLine> parse_cff_section_line(std::string_view line) {
+  if (line.size() > kLongestSectionLine) return std::nullopt;
   std::size_t first = 0;
   while (first < line.size() && (line[first] == ' ' || line[first] == '\t')) ++first;
   if (first >= line.size() || line[first] != '-') return std::nullopt;
@@ -75,34 +79,79 @@ std::optional<CffSectionLine> parse_cff_section_line(std::string_view line) {
 }
 
 std::optional<CffLayout> locate_cff_sections(const std::string& path, const std::string& shown_path) {
-  if (!platform::is_regular_file(path)) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  if (!in.is_open()) return std::nullopt;
+  platform::ReadFile file;
+  if (!file.open(path, true)) return std::nullopt;
   CffLayout layout;
   bool have_cfg = false;
-  std::string line;
-  while (!(have_cfg && layout.dat) && std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  // A line's start that a block left over, while it may still be a section
+  // line; `skipping` once it is too long to be one.
+  std::string held;
+  bool skipping = false;
+  // Takes one whole line that ends just before byte `after` of the file;
+  // returns where to read on (a binary section is stepped over).
+  const auto take_line = [&](std::string_view line, std::uint64_t after) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     const std::optional<CffSectionLine> section = parse_cff_section_line(line);
-    if (!section) continue;
-    const std::streamoff after = in.tellg();
-    if (after < 0) break;
+    if (!section) return after;
     if (section->kind == CffSectionKind::kCfg && !have_cfg) {
-      layout.cfg_offset = static_cast<std::uint64_t>(after);
+      layout.cfg_offset = after;
       have_cfg = true;
     } else if (section->kind == CffSectionKind::kDat && !layout.dat) {
       DataSection dat;
       dat.path = path;
       dat.shown_path = shown_path;
-      dat.offset = static_cast<std::uint64_t>(after);
+      dat.offset = after;
       dat.length = section->bytes;
       // Without a byte count the section can only be told from what follows
       // by its lines: the ASCII reader stops at the next section line.
       dat.ends_at_section_line = true;
       layout.dat = dat;
       // Binary bytes may hold anything, line ends included: step over them.
-      if (section->bytes) in.seekg(static_cast<std::streamoff>(*section->bytes), std::ios::cur);
+      if (section->bytes) return after + *section->bytes;
     }
+    return after;
+  };
+
+  std::vector<char> block(kScanBlockBytes);
+  std::uint64_t block_start = 0;  // the file offset of block[0]
+  while (!(have_cfg && layout.dat)) {
+    const std::size_t size = file.read(block.data(), block.size());
+    // A last line without its line end ends no section line: it is dropped.
+    if (size == 0) break;
+    const char* p = block.data();
+    const char* const end = p + size;
+    std::uint64_t next = block_start + size;  // where the next block starts
+    while (const char* newline = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)))) {
+      const std::size_t length = static_cast<std::size_t>(newline - p);
+      const std::uint64_t after = block_start + static_cast<std::uint64_t>(newline + 1 - block.data());
+      std::uint64_t resume = after;
+      if (!skipping && held.size() + length <= kLongestSectionLine) {
+        if (held.empty()) {
+          resume = take_line(std::string_view(p, length), after);
+        } else {
+          held.append(p, length);
+          resume = take_line(held, after);
+        }
+      }
+      held.clear();
+      skipping = false;
+      p = newline + 1;
+      if (resume != after) {
+        next = resume;
+        p = end;
+        if (!file.seek(resume)) return have_cfg ? std::optional<CffLayout>(layout) : std::nullopt;
+        break;
+      }
+      if (have_cfg && layout.dat) break;
+    }
+    const std::size_t rest = static_cast<std::size_t>(end - p);
+    if (!skipping && held.size() + rest <= kLongestSectionLine) {
+      held.append(p, rest);
+    } else {
+      held.clear();
+      skipping = true;
+    }
+    block_start = next;
   }
   if (!have_cfg) return std::nullopt;
   return layout;

@@ -18,6 +18,11 @@ struct CffSectionLine {
   std::optional<std::uint64_t> bytes;  // the byte count, when given
 };
 
+// A section line is a few words; a longer line cannot be one, and is passed
+// over without being held: a file without line ends is one line as long as
+// the file.
+constexpr std::size_t kLongestSectionLine = 4096;
+
 // Whether `line` (without its line end) opens a section. Writers vary the
 // dashes, blanks, colons and letter case ("-- file type  INF ---" occurs), so
 // any line made of dashes, the words "file type", a section name (for DAT
@@ -35,8 +40,9 @@ struct CffLayout {
 
 // Finds the CFG and DAT sections of the .cff at `path`; `shown_path` is what
 // the data readers' diagnostics will name. nullopt when the file cannot be
-// read or has no CFG section. Binary sections with a byte count are stepped
-// over, never read.
+// read or has no CFG section. Read in blocks, holding no line longer than a
+// section line can be; binary sections with a byte count are stepped over,
+// never read.
 std::optional<CffLayout> locate_cff_sections(const std::string& path, const std::string& shown_path);
 
 #endif  // COMTRADE_FORMAT_CFF_SECTIONS_H_

@@ -237,7 +237,10 @@ bool ReadFile::open(const std::string& path, bool regular_only) {
 
 bool ReadFile::seek(std::uint64_t offset) {
   if (m_fd < 0 || offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
-  return ::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) >= 0;
+  if (::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) < 0) return false;
+  // A short read before the seek said nothing of the bytes from here on.
+  m_ended = false;
+  return true;
 }
 
 std::size_t ReadFile::read(char* buffer, std::size_t size) {

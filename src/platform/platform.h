@@ -135,7 +135,8 @@ class ReadFile {
   // `regular_only` anything but a regular file is refused (closed again).
   // False when not opened; a file already open is closed first.
   bool open(const std::string& path, bool regular_only);
-  // Moves to byte `offset`; false when the file cannot be positioned there.
+  // Moves to byte `offset`, where reading goes on even after the end was
+  // met; false when the file cannot be positioned there.
   bool seek(std::uint64_t offset);
   // Up to `size` bytes into `buffer`; 0 at the end and after a failure. A
   // read shorter than asked is taken as the end, as it is for a regular

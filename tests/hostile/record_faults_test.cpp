@@ -51,6 +51,14 @@ TEST_F(RecordFaultTest, DataWithoutLineEndsCostsItsAnswerNotItsSize) {
       e2e::write_file(dat, line);
     }
   }
+  // The same in one .cff: a file that is one line and so holds no section,
+  // and one whose data section is a line of dashes, the first byte of a
+  // section line.
+  const fs::path lineless = record_path("S1", "lineless.cff");
+  std::ofstream(lineless, std::ios::binary).close();
+  fs::resize_file(lineless, 256ull << 20);
+  e2e::write_file(record_path("S1", "dashes.cff"), "--- file type: CFG ---\n" + kOneAnalogOneDigital +
+                                                       "--- file type: DAT ASCII ---\n" + std::string(32 << 20, '-'));
   start();
   const pid_t pid = service_pid();
   ASSERT_TRUE(answers());
@@ -59,6 +67,9 @@ TEST_F(RecordFaultTest, DataWithoutLineEndsCostsItsAnswerNotItsSize) {
     EXPECT_EQ(kNoChannelData, ask("/getFileInfo", channel_data_body("S1", shape.name, R"(["Ia","Trip"])"), std::chrono::seconds(60)))
         << shape.name;
   }
+  EXPECT_NE(std::string::npos,
+            ask("/getChannelInfo", channel_info_body("S1", "lineless"), std::chrono::seconds(60)).find("\"result\":2,"));
+  EXPECT_EQ(kNoChannelData, ask("/getFileInfo", channel_data_body("S1", "dashes", R"(["Ia","Trip"])"), std::chrono::seconds(60)));
   const long grown = peak_resident_kib(pid).value_or(0) - before;
   EXPECT_LT(grown, 24 * 1024) << "peak grew by " << grown << " KiB";
   EXPECT_NE(std::string::npos, process().stdout_text().find("skip dat line at byte 0: longer than"));
