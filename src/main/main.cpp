@@ -9,6 +9,7 @@
 
 #include "extensions/extension_routes.h"
 #include "logger/logger.h"
+#include "platform/descriptors.h"
 #include "platform/platform.h"
 #include "restfulserver/restful_server.h"
 #include "restfulserver/settings.h"
@@ -22,6 +23,19 @@ int main() {
 
   std::optional<std::string> root = platform::get_env("TAVROOT");
   if (!root) return 0;
+
+  // Started with nearly every descriptor taken (a low limit, or many handed
+  // down by the parent), the service could not open its settings, log or
+  // records; it says so instead of failing request by request.
+  constexpr std::size_t kLeastFreeDescriptors = 24;
+  const platform::DescriptorRoom room = platform::make_room_for_descriptors();
+  if (room.free < kLeastFreeDescriptors) {
+    std::fprintf(stderr,
+                 "comtrade_service: only %zu file descriptors are free (limit %zu); at least %zu "
+                 "are needed\n",
+                 room.free, room.limit, kLeastFreeDescriptors);
+    return 1;
+  }
 
   const std::string settings_path = settings_file_path(*root);
   if (!platform::file_exists(settings_path)) {

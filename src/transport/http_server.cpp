@@ -18,6 +18,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include "platform/descriptors.h"
 #include "transport/reply_budget.h"
 
 namespace transport {
@@ -49,6 +50,20 @@ constexpr auto kLingerTimeout = std::chrono::seconds(5);
 // A failed accept (out of descriptors, say) is retried after a pause instead
 // of spinning on the same error.
 constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(50);
+// While requests wait for the reply budget, an answer whose client has taken
+// nothing of it for this long loses its place: a client that never reads
+// would otherwise hold its share until the stall time-out, and a handful of
+// them hold the whole budget. Readers that make progress, however slowly,
+// keep their place.
+constexpr auto kBudgetStall = std::chrono::seconds(2);
+// One that holds more than its fair share of the budget (the budget over the
+// connections holding or waiting) gets less time: it keeps more from others.
+constexpr auto kShareStall = std::chrono::milliseconds(500);
+constexpr auto kBudgetStallCheck = std::chrono::milliseconds(250);
+// Descriptors kept free of connections: a request opens its record files
+// (a second reading lane included), the log may be reopened, and none of it
+// may fail because clients took every descriptor.
+constexpr std::size_t kSpareDescriptors = 16;
 
 const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
 const char kBadRequest[] =
@@ -70,7 +85,20 @@ struct Shared {
   // Not owned here: an open session is kept by its own timer's wait, and a
   // session must not outlive the io_context, which goes before this does.
   std::vector<std::weak_ptr<Session>> unwritten;
+  // Sessions holding answer bytes, for the check that frees the budget from
+  // clients that stopped reading. Registered while they hold bytes.
+  std::vector<std::weak_ptr<Session>> holders;
+  std::optional<asio::steady_timer> stall_check;
+  // Sessions open, and how many may be: each holds a descriptor, and a
+  // request needs descriptors for its record files, so accepting stops short
+  // of the process's limit rather than at it.
+  std::size_t open_sessions = 0;
+  std::size_t session_limit = SIZE_MAX;
+  std::function<void()> on_session_closed;
 };
+
+void check_stalled_holders(Shared& shared);
+void watch_stalled_holders(Shared& shared);
 
 class Session : public Connection, public std::enable_shared_from_this<Session> {
  public:
@@ -78,7 +106,14 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
       : m_socket(std::move(socket)),
         m_timer(m_socket.get_executor()),
         m_shared(shared),
-        m_pending(std::vector<asio::const_buffer>{}) {}
+        m_pending(std::vector<asio::const_buffer>{}) {
+    ++m_shared.open_sessions;
+  }
+  // Only sessions torn down with the io_context end without close(); they
+  // must not hand bytes back, which would run waiting handlers mid-teardown.
+  ~Session() override {
+    if (!m_closed) --m_shared.open_sessions;
+  }
 
   void start() {
     m_deadline = Clock::now() + kStallTimeout;
@@ -237,9 +272,51 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
   }
 
   void enqueue(std::shared_ptr<const std::string> piece) {
+    if (m_head_only && !keep_header_only(piece)) return;
+    if (m_reply_bytes == 0) hold_reply_bytes();
     m_reply_bytes += piece->size();
     m_shared.replies.queued(piece->size());
     m_queue.push_back(std::move(piece));
+  }
+
+  // Registers this session as one that holds answer bytes; those that have
+  // let go are swept out as the list grows, so it stays near the number of
+  // open sessions.
+  void hold_reply_bytes() {
+    if (m_listed_as_holder) return;
+    std::vector<std::weak_ptr<Session>>& holders = m_shared.holders;
+    if (holders.size() >= 64 && holders.size() >= 2 * m_shared.open_sessions) {
+      holders.erase(std::remove_if(holders.begin(), holders.end(),
+                                   [](const std::weak_ptr<Session>& weak) {
+                                     const std::shared_ptr<Session> session = weak.lock();
+                                     return !session || !session->stays_listed();
+                                   }),
+                    holders.end());
+    }
+    holders.push_back(weak_from_this());
+    m_listed_as_holder = true;
+  }
+
+  // A reply to HEAD is its status line and header: what follows the blank
+  // line that ends the header is dropped as it is queued, so a kept-alive
+  // client does not read a body as its next reply. False when nothing of
+  // `piece` is kept; `piece` is cut when the header ends inside it.
+  bool keep_header_only(std::shared_ptr<const std::string>& piece) {
+    static constexpr char kHeaderEnd[] = "\r\n\r\n";
+    if (m_header_matched == 4) return false;
+    const std::string& text = *piece;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == kHeaderEnd[m_header_matched]) {
+        ++m_header_matched;
+      } else {
+        m_header_matched = text[i] == '\r' ? 1 : 0;
+      }
+      if (m_header_matched == 4) {
+        if (i + 1 < text.size()) piece = std::make_shared<const std::string>(text, 0, i + 1);
+        return true;
+      }
+    }
+    return true;
   }
 
   void drop_queue() {
@@ -254,6 +331,8 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
     http::request<http::string_body> message = m_parser->release();
     m_parser.reset();
     m_keep_alive = message.keep_alive();
+    m_head_only = message.method() == http::verb::head;
+    m_header_matched = 0;
 
     m_request.emplace();
     Request& request = *m_request;
@@ -276,6 +355,7 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
       m_shared.replies.wait([weak = weak_from_this()] {
         if (std::shared_ptr<Session> self = weak.lock()) self->resume();
       });
+      watch_stalled_holders(m_shared);
       return;
     }
     answer();
@@ -291,17 +371,35 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
     answer();
   }
 
-  // Whether the socket has failed (the client reset it) while the request
-  // waited, so that no large answer is built for nobody. Looks without
-  // taking anything; a client that only ended its sending side still gets
-  // its answer.
+  // Whether the client left while the request waited (it reset the socket,
+  // or ended its sending side with nothing more to ask), so that no large
+  // answer is built for nobody. Looks without taking anything: a client
+  // that sent further requests before ending its side is still there.
   bool peer_is_gone() {
     beast::error_code ec;
     m_socket.non_blocking(true, ec);
     char byte;
     m_socket.receive(asio::buffer(&byte, 1), tcp::socket::message_peek, ec);
-    return ec && ec != asio::error::would_block && ec != asio::error::eof;
+    return ec && ec != asio::error::would_block;
   }
+
+ public:
+  // Whether the answer being written has made no progress since `since`.
+  bool stalled_since(Clock::time_point since) const {
+    return !m_closed && !m_writing.empty() && m_progress <= since;
+  }
+  Clock::time_point last_progress() const { return m_progress; }
+  std::uint64_t reply_bytes() const { return m_reply_bytes; }
+  // Whether the session still belongs on the list of holders; one that does
+  // not is taken off it.
+  bool stays_listed() {
+    m_listed_as_holder = !m_closed && m_reply_bytes > 0;
+    return m_listed_as_holder;
+  }
+  // Gives up the answer of a client that stopped reading.
+  void evict() { close(); }
+
+ private:
 
   void answer() {
     // Answers still waiting would wait for all of a large one to be built.
@@ -348,7 +446,8 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
     buffers.reserve(m_writing.size());
     for (const auto& piece : m_writing) buffers.emplace_back(piece->data(), piece->size());
     m_pending = beast::buffers_suffix<std::vector<asio::const_buffer>>(std::move(buffers));
-    m_deadline = Clock::now() + kStallTimeout;
+    m_progress = Clock::now();
+    m_deadline = m_progress + kStallTimeout;
     write_some();
   }
 
@@ -371,7 +470,10 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
       return;
     }
     m_pending.consume(written);
-    if (written > 0) m_deadline = Clock::now() + kStallTimeout;
+    if (written > 0) {
+      m_progress = Clock::now();
+      m_deadline = m_progress + kStallTimeout;
+    }
     if (beast::buffer_bytes(m_pending) > 0) {
       write_some();
       return;
@@ -423,7 +525,10 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
     m_request.reset();
     release_body();
     m_queue.clear();
+    m_writing.clear();
     release_reply_bytes();
+    --m_shared.open_sessions;
+    if (m_shared.on_session_closed) m_shared.on_session_closed();
   }
 
   void release_reply_bytes() {
@@ -441,15 +546,59 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
   std::vector<std::shared_ptr<const std::string>> m_writing;
   beast::buffers_suffix<std::vector<asio::const_buffer>> m_pending;
   Clock::time_point m_deadline;
+  Clock::time_point m_progress;  // when the answer being written last moved
   std::array<char, 4096> m_scratch;
   // The request read last, kept while it waits for the reply budget.
   std::optional<Request> m_request;
   std::uint64_t m_body_held = 0;  // bytes counted against the body pool
   std::uint64_t m_reply_bytes = 0;  // answer pieces held, queued or being written
   bool m_waiting_for_budget = false;
+  bool m_listed_as_holder = false;  // on the shared list of holders
+  bool m_head_only = false;  // the request is HEAD: its reply ends with the header
+  int m_header_matched = 0;  // bytes of the header's end seen in a HEAD reply
   bool m_keep_alive = true;
   bool m_closed = false;
 };
+
+// Runs while requests wait for the budget: the answers whose clients took
+// nothing for kBudgetStall (kShareStall above a fair share) are given up,
+// the oldest stall first, until the waiters can go.
+void watch_stalled_holders(Shared& shared) {
+  if (!shared.stall_check || shared.stall_check->expiry() > Clock::now()) return;
+  shared.stall_check->expires_after(kBudgetStallCheck);
+  shared.stall_check->async_wait([&shared](const beast::error_code& ec) {
+    if (ec) return;
+    check_stalled_holders(shared);
+    if (shared.replies.has_waiters()) watch_stalled_holders(shared);
+  });
+}
+
+void check_stalled_holders(Shared& shared) {
+  std::vector<std::shared_ptr<Session>> holding;
+  std::vector<std::weak_ptr<Session>> still_holding;
+  for (const std::weak_ptr<Session>& weak : shared.holders) {
+    const std::shared_ptr<Session> session = weak.lock();
+    if (!session || !session->stays_listed()) continue;
+    still_holding.push_back(weak);
+    holding.push_back(session);
+  }
+  shared.holders.swap(still_holding);
+  const std::uint64_t fair_share =
+      shared.replies.limit() / std::max<std::size_t>(1, holding.size() + shared.replies.waiter_count());
+  const Clock::time_point now = Clock::now();
+  std::vector<std::shared_ptr<Session>> stalled;
+  for (const std::shared_ptr<Session>& session : holding) {
+    const auto allowed = session->reply_bytes() > fair_share ? kShareStall : kBudgetStall;
+    if (session->stalled_since(now - allowed)) stalled.push_back(session);
+  }
+  std::sort(stalled.begin(), stalled.end(), [](const auto& a, const auto& b) {
+    return a->last_progress() < b->last_progress();
+  });
+  for (const std::shared_ptr<Session>& session : stalled) {
+    if (!shared.replies.has_waiters()) break;
+    session->evict();
+  }
+}
 
 struct Endpoint {
   std::string host;
@@ -488,9 +637,28 @@ struct HttpServer::Impl {
   Impl(RequestHandler handler, LargeAnswerTest may_answer_large) : acceptor(io), retry_timer(io) {
     shared.handler = std::move(handler);
     shared.may_answer_large = std::move(may_answer_large);
+    shared.stall_check.emplace(io);
+    shared.on_session_closed = [this] {
+      if (accept_paused && shared.open_sessions < shared.session_limit) {
+        accept_paused = false;
+        accept();
+      }
+    };
+  }
+  // What sessions still reach through `shared` must not outlive the members
+  // it points into.
+  ~Impl() {
+    shared.on_session_closed = nullptr;
+    shared.stall_check.reset();
   }
 
   void accept() {
+    if (!acceptor.is_open()) return;
+    // Clients beyond the limit wait in the listen queue until one leaves.
+    if (shared.open_sessions >= shared.session_limit) {
+      accept_paused = true;
+      return;
+    }
     acceptor.async_accept([this](const beast::error_code& ec, tcp::socket socket) {
       if (ec == asio::error::operation_aborted || !acceptor.is_open()) return;
       if (ec) {
@@ -511,6 +679,7 @@ struct HttpServer::Impl {
   asio::io_context io;
   tcp::acceptor acceptor;
   asio::steady_timer retry_timer;
+  bool accept_paused = false;
 };
 
 HttpServer::HttpServer(RequestHandler handler, LargeAnswerTest may_answer_large)
@@ -545,6 +714,8 @@ bool HttpServer::listen(const std::string& port_text, std::string& error) {
     acceptor.close(ignored);
     return false;
   }
+  const std::size_t free = platform::descriptor_room().free;
+  m_impl->shared.session_limit = free > kSpareDescriptors ? free - kSpareDescriptors : 1;
   m_impl->accept();
   return true;
 }

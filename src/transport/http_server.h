@@ -22,7 +22,9 @@ struct Request {
 
 // One client connection as a handler sees it. Pieces queued during a handler
 // are written, in queue order, after the handler returns; writing never
-// blocks the loop, a slow reader delays only its own connection.
+// blocks the loop, a slow reader delays only its own connection. For a HEAD
+// request only the status line and header are written; the body a handler
+// queues after them is dropped.
 class Connection {
  public:
   virtual ~Connection() = default;
@@ -64,9 +66,11 @@ class HttpServer {
   // written. While it is spent, requests for which `may_answer_large` holds
   // wait in arrival order, nothing more being read from their connections,
   // and go one by one as written bytes free it, so the queue passes it by at
-  // most one answer. A waiting connection is not timed out; a client that
-  // stops reading its answer is, after the stall time-out, which frees its
-  // bytes. Default kDefaultReplyBudget.
+  // most one answer. A waiting connection is not timed out, and gets no
+  // answer built when its client has left meanwhile. While requests wait, a
+  // client that takes nothing of its answer for a few seconds (less when it
+  // holds more than its share) is closed, which frees its bytes; otherwise
+  // the stall time-out does. Default kDefaultReplyBudget.
   void set_reply_budget(std::uint64_t bytes);
   // Runs the loop for at most `milliseconds`, handling whatever is ready.
   void poll(int milliseconds);

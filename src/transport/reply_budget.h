@@ -4,6 +4,7 @@
 #ifndef TRANSPORT_REPLY_BUDGET_H_
 #define TRANSPORT_REPLY_BUDGET_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -31,6 +32,9 @@ class ReplyBudget {
   void wait(std::function<void()> resume);
 
   std::uint64_t queued_bytes() const { return m_queued; }
+  bool has_waiters() const { return !m_waiting.empty(); }
+  std::size_t waiter_count() const { return m_waiting.size(); }
+  std::uint64_t limit() const { return m_limit; }
 
  private:
   void resume_waiters();

@@ -95,6 +95,18 @@ TEST_F(HttpTest, AnswersPipelinedRequestsInOrder) {
   EXPECT_EQ("", client.read_for(100ms));
 }
 
+// A body after a HEAD reply would be read as the reply to the next request.
+TEST_F(HttpTest, AnswersHeadWithTheHeaderOnlyAndTakesTheNextRequest) {
+  HttpClient client(port());
+  const std::string head = "HEAD /getGroupFile_list HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}";
+  const std::string station_list = "HEAD /getStationList HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}";
+  ASSERT_TRUE(client.send(head + station_list + e2e::post("/getGroupFile_list", "{}")));
+  const std::string header = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  EXPECT_EQ(header + header + e2e::chunked_reply_bytes(kGroupOk),
+            client.read_until(kGroupOk + "\r\n0\r\n\r\n"));
+  EXPECT_EQ("", client.read_for(100ms));
+}
+
 TEST_F(HttpTest, SendsContinueBeforeTheBodyIsSent) {
   HttpClient client(port());
   ASSERT_TRUE(client.send(

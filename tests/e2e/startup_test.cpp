@@ -49,6 +49,22 @@ TEST(StartupTest, ExitsWith255WhenTheLogCannotBeOpened) {
   EXPECT_EQ("open log file error: " + log + "\n", service.stdout_text());
 }
 
+// Nearly every descriptor taken at start: the service says so and ends,
+// before it could fail to read its settings or records.
+TEST(StartupTest, ExitsWithOneWhenTooFewDescriptorsAreFree) {
+  TempDir root;
+  TempDir work;
+  Settings settings;
+  settings.log_dir = (work.path() / "service.log").string();
+  settings.port = std::to_string(e2e::free_port());
+  e2e::write_install_root(root.path(), settings);
+  ServiceProcess service({root.path().string(), work.path(), false, 64, 50});
+  EXPECT_EQ(1, service.wait_exit());
+  EXPECT_NE(std::string::npos,
+            service.stderr_text().find("file descriptors are free (limit 64); at least 24 are needed"))
+      << service.stderr_text();
+}
+
 TEST(StartupTest, ExitsWithOneWhenThePortIsTaken) {
   e2e::RunningService first;
   ASSERT_TRUE(first.ready());

@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -147,6 +149,73 @@ TEST(TransportTest, WritesWaitingAnswersBeforeBuildingALargeOne) {
   for (auto& client : small) EXPECT_EQ(reply_of("/small"), client->read_until("/small", 2s));
   EXPECT_LT(std::chrono::steady_clock::now() - sent, 600ms);
   EXPECT_EQ(reply_of("/large"), large.read_until("/large", 3s));
+}
+
+// "/large?N" answers N MiB and waits for the reply budget, which the test
+// sets to one byte: one large answer at a time.
+class BudgetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(m_server.listen("127.0.0.1:0", error));
+    m_server.set_reply_budget(1);
+    m_loop.emplace(m_server);
+  }
+  std::unique_ptr<HttpClient> ask_large(int mib, int receive_buffer = 0) {
+    auto client = std::make_unique<HttpClient>(m_server.local_port(), receive_buffer);
+    EXPECT_TRUE(client->send("GET /large?" + std::to_string(mib) + " HTTP/1.1\r\n\r\n"));
+    // Queued in the order asked.
+    std::this_thread::sleep_for(50ms);
+    return client;
+  }
+  static std::string answer(int mib) { return reply_of(std::string(mib << 20, 'v')); }
+  // Reads one answer of `mib` MiB, 64 KiB at a time with `pause` between.
+  static bool read_answer(HttpClient& client, int mib, std::chrono::milliseconds pause = 0ms) {
+    std::string text;
+    const std::size_t size = answer(mib).size();
+    while (text.size() < size) {
+      const std::string piece = client.read_some(64 * 1024, 5s);
+      if (piece.empty()) return false;
+      text += piece;
+      std::this_thread::sleep_for(pause);
+    }
+    return text == answer(mib);
+  }
+
+  std::atomic<int> m_built{0};
+  transport::HttpServer m_server{
+      [this](transport::Connection& nc, const transport::Request& hm) {
+        ++m_built;
+        nc.send(answer(std::atoi(hm.query.c_str())));
+      },
+      [](const transport::Request& hm) { return hm.uri == "/large"; }};
+  std::optional<LoopThread> m_loop;
+};
+
+TEST_F(BudgetTest, BuildsNoAnswerForClientsThatLeftWhileTheyWaited) {
+  auto first = ask_large(16, 4096);
+  auto ended = ask_large(16);
+  ended->end_sending();
+  auto last = ask_large(1);
+  first.reset();  // leaves with its answer unread: the budget is free
+  EXPECT_TRUE(read_answer(*last, 1));
+  EXPECT_EQ(2, m_built.load()) << "an answer was built for a client that had left";
+}
+
+// A client that takes nothing of its answer loses its place to those that
+// wait; one that reads, however slowly, keeps it.
+TEST_F(BudgetTest, GivesUpTheAnswersOfClientsThatStopReadingWhileOthersWait) {
+  auto slow = ask_large(3, 64 * 1024);
+  auto stalled = ask_large(16, 4096);
+  auto patient = ask_large(1);
+  const auto start = std::chrono::steady_clock::now();
+  // About 3 s at 64 KiB every 60 ms: longer than a stall may last.
+  EXPECT_TRUE(read_answer(*slow, 3, 60ms));
+  EXPECT_GT(std::chrono::steady_clock::now() - start, 2500ms);
+  EXPECT_TRUE(read_answer(*patient, 1));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 9s);
+  EXPECT_TRUE(stalled->wait_closed(1s)) << "the client that stopped reading still holds its answer";
+  EXPECT_EQ(3, m_built.load());
 }
 
 TEST(TransportTest, KeepsServingWhenAHandlerThrows) {

@@ -108,6 +108,26 @@ TEST_F(HostileClientTest, AnswersOthersWhileFiveHundredConnectionsSitIdle) {
   EXPECT_NE("", idle[2]->read_chunked_reply(5s).body);
 }
 
+// With 64 descriptors, more clients than the service can hold at once: those
+// beyond what it holds wait until others leave, and every request can still
+// open its record, so every answer is the right one.
+TEST_F(HostileClientTest, AnswersEveryClientRightlyWhenDescriptorsAreFew) {
+  start({}, false, 64);
+  const std::string reference = ask("/getFileInfo", channel_data_body("S1", "small", R"(["U1","D1"])"));
+  ASSERT_NE("", reference);
+  std::vector<std::unique_ptr<HttpClient>> clients;
+  for (int i = 0; i < 80; ++i) clients.push_back(std::make_unique<HttpClient>(port()));
+  // All connected and taken in as far as the service takes them before
+  // anyone asks.
+  std::this_thread::sleep_for(300ms);
+  for (std::size_t i = 0; i < clients.size(); ++i) ASSERT_TRUE(clients[i]->send(small_request())) << i;
+  for (std::size_t i = 0; i < clients.size(); ++i) {
+    EXPECT_EQ(reference, clients[i]->read_chunked_reply(5s).body) << i;
+    clients[i].reset();
+  }
+  EXPECT_TRUE(answers());
+}
+
 TEST_F(HostileClientTest, AnswersARequestSentOneByteAtATime) {
   start();
   const std::string reference = e2e::ask(port(), small_request()).raw;

@@ -39,9 +39,9 @@ class ServiceTest : public ::testing::Test {
  protected:
   // The service is started by start(), so a test can prepare the
   // environment it inherits (descriptor limit, sanitizer options) first.
-  void start(e2e::Settings settings = {}, bool stdout_pipe = false) {
+  void start(e2e::Settings settings = {}, bool stdout_pipe = false, unsigned descriptor_limit = 0) {
     if (!settings.file_dir) settings.file_dir = m_records.path().string();
-    m_service.emplace(settings, stdout_pipe);
+    m_service.emplace(settings, stdout_pipe, descriptor_limit);
     ASSERT_TRUE(m_service->ready());
   }
   void TearDown() override {

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,9 +37,13 @@ sockaddr_in loopback(unsigned short port) {
   return address;
 }
 
-int connect_loopback(unsigned short port) {
+int connect_loopback(unsigned short port, int receive_buffer = 0) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
+  // Set before connecting, so the window offered to the server is small.
+  if (receive_buffer > 0) {
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+  }
   sockaddr_in address = loopback(port);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     ::close(fd);
@@ -157,6 +162,13 @@ ServiceProcess::ServiceProcess(const Options& options) {
     int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
     if (!work_dir.empty() && ::chdir(work_dir.c_str()) != 0) ::_exit(126);
+    if (options.descriptor_limit > 0) {
+      const struct rlimit limit = {options.descriptor_limit, options.descriptor_limit};
+      if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(126);
+    }
+    for (unsigned i = 0; i < options.handed_down; ++i) {
+      if (::dup(2) < 0) ::_exit(126);
+    }
     ::execve(binary.c_str(), argv.data(), envp.data());
     ::_exit(127);
   }
@@ -235,7 +247,7 @@ bool ServiceProcess::wait_stdout_contains(const std::string& text,
 
 // ---- RunningService ----
 
-RunningService::RunningService(Settings settings, bool stdout_pipe) {
+RunningService::RunningService(Settings settings, bool stdout_pipe, unsigned descriptor_limit) {
   const bool fixed_port = settings.port.has_value();
   if (!settings.log_dir) settings.log_dir = (m_work.path() / "service.log").string();
   m_log_path = *settings.log_dir;
@@ -245,8 +257,8 @@ RunningService::RunningService(Settings settings, bool stdout_pipe) {
     if (!fixed_port) settings.port = std::to_string(free_port());
     write_install_root(m_root.path(), settings);
     m_process.reset();
-    m_process.emplace(
-        ServiceProcess::Options{m_root.path().string(), m_work.path(), stdout_pipe});
+    m_process.emplace(ServiceProcess::Options{m_root.path().string(), m_work.path(), stdout_pipe,
+                                              descriptor_limit});
     // The digits after the last ":" ("8000", "127.0.0.1:8000"); npos + 1 is 0.
     const std::string& port_text = *settings.port;
     m_port = static_cast<unsigned short>(
@@ -262,13 +274,18 @@ std::filesystem::path RunningService::settings_path() const {
 
 // ---- HttpClient ----
 
-HttpClient::HttpClient(unsigned short port) : m_fd(connect_loopback(port)) {}
+HttpClient::HttpClient(unsigned short port, int receive_buffer)
+    : m_fd(connect_loopback(port, receive_buffer)) {}
 
 HttpClient::~HttpClient() {
   if (m_fd >= 0) ::close(m_fd);
 }
 
 bool HttpClient::send(const std::string& bytes) { return send_all(m_fd, bytes); }
+
+void HttpClient::end_sending() {
+  if (m_fd >= 0) ::shutdown(m_fd, SHUT_WR);
+}
 
 bool HttpClient::fill(Clock::time_point deadline) {
   if (m_fd < 0) return false;
@@ -280,6 +297,13 @@ bool HttpClient::fill(Clock::time_point deadline) {
   if (n <= 0) return false;
   m_pending.append(buffer, static_cast<std::size_t>(n));
   return true;
+}
+
+std::string HttpClient::read_some(std::size_t most, std::chrono::milliseconds timeout) {
+  if (m_pending.empty()) fill(Clock::now() + timeout);
+  std::string text = m_pending.substr(0, most);
+  m_pending.erase(0, text.size());
+  return text;
 }
 
 std::string HttpClient::read_for(std::chrono::milliseconds timeout) {

@@ -73,6 +73,12 @@ class ServiceProcess {
     // Standard output a pipe whose reading end this object holds (and never
     // reads) instead of a file; stdout_text() is then "".
     bool stdout_pipe = false;
+    // The child's limit on open descriptors (soft and hard); 0 leaves the
+    // test's own.
+    unsigned descriptor_limit = 0;
+    // Descriptors the child inherits open beyond the standard three, as a
+    // careless parent hands them down.
+    unsigned handed_down = 0;
   };
 
   // Starts the child at once.
@@ -113,8 +119,9 @@ class RunningService {
  public:
   // Absent `port` and `log_dir` are filled in (a free port; "service.log" in
   // the working directory); `file_dir` is passed as given. `stdout_pipe` as
-  // in ServiceProcess::Options.
-  explicit RunningService(Settings settings = {}, bool stdout_pipe = false);
+  // in ServiceProcess::Options, and so is `descriptor_limit`.
+  explicit RunningService(Settings settings = {}, bool stdout_pipe = false,
+                          unsigned descriptor_limit = 0);
   // Whether the service accepted a connection in time.
   bool ready() const { return m_ready; }
   unsigned short port() const { return m_port; }
@@ -137,8 +144,10 @@ class RunningService {
 // One client connection to 127.0.0.1, byte for byte.
 class HttpClient {
  public:
-  // Connects at once; connected() tells whether it worked.
-  explicit HttpClient(unsigned short port);
+  // Connects at once; connected() tells whether it worked. A
+  // `receive_buffer` (bytes) keeps what the kernel takes for the client
+  // small, so a client that reads slowly or not at all is felt at once.
+  explicit HttpClient(unsigned short port, int receive_buffer = 0);
   ~HttpClient();
   HttpClient(const HttpClient&) = delete;
   HttpClient& operator=(const HttpClient&) = delete;
@@ -146,6 +155,11 @@ class HttpClient {
   bool connected() const { return m_fd >= 0; }
   // Sends all of `bytes`; false when the peer is gone.
   bool send(const std::string& bytes);
+  // Ends the sending side (a FIN); the client can still read.
+  void end_sending();
+  // At most `most` bytes: what has arrived, or else what arrives first
+  // within `timeout`; "" when nothing does.
+  std::string read_some(std::size_t most, std::chrono::milliseconds timeout);
   // Everything that arrives until `timeout` passes or the peer closes.
   std::string read_for(std::chrono::milliseconds timeout);
   // Bytes up to and including the first `marker`; on timeout or close, what
