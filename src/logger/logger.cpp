@@ -1,5 +1,7 @@
-// The log writer: size check by name, rotation, formatting into one buffer
-// that lives outside the stack, and one write per line.
+// The log writer: one query by name before each line (reopen when the name
+// no longer stands for the file written, rotation), formatting into one
+// buffer that lives outside the stack, one write per line, and lines lost to
+// a failing file counted until writing works again.
 #include "logger/logger.h"
 
 #include <algorithm>
@@ -42,7 +44,7 @@ T* CSingleton<T>::GetInstance() {
 
 template class CSingleton<CLogger>;
 
-CLogger::CLogger() : m_failed(false), m_isOpen(false), m_prefix_second(0) {}
+CLogger::CLogger() : m_failed(false), m_isOpen(false), m_prefix_second(0), m_lost_lines(0), m_broken_line(false) {}
 
 CLogger::~CLogger() {
   if (m_isOpen) Close();
@@ -64,25 +66,55 @@ void CLogger::Close() {
   m_isOpen = false;
 }
 
-void CLogger::rotate_if_due() {
-  if (!m_path.empty()) {
-    std::optional<std::uint64_t> size = platform::file_size(m_path);
-    if (size && *size > static_cast<std::uint64_t>(kRotateBytes)) {
-      // The backup name has no length limit: a path is a std::string here.
-      const std::string backup = m_path + "_bak";
-      const std::string path = m_path;
-      Close();
-      std::printf("Copy log from (%s) to (%s)\n", path.c_str(), backup.c_str());
-      std::fflush(stdout);
-      // The rename replaces an existing backup, so rotation never gets stuck
-      // on a backup left by an earlier rotation; the old backup's 50 MB are
-      // freed without this request waiting for it.
-      platform::rename_replacing(path, backup);
-      std::printf("Copy log from (%s) to (%s),size(%lld),(%lld)\n", path.c_str(), backup.c_str(),
-                  static_cast<long long>(*size), kRotateBytes);
-      std::fflush(stdout);
-      Open(path.c_str());
-    }
+void CLogger::follow_file() {
+  if (!m_isOpen || m_path.empty()) return;
+  // One query by name tells both whether the name still stands for the file
+  // written (deleted or renamed, it grows unseen and never rotates) and how
+  // large that file is.
+  const std::optional<platform::FileIdentity> named = platform::file_identity(m_path);
+  if (!named || !m_file.is(*named)) {
+    reopen();
+    return;
+  }
+  if (named->size > static_cast<std::uint64_t>(kRotateBytes)) rotate(named->size);
+}
+
+void CLogger::reopen() {
+  if (m_file.open(m_path)) {
+    m_failed = false;
+    m_broken_line = false;
+    return;
+  }
+  // The folder has gone: nothing is made but the file, so lines are counted
+  // as lost until someone makes the folder again.
+  m_file.close();
+  note_lost_line(m_file.error());
+}
+
+void CLogger::rotate(std::uint64_t size) {
+  // The backup name has no length limit: a path is a std::string here.
+  const std::string backup = m_path + "_bak";
+  const std::string path = m_path;
+  Close();
+  std::printf("Copy log from (%s) to (%s)\n", path.c_str(), backup.c_str());
+  std::fflush(stdout);
+  // The rename replaces an existing backup, so rotation never gets stuck on
+  // a backup left by an earlier rotation; the old backup's 50 MB are freed
+  // without this request waiting for it.
+  platform::rename_replacing(path, backup);
+  std::printf("Copy log from (%s) to (%s),size(%lld),(%lld)\n", path.c_str(), backup.c_str(),
+              static_cast<long long>(size), kRotateBytes);
+  std::fflush(stdout);
+  // As after a deleted name: a new file, or lines counted until there can be.
+  m_isOpen = true;
+  reopen();
+}
+
+void CLogger::note_lost_line(const std::string& reason) {
+  if (m_lost_lines++ == 0) {
+    std::fprintf(stderr, "log: cannot write to %s (%s); lines are counted until it works again\n",
+                 m_path.c_str(), reason.c_str());
+    m_lost_reason = reason;
   }
 }
 
@@ -97,11 +129,28 @@ void CLogger::write_line(int line, const std::string_view* message, std::size_t 
   char* end = std::to_chars(suffix + 8, suffix + sizeof suffix - 2, line).ptr;
   *end++ = ')';
   *end++ = '\n';
-  std::string_view parts[6] = {m_prefix};
-  std::size_t used = 1;
-  for (std::size_t i = 0; i < pieces && used < 5; ++i) parts[used++] = message[i];
+  // What a failed write left of its line is ended first, so the next entry
+  // starts a line of its own; then, once, how many lines were lost.
+  std::string lost;
+  if (m_lost_lines > 0) {
+    lost = m_prefix + "log: " + std::to_string(m_lost_lines) + " lines could not be written (" +
+           m_lost_reason + ")" + std::string(suffix, static_cast<std::size_t>(end - suffix));
+  }
+  std::string_view parts[8] = {m_broken_line ? "\n" : "", lost, m_prefix};
+  std::size_t used = 3;
+  for (std::size_t i = 0; i < pieces && used < 7; ++i) parts[used++] = message[i];
   parts[used++] = std::string_view(suffix, static_cast<std::size_t>(end - suffix));
-  if (!m_failed && !m_file.write(parts, used)) m_failed = true;
+  bool some_written = false;
+  if (m_file.write(parts, used, &some_written)) {
+    m_failed = false;
+    m_broken_line = false;
+    m_lost_lines = 0;
+    return;
+  }
+  // A full disk: the line is lost, the next one tries again.
+  m_failed = true;
+  m_broken_line = m_broken_line || some_written;
+  note_lost_line(m_file.error());
 }
 
 void CLogger::Log(const char* file, const char* func, int line, int level, const char* format,
@@ -110,7 +159,7 @@ void CLogger::Log(const char* file, const char* func, int line, int level, const
   (void)file;
   (void)func;
   (void)level;
-  rotate_if_due();
+  follow_file();
   // Nothing to format when the line would be discarded anyway.
   if (!m_file.is_open()) return;
 
@@ -132,7 +181,7 @@ void CLogger::LogText(const char* file, const char* func, int line, int level, s
   (void)file;
   (void)func;
   (void)level;
-  rotate_if_due();
+  follow_file();
   if (!m_file.is_open()) return;
   // The same cut as a formatted message: the first kMaxMessage bytes of the
   // whole message, wherever they end.

@@ -1,6 +1,8 @@
 // The service's log writer: one process-wide CLogger reached through
 // CSingleton<CLogger>, appending time-stamped printf-formatted lines to one
-// file, flushed per line, rotated to "<path>_bak" above 50 MiB.
+// file, flushed per line, rotated to "<path>_bak" above 50 MiB, made again
+// when its name is deleted or renamed, and written again after a failure
+// (a full disk) with a count of the lines lost meanwhile.
 #ifndef LOGGER_LOGGER_H_
 #define LOGGER_LOGGER_H_
 
@@ -52,8 +54,11 @@ class CLogger : public CSingleton<CLogger> {
   void Close();
   // Writes "[Y-M-D hh:mm:ss] :  <message> ->line(<line>)" and its line end
   // with one write, so the line is in the file when Log returns. Lines
-  // written while the log is not open are discarded. `file`, `func` and
-  // `level` are accepted but not written.
+  // written while the log is not open are discarded. A line that cannot be
+  // written (a full disk, a deleted folder) is counted; standard error says
+  // so at the first, and the first line written again is preceded by one
+  // that gives the count. `file`, `func` and `level` are accepted but not
+  // written.
   void Log(const char* file, const char* func, int line, int level, const char* format, ...)
 #if defined(__GNUC__)
       __attribute__((format(printf, 6, 7)))
@@ -66,20 +71,29 @@ class CLogger : public CSingleton<CLogger> {
                std::string_view text, std::string_view tail);
 
  private:
-  // The size check by name before every line, and the rotation it may call for.
-  void rotate_if_due();
+  // The query by name before every line: a reopen when the name stands for
+  // another file or none, else the rotation the size may call for.
+  void follow_file();
+  void reopen();
+  void rotate(std::uint64_t size);
+  void note_lost_line(const std::string& reason);
   // Writes the prefix, `message` and the line suffix as one line.
   void write_line(int line, const std::string_view* message, std::size_t pieces);
 
   platform::AppendFile m_file;
-  // A write failed: the file stays as it is until it is opened anew, and
-  // Close leaves it alone, as it would a stream in a failed state.
+  // The last write failed: Close leaves the file alone, as it would a stream
+  // in a failed state; the next line tries again.
   bool m_failed;
   bool m_isOpen;
   std::string m_path;
   // The time prefix of the second m_prefix_second, for the lines within it.
   std::string m_prefix;
   std::int64_t m_prefix_second;
+  // Lines lost since the last one written, and why the first was.
+  std::uint64_t m_lost_lines;
+  std::string m_lost_reason;
+  // A failed write left part of its line in the file.
+  bool m_broken_line;
 };
 
 // GetInstance and the instance pointer are defined once, in logger.cpp.

@@ -25,6 +25,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/uio.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -80,6 +81,26 @@ std::optional<std::uint64_t> file_size(const std::string& path) {
   struct stat info;
   if (::stat(path.c_str(), &info) != 0) return std::nullopt;
   return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::optional<FileIdentity> file_identity(const std::string& path) {
+#if defined(STATX_SIZE)
+  // Size and inode only, for the reason file_size gives.
+  struct statx extended;
+  if (::statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT, STATX_SIZE | STATX_INO, &extended) == 0) {
+    if ((extended.stx_mask & (STATX_SIZE | STATX_INO)) == (STATX_SIZE | STATX_INO)) {
+      return FileIdentity{static_cast<std::uint64_t>(extended.stx_size),
+                          static_cast<std::uint64_t>(makedev(extended.stx_dev_major, extended.stx_dev_minor)),
+                          static_cast<std::uint64_t>(extended.stx_ino)};
+    }
+  } else if (errno != ENOSYS && errno != EPERM) {
+    return std::nullopt;
+  }
+#endif
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return FileIdentity{static_cast<std::uint64_t>(info.st_size), static_cast<std::uint64_t>(info.st_dev),
+                      static_cast<std::uint64_t>(info.st_ino)};
 }
 
 std::optional<FileStamp> regular_file_stamp(const std::string& path) {
@@ -180,10 +201,24 @@ AppendFile::~AppendFile() { close(); }
 bool AppendFile::open(const std::string& path) {
   close();
   m_fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  return m_fd >= 0;
+  if (m_fd < 0) {
+    m_error = std::strerror(errno);
+    return false;
+  }
+  struct stat info;
+  if (::fstat(m_fd, &info) == 0) {
+    m_device = static_cast<std::uint64_t>(info.st_dev);
+    m_inode = static_cast<std::uint64_t>(info.st_ino);
+  }
+  return true;
 }
 
-bool AppendFile::write(const std::string_view* pieces, std::size_t count) {
+bool AppendFile::is(const FileIdentity& identity) const {
+  return m_fd >= 0 && identity.device == m_device && identity.inode == m_inode;
+}
+
+bool AppendFile::write(const std::string_view* pieces, std::size_t count, bool* some_written) {
+  if (some_written != nullptr) *some_written = false;
   if (m_fd < 0) return false;
   // One writev for the whole line; a short write (a full disk, a signal) goes
   // on from where it stopped.
@@ -201,8 +236,10 @@ bool AppendFile::write(const std::string_view* pieces, std::size_t count) {
     const ssize_t written = ::writev(m_fd, next, static_cast<int>(used));
     if (written < 0) {
       if (errno == EINTR) continue;
+      m_error = std::strerror(errno);
       return false;
     }
+    if (written > 0 && some_written != nullptr) *some_written = true;
     std::size_t left = static_cast<std::size_t>(written);
     while (used > 0 && left >= next->iov_len) {
       left -= next->iov_len;

@@ -41,6 +41,16 @@ bool is_regular_file(const std::string& path);
 // through an open stream); nullopt when the query fails.
 std::optional<std::uint64_t> file_size(const std::string& path);
 
+// Which file a name stands for, and its size.
+struct FileIdentity {
+  std::uint64_t size;
+  std::uint64_t device;
+  std::uint64_t inode;
+};
+// The identity of what `path` names now, asked by name in one query; nullopt
+// when nothing is there or the query fails.
+std::optional<FileIdentity> file_identity(const std::string& path);
+
 // What tells one version of a file from another without reading it.
 struct FileStamp {
   std::uint64_t size;
@@ -108,17 +118,26 @@ class AppendFile {
   AppendFile& operator=(const AppendFile&) = delete;
   ~AppendFile();
 
-  // Opens `path` for appending, creating it when missing. False when it
-  // cannot be opened; a file already open is closed first.
+  // Opens `path` for appending, creating it when missing (its folder is
+  // not). False when it cannot be opened; a file already open is closed
+  // first.
   bool open(const std::string& path);
   bool is_open() const { return m_fd >= 0; }
+  // Whether `identity` is that of the open file: false once its name has
+  // been deleted, renamed or given to another file.
+  bool is(const FileIdentity& identity) const;
   // Writes `count` pieces in order, as one write. False when not every byte
-  // could be written.
-  bool write(const std::string_view* pieces, std::size_t count);
+  // could be written; `written` then tells whether some were.
+  bool write(const std::string_view* pieces, std::size_t count, bool* some_written = nullptr);
+  // The reason of the last failed open or write, as the system words it.
+  const std::string& error() const { return m_error; }
   void close();
 
  private:
   int m_fd = -1;
+  std::uint64_t m_device = 0;
+  std::uint64_t m_inode = 0;
+  std::string m_error;
 };
 
 // A file read by descriptor, for the small files read on every request

@@ -216,6 +216,43 @@ TEST_F(FileFaultTest, ReadsFilesThatGrowOrShrinkWhileBeingRead) {
   writer.join();
 }
 
+// A data file replaced by another (renamed over it) while it is read: the
+// reader keeps the file it opened, so each answer is that of one version.
+TEST_F(FileFaultTest, AnswersFromOneVersionOfADataFileReplacedWhileItIsRead) {
+  for (const comtrade_gen::DataFormat format : {comtrade_gen::DataFormat::kAscii, comtrade_gen::DataFormat::kBinary}) {
+    comtrade_gen::RecordSpec shape;
+    shape.analog_count = 2;
+    shape.digital_count = 1;
+    shape.samples = scaled(200000, 10);
+    shape.format = format;
+    const std::string base = format == comtrade_gen::DataFormat::kAscii ? "big_asc" : "big_bin";
+    const std::string first = write_record("S1", base, shape).dat;
+    shape.seed = 2;
+    const std::string second = comtrade_gen::generate(shape).dat;
+    const fs::path dat = record_path("S1", base + ".dat");
+    const std::string answer_of_first = data(base);
+    e2e::write_file(dat, second);
+    const std::string answer_of_second = data(base);
+    ASSERT_NE(answer_of_first, answer_of_second);
+
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+      const fs::path next = record_path("S1", base + ".next");
+      for (int round = 0; round < 2000 && !stop; ++round) {
+        e2e::write_file(next, round % 2 == 0 ? first : second);
+        fs::rename(next, dat);
+        std::this_thread::sleep_for(2ms);
+      }
+    });
+    for (int i = 0; i < scaled(20, 4); ++i) {
+      const std::string answer = data(base);
+      EXPECT_TRUE(answer == answer_of_first || answer == answer_of_second) << i << ": " << answer.substr(0, 200);
+    }
+    stop = true;
+    writer.join();
+  }
+}
+
 TEST_F(FileFaultTest, AnswersUnreadableFilesAsMissing) {
   if (::geteuid() == 0) GTEST_SKIP() << "root reads files of any mode";
   ::chmod(record_path("S1", "asc.cfg").c_str(), 0);

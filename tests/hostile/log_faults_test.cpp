@@ -86,22 +86,63 @@ std::size_t count_entries(const std::string& text, bool* whole) {
   return entries;
 }
 
-TEST_F(LogFaultTest, GoesOnWhenTheLogFolderIsRemoved) {
-  e2e::TempDir logs;
-  e2e::Settings settings;
-  settings.log_dir = (logs.path() / "folder" / "service.log").string();
-  fs::create_directories(logs.path() / "folder");
-  start(settings);
-  const std::string reply = info_reply();
-  ASSERT_NE(std::string::npos, reply.find("\"result\":200"));
-  ASSERT_TRUE(fs::exists(*settings.log_dir));
+// The log deleted, renamed or its folder removed under the running service:
+// the lines go to a file made anew at the log's path (its folder is never
+// made), a renamed log stops growing, and the first line written again says
+// how many were lost.
+TEST_F(LogFaultTest, WritesANewFileWhenTheLogIsDeletedRenamedOrItsFolderRemoved) {
+  struct Change {
+    const char* name;
+    bool folder_gone;  // the log's folder goes and is made again later
+  };
+  for (const Change change : {Change{"deleted", false}, Change{"renamed", false}, Change{"folder", true}}) {
+    SCOPED_TRACE(change.name);
+    e2e::TempDir logs;
+    e2e::Settings settings;
+    const fs::path folder = logs.path() / "folder";
+    const fs::path log = folder / "service.log";
+    const fs::path renamed = logs.path() / "moved.log";
+    settings.log_dir = log.string();
+    fs::create_directories(folder);
+    start(settings);
+    const std::string reply = info_reply();
+    ASSERT_NE(std::string::npos, reply.find("\"result\":200"));
+    ASSERT_TRUE(fs::exists(log));
 
-  fs::remove_all(logs.path() / "folder");
-  for (int i = 0; i < 20; ++i) EXPECT_EQ(reply, info_reply()) << i;
-  // A folder made again is not where the open file lives: the lines stay lost.
-  fs::create_directories(logs.path() / "folder");
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(reply, info_reply()) << i;
-  EXPECT_TRUE(answers());
+    if (change.folder_gone) {
+      fs::remove_all(folder);
+    } else if (std::string(change.name) == "renamed") {
+      fs::rename(log, renamed);
+    } else {
+      fs::remove(log);
+    }
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(reply, info_reply()) << i;
+    if (change.folder_gone) {
+      EXPECT_FALSE(fs::exists(folder)) << "the service made the log's folder";
+      fs::create_directories(folder);
+      EXPECT_EQ(reply, info_reply());
+      m_expected_stderr = "log: cannot write to " + log.string() +
+                          " (No such file or directory); lines are counted until it works again\n";
+    }
+    const std::optional<std::string> fresh = e2e::read_file(log);
+    ASSERT_TRUE(fresh) << "no new log at the path";
+    bool whole = false;
+    EXPECT_GT(count_entries(*fresh, &whole), 0u);
+    EXPECT_TRUE(whole);
+    if (change.folder_gone) {
+      // Each request lost its lines while the folder was gone.
+      EXPECT_NE(std::string::npos, fresh->find(" lines could not be written (No such file or directory) ->line("))
+          << fresh->substr(0, 300);
+    }
+    if (fs::exists(renamed)) {
+      const std::uintmax_t moved = fs::file_size(renamed);
+      EXPECT_EQ(reply, info_reply());
+      EXPECT_EQ(moved, fs::file_size(renamed)) << "the renamed log still grows";
+    }
+    TearDown();
+    m_service.reset();
+    m_expected_stderr.clear();
+  }
 }
 
 // Standard output a pipe whose reader has gone (a log collector restarting):

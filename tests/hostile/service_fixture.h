@@ -47,8 +47,11 @@ class ServiceTest : public ::testing::Test {
   void TearDown() override {
     if (!m_service) return;
     EXPECT_TRUE(m_service->process().running());
-    EXPECT_EQ("", m_service->process().stderr_text());
+    EXPECT_EQ(m_expected_stderr, m_service->process().stderr_text());
   }
+
+  // What the service is to have written to standard error by the end.
+  std::string m_expected_stderr;
 
   unsigned short port() const { return m_service->port(); }
   e2e::ServiceProcess& process() { return m_service->process(); }

@@ -1,6 +1,8 @@
 // The log line, rotation above 50 MiB, message cutting and the exit-time close.
 #include "logger/logger.h"
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -190,6 +192,46 @@ TEST_F(LoggerTest, OpenFailureLeavesLoggerClosedAndSilent) {
   log.Log(__FILE__, __func__, 1, LOG_INFO, "lost");
   EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
   EXPECT_FALSE(fs::exists(bad));
+}
+
+// A full disk, as a file size limit makes one: the lines that do not fit are
+// lost, standard error says so once, and once there is room the log goes on
+// on a line of its own, with the count of what was lost.
+TEST_F(LoggerTest, WritesAgainAfterAFullDiskAndCountsTheLinesLost) {
+  CLogger log;
+  log.Open(m_path.c_str());
+  log.Log(__FILE__, __func__, 1, LOG_INFO, "first");
+  const std::uintmax_t size = fs::file_size(m_path);
+  ::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit room;
+  ASSERT_EQ(0, ::getrlimit(RLIMIT_FSIZE, &room));
+  const struct rlimit full = {static_cast<rlim_t>(size + 10), room.rlim_max};
+  ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &full));
+  // Standard error into a pipe: a captured file would be held to the limit.
+  int ends[2];
+  ASSERT_EQ(0, ::pipe(ends));
+  const int saved_stderr = ::dup(2);
+  ::dup2(ends[1], 2);
+  log.Log(__FILE__, __func__, 2, LOG_INFO, "lost in the middle");
+  log.Log(__FILE__, __func__, 3, LOG_INFO, "lost whole");
+  ::dup2(saved_stderr, 2);
+  ::close(saved_stderr);
+  ::close(ends[1]);
+  ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &room));
+  std::string said;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(ends[0], buffer, sizeof buffer)) > 0;) said.append(buffer, static_cast<std::size_t>(n));
+  ::close(ends[0]);
+  log.Log(__FILE__, __func__, 4, LOG_INFO, "back");
+
+  EXPECT_EQ("log: cannot write to " + m_path + " (File too large); lines are counted until it works again\n",
+            said);
+  const std::string text = read_file(m_path);
+  const std::regex shape(std::string("") + kPrefixPattern + "first ->line\\(1\\)\n" +
+                         ".{10}\n" + kPrefixPattern +
+                         "log: 2 lines could not be written \\(File too large\\) ->line\\(4\\)\n" +
+                         kPrefixPattern + "back ->line\\(4\\)\n");
+  EXPECT_TRUE(std::regex_match(text, shape)) << text;
 }
 
 TEST_F(LoggerTest, FailedRenameKeepsWritingToTheSameFile) {
