@@ -99,6 +99,7 @@ struct Shared {
 
 void check_stalled_holders(Shared& shared);
 void watch_stalled_holders(Shared& shared);
+bool evict_oldest_stall(Shared& shared);
 
 class Session : public Connection, public std::enable_shared_from_this<Session> {
  public:
@@ -567,13 +568,25 @@ void watch_stalled_holders(Shared& shared) {
   if (!shared.stall_check || shared.stall_check->expiry() > Clock::now()) return;
   shared.stall_check->expires_after(kBudgetStallCheck);
   shared.stall_check->async_wait([&shared](const beast::error_code& ec) {
-    if (ec) return;
-    check_stalled_holders(shared);
-    if (shared.replies.has_waiters()) watch_stalled_holders(shared);
+    if (!ec) check_stalled_holders(shared);
   });
 }
 
+// Gives up one stalled answer at a time: each lets a waiter build its answer
+// here, on the loop, and the next is given up only after what else is ready
+// (small queries among it) has had its turn.
 void check_stalled_holders(Shared& shared) {
+  if (!shared.replies.has_waiters()) return;
+  if (!evict_oldest_stall(shared)) {
+    watch_stalled_holders(shared);
+    return;
+  }
+  asio::post(shared.stall_check->get_executor(), [&shared] {
+    if (shared.stall_check) check_stalled_holders(shared);
+  });
+}
+
+bool evict_oldest_stall(Shared& shared) {
   std::vector<std::shared_ptr<Session>> holding;
   std::vector<std::weak_ptr<Session>> still_holding;
   for (const std::weak_ptr<Session>& weak : shared.holders) {
@@ -586,18 +599,15 @@ void check_stalled_holders(Shared& shared) {
   const std::uint64_t fair_share =
       shared.replies.limit() / std::max<std::size_t>(1, holding.size() + shared.replies.waiter_count());
   const Clock::time_point now = Clock::now();
-  std::vector<std::shared_ptr<Session>> stalled;
+  std::shared_ptr<Session> oldest;
   for (const std::shared_ptr<Session>& session : holding) {
     const auto allowed = session->reply_bytes() > fair_share ? kShareStall : kBudgetStall;
-    if (session->stalled_since(now - allowed)) stalled.push_back(session);
+    if (!session->stalled_since(now - allowed)) continue;
+    if (!oldest || session->last_progress() < oldest->last_progress()) oldest = session;
   }
-  std::sort(stalled.begin(), stalled.end(), [](const auto& a, const auto& b) {
-    return a->last_progress() < b->last_progress();
-  });
-  for (const std::shared_ptr<Session>& session : stalled) {
-    if (!shared.replies.has_waiters()) break;
-    session->evict();
-  }
+  if (!oldest) return false;
+  oldest->evict();
+  return true;
 }
 
 struct Endpoint {
