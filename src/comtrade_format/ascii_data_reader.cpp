@@ -24,7 +24,13 @@
 
 #include "comtrade_format/cff_sections.h"
 #include "comtrade_format/channel_store.h"
-#include "comtrade_format/data_reader_support.h"
+#include "comtrade_format/ascii_buckets.h"
+#include "comtrade_format/block_file.h"
+#include "comtrade_format/bucket_builder.h"
+#include "comtrade_format/sample_texts.h"
+#include "comtrade_format/text_writer.h"
+#include "comtrade_format/two_lanes.h"
+#include "comtrade_format/working_lists.h"
 
 namespace {
 

@@ -23,7 +23,13 @@
 #include <vector>
 
 #include "comtrade_format/channel_store.h"
-#include "comtrade_format/data_reader_support.h"
+#include "comtrade_format/binary_buckets.h"
+#include "comtrade_format/block_file.h"
+#include "comtrade_format/bucket_builder.h"
+#include "comtrade_format/sample_texts.h"
+#include "comtrade_format/text_writer.h"
+#include "comtrade_format/two_lanes.h"
+#include "comtrade_format/working_lists.h"
 #include "platform/platform.h"
 
 namespace {

@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "comtrade_format/cff_sections.h"
-#include "comtrade_format/data_reader_support.h"
 #include "logger/logger.h"
 #include "platform/platform.h"
 
@@ -252,13 +251,6 @@ SampleRate parse_rate_line(const std::string& line) {
   return rate;
 }
 
-// The blanks, tabs and CRs around a file type are no part of it.
-std::string_view trimmed(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 }  // namespace
 
@@ -421,7 +413,7 @@ int ComTrade_format::Get_cmtr_cfg_info() {
   if (lines.next(line)) {
     std::cout << "file_type: " << line << '\n';
     store_text(m_cfg_info.file_type, sizeof m_cfg_info.file_type, line);
-    m_header.file_type = std::string(trimmed(line));
+    m_header.file_type = std::string(comtrade_detail::trimmed_file_type(line));
   }
   if (lines.next(line)) {
     const std::optional<double> multiplier = header_number(line);
@@ -441,17 +433,3 @@ int ComTrade_format::Get_file_type() const {
   return type;
 }
 
-namespace comtrade_detail {
-
-int file_type_code(const char* file_type) {
-  // Recorders write "BINARY32 " with a trailing blank and "Ascii"; such
-  // records are as readable as any other.
-  const std::string_view type = trimmed(file_type);
-  if (platform::equals_ignoring_case(type, "ASCII")) return kFileTypeAscii;
-  if (platform::equals_ignoring_case(type, "BINARY")) return kFileTypeBinary;
-  if (platform::equals_ignoring_case(type, "BINARY32")) return kFileTypeBinary32;
-  if (platform::equals_ignoring_case(type, "FLOAT32")) return kFileTypeFloat32;
-  return kFileTypeUnknown;
-}
-
-}  // namespace comtrade_detail

@@ -9,7 +9,8 @@
 #include <unordered_set>
 #include <utility>
 
-#include "comtrade_format/data_reader_support.h"
+#include "comtrade_format/ascii_buckets.h"
+#include "comtrade_format/binary_buckets.h"
 #include "platform/platform.h"
 
 std::vector<std::string> AI_VEC;

@@ -11,7 +11,9 @@
 
 #include "comtrade_format/cfg_info.h"
 #include "comtrade_format/data_section.h"
+#include "comtrade_format/file_types.h"
 #include "comtrade_format/record_header.h"
+#include "comtrade_format/sample_window.h"
 
 // Channel names of the .cfg read last, in line order. They outlive every
 // ComTrade_format object; Get_cmtr_cfg_info empties and refills them. Safe
@@ -20,38 +22,9 @@
 extern std::vector<std::string> AI_VEC;
 extern std::vector<std::string> DI_VEC;
 
-// Results of Get_cmtr_cfg_info and Get_file_type.
+// Results of Get_cmtr_cfg_info; those of Get_file_type are in file_types.h.
 constexpr int kCfgReadOk = 0;
 constexpr int kCfgReadFailed = 1;
-constexpr int kFileTypeAscii = 0;
-constexpr int kFileTypeBinary = 1;
-constexpr int kFileTypeBinary32 = 2;
-constexpr int kFileTypeFloat32 = 3;
-constexpr int kFileTypeUnknown = -1;
-
-// Samples from `from` (0-based) up to `to` (exclusive).
-struct SampleWindow {
-  std::int64_t from = 0;
-  std::int64_t to = std::numeric_limits<std::int64_t>::max();
-};
-
-// A window of samples reduced to buckets of `step` consecutive samples: for
-// every selected channel the smallest and the largest value of each bucket,
-// so a peak one sample wide survives any reduction.
-struct Buckets {
-  std::int64_t samples = 0;  // samples of the window that were read
-  // The data file's time stamp of each bucket's first sample, unscaled; NaN
-  // where the file leaves it out.
-  std::vector<double> first_stamps;
-  struct Channel {
-    // Scaled values (status channels 0 and 1); NaN for a bucket without a
-    // finite value.
-    std::vector<double> min;
-    std::vector<double> max;
-  };
-  // One per entry of sel_list, in its order.
-  std::vector<Channel> channels;
-};
 
 class ComTrade_format {
  public:
