@@ -21,6 +21,10 @@ struct ListedFile {
 constexpr ListedFile kListedFiles[] = {
     {"index.html", Folder::kPage, "text/html; charset=utf-8"},
     {"viewer.js", Folder::kPage, "text/javascript; charset=utf-8"},
+    {"names.js", Folder::kPage, "text/javascript; charset=utf-8"},
+    {"samples.js", Folder::kPage, "text/javascript; charset=utf-8"},
+    {"queries.js", Folder::kPage, "text/javascript; charset=utf-8"},
+    {"charts.js", Folder::kPage, "text/javascript; charset=utf-8"},
     {"viewer.css", Folder::kPage, "text/css; charset=utf-8"},
     {"dygraph.min.js", Folder::kDygraphs, "text/javascript; charset=utf-8"},
     {"dygraph.css", Folder::kDygraphs, "text/css; charset=utf-8"},

@@ -6,7 +6,8 @@ Starts the real service on a copy of the demo installation (free port), opens
 that the charts are drawn and that their legends name the channels, zooms
 with a mouse drag and with keys, and checks that each zoom asked
 /getWaveform for a finer window and drew the answer. With VIEWER_SCREENSHOT
-set it saves a screenshot of the page there.
+set it saves a screenshot of the page there. It also imports the page's
+modules of pure helpers into the page and checks them against tables.
 
 Usage: viewer_test.py --service BINARY --demo DEMO_DIR
        viewer_test.py --url http://127.0.0.1:8000   (a service already running)
@@ -62,6 +63,86 @@ return performance.getEntriesByType("resource")
     .filter((e) => new URL(e.name).pathname === "/getWaveform")
     .map((e) => e.responseStatus);
 """
+# Imports the module at arguments[0] into the page and evaluates each of the
+# expressions in arguments[1] with the module as `m`: a {value} or an {error}
+# for each.
+EVALUATE_JS = """
+const [url, expressions, done] = arguments;
+import(url).then((m) => done(expressions.map((e) => {
+  try {
+    return { value: new Function("m", `return (${e});`)(m) };
+  } catch (err) {
+    return { error: String(err) };
+  }
+})), (err) => done([{ error: `import ${url}: ${err}` }]));
+"""
+# Expressions over samples.js and what they give. Time stamps are told apart
+# by their differences, the only use the page makes of them.
+SAMPLES_CASES = [
+    ('m.timestampUs("01/12/2026,10:00:00.100000", false) -'
+     ' m.timestampUs("01/12/2026,10:00:00.000000", false)', 100000),
+    ('m.timestampUs("02/01/2026, 00:00:00", false) - m.timestampUs("01/01/2026,23:59:59.5", false)',
+     500000),
+    ('m.timestampUs("01/01/2026,00:00:01.", false) - m.timestampUs("01/01/2026,00:00:00", false)',
+     1000000),
+    ('m.timestampUs("12/01/2026,00:00:00", true) === m.timestampUs("01/12/2026,00:00:00", false)',
+     True),
+    ('m.timestampUs("13/01/2026,00:00:00", true) === m.timestampUs("13/01/2026,00:00:00", false)',
+     True),
+    ('m.timestampUs("yesterday", false)', None),
+    ('m.timestampUs(null, true)', None),
+    ('m.triggerOffsetMs({ revision: "1999", startTime: "01/12/2026,10:00:00.000000",'
+     ' triggerTime: "01/12/2026,10:00:00.100000" })', 100),
+    ('m.triggerOffsetMs({ revision: "1991", startTime: "01/02/2026,00:00:00",'
+     ' triggerTime: "01/03/2026,00:00:00" })', 86400000),
+    ('m.triggerOffsetMs({ revision: " ", startTime: "01/02/2026,00:00:00",'
+     ' triggerTime: "01/03/2026,00:00:00" })', 86400000),
+    ('m.triggerOffsetMs({ revision: 2013, startTime: "01/02/2026,00:00:00",'
+     ' triggerTime: "01/03/2026,00:00:00" })', 28 * 86400000),
+    ('m.triggerOffsetMs({ revision: "1999", startTime: "01/02/2026,00:00:00", triggerTime: "" })',
+     None),
+    ("[0, 1280.4, 1e7].map(m.pointsForWidth)", [1, 1280, 100000]),
+    ("[m.bucket(1, 3, 0), m.bucket(0, 1, 1.5), m.bucket(null, 1, 0), m.bucket(1, null, 0)]",
+     [[1, 2, 3], [1.5, 2, 2.5], None, None]),
+    # Equal steps, before the first and after the last bucket, then two rates
+    # and a single bucket.
+    ("[0, 0.5, 1, 2.5, -1, 10]"
+     ".map((ms) => m.sampleAt({ from: 100, step: 2, time: [0, 1000, 2000] }, ms))",
+     [100, 101, 102, 105, 100, 106]),
+    ("m.sampleAt({ from: 0, step: 1, time: [0, 1000, 1500] }, 1.25)", 1.5),
+    ("m.sampleAt({ from: 40, step: 4, time: [3000] }, 3.5)", 42),
+    ("[[10, 20], [-5, 5], [95, 110], [50, 51], [2.4, 12.6]]"
+     ".map(([f, t]) => m.clampWindow(f, t, 100))",
+     [{"from": 10, "to": 20}, {"from": 0, "to": 10}, {"from": 85, "to": 100},
+      {"from": 50, "to": 58}, {"from": 2, "to": 12}]),
+    ("[m.clampWindow(0, 3, 5), m.clampWindow(0, 0, 0)]",
+     [{"from": 0, "to": 5}, {"from": 0, "to": 0}]),
+    ("[m.zoomed({ from: 0, to: 100 }, 0.5), m.zoomed({ from: 0, to: 100 }, 2)]",
+     [[25, 75], [-50, 150]]),
+    # A window too narrow for a quarter still moves by a sample, either way.
+    ("[m.panned({ from: 0, to: 100 }, 0.25), m.panned({ from: 10, to: 12 }, -0.25),"
+     " m.panned({ from: 10, to: 11 }, 0.25)]", [[25, 125], [9, 11], [11, 12]]),
+    ("[m.msText(1.23456), m.msText(0)]", ["1.235 ms", "0.000 ms"]),
+    ("[m.bandText([1, 1, 1]), m.bandText([1, 1.5, 2]), m.bandText(null)]",
+     ["1.0000", "1.0000 … 2.0000", "—"]),
+    ("[[1.5, 1.5, 1.5], [2.5, 2.5, 2.5], [1.5, 2, 2.5], null].map((b) => m.stateText(b, 1.5))",
+     ["0", "1", "0/1", "—"]),
+]
+# Expressions over names.js: "\uf7b1\uf7b1\uf7be\uf7a9" is the byte string of
+# 北京 in GBK.
+NAMES_CASES = [
+    (r'Array.from(m.byteString("A\uf7b1\uf7a9"))', [65, 0xB1, 0xA9]),
+    ("(() => { const all = Uint8Array.from({ length: 256 }, (_, i) => i);"
+     " return Array.from(m.byteString(m.byteText(all))).every((b, i) => b === i); })()", True),
+    (r'[m.display("\uf7b1\uf7b1\uf7be\uf7a9_001"), m.display("GEN01"), m.display("")]',
+     ["北京_001", "GEN01", ""]),
+    ('m.seriesLabels([{ name: "Ua" }, { name: "Ub" }, { name: "Ua" }, { name: "X" }],'
+     ' [{ name: "Ua", unit: "kV" }, { name: "Ub", unit: "" }])',
+     ["Ua [kV]", "Ub", "Ua [kV] #3", "X"]),
+    (r'm.seriesLabels([{ name: "\uf7b1\uf7b1" }],'
+     r' [{ name: "\uf7b1\uf7b1", unit: "\uf7a1\uf7e6" }])',
+     ["北 [℃]"]),
+]
 WINDOW_PATTERN = re.compile(r"Samples (\d+)–(\d+) of (\d+) · step (\d+)")
 
 
@@ -172,7 +253,25 @@ def wait_redrawn(driver, what, before, accept):
     return window
 
 
-def run(driver, url):
+def check_helpers(driver, url, module, cases):
+    driver.get(url + "/viewer")
+    got = driver.execute_async_script(EVALUATE_JS, f"/viewer/{module}", [e for e, _ in cases])
+    wrong = [f"{e} gave {g}, not {expected!r}"
+             for (e, expected), g in zip(cases, got) if g != {"value": expected}]
+    check(len(got) == len(cases) and not wrong,
+          f"{module} gives what each of its {len(cases)} cases expects" +
+          "".join(f"\n  {w}" for w in wrong))
+
+
+def test_sample_helpers(driver, url):
+    check_helpers(driver, url, "samples.js", SAMPLES_CASES)
+
+
+def test_name_helpers(driver, url):
+    check_helpers(driver, url, "names.js", NAMES_CASES)
+
+
+def test_page(driver, url):
     driver.get(url + "/viewer")
     wait_for(driver, "the station list", lambda: len(option_texts(driver, "stations")) == 2)
     check(option_texts(driver, "stations") == ["North", "北京"],
@@ -240,6 +339,9 @@ def run(driver, url):
           "every /getWaveform request was answered with 200")
 
 
+TESTS = [test_page, test_sample_helpers, test_name_helpers]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--service", help="the comtrade_service binary")
@@ -257,14 +359,21 @@ def main():
                                              os.path.abspath(args.demo),
                                              os.path.join(scratch, "install"))
             driver = start_browser(os.path.join(scratch, "profile"))
-            run(driver, url)
-            print("1 passed, 0 failed")
-            return 0
+            failed = 0
+            for test in TESTS:
+                try:
+                    test(driver, url)
+                except Failure as failure:
+                    print(f"not ok - {failure}")
+                    driver.save_screenshot(
+                        os.path.join(tempfile.gettempdir(), f"viewer-failure-{test.__name__}.png"))
+                    failed += 1
+            print(f"{len(TESTS) - failed} passed, {failed} failed")
+            return 1 if failed else 0
         except Failure as failure:
+            # The service did not start: no test could run.
             print(f"not ok - {failure}")
-            if driver:
-                driver.save_screenshot(os.path.join(tempfile.gettempdir(), "viewer-failure.png"))
-            print("0 passed, 1 failed")
+            print(f"0 passed, {len(TESTS)} failed")
             return 1
         finally:
             if driver:

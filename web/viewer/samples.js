@@ -1,0 +1,94 @@
+// Time stamps, buckets and windows of samples: the arithmetic of the page,
+// free of the page itself.
+
+// The narrowest window, in samples: a handful of single samples.
+export const MIN_WINDOW = 8;
+const MAX_POINTS = 100000;
+
+// Microseconds of a COMTRADE time stamp "dd/mm/yyyy,hh:mm:ss.ffffff"
+// (month first in 1991 records), counted from an arbitrary day; null when the
+// text is not one. Writers mix the two orders up, so a "month" above 12 is
+// taken as the day. Only differences of two stamps are used.
+export function timestampUs(text, monthFirst) {
+  const m = /^\s*(\d+)\/(\d+)\/(\d+)\s*,\s*(\d+):(\d+):(\d+)(\.\d*)?/.exec(text || "");
+  if (!m) return null;
+  let [day, month] = monthFirst ? [+m[2], +m[1]] : [+m[1], +m[2]];
+  if (month > 12) [day, month] = [month, day];
+  const seconds = Date.UTC(+m[3], month - 1, day) / 1000 + +m[4] * 3600 + +m[5] * 60 + +m[6];
+  return seconds * 1e6 + (m[7] ? Math.round(parseFloat("0" + m[7]) * 1e6) : 0);
+}
+
+// The trigger time after the first sample of a "/getRecordInfo" record, in
+// ms, or null when either stamp cannot be read.
+export function triggerOffsetMs(info) {
+  const revision = String(info.revision).trim();
+  const monthFirst = revision === "" || revision === "1991";
+  const start = timestampUs(info.startTime, monthFirst);
+  const trigger = timestampUs(info.triggerTime, monthFirst);
+  return start === null || trigger === null ? null : (trigger - start) / 1000;
+}
+
+// The number of buckets to ask for a chart `width` pixels wide: about one per
+// pixel.
+export function pointsForWidth(width) {
+  return Math.max(1, Math.min(MAX_POINTS, Math.round(width)));
+}
+
+// A bucket as a chart row's [low, middle, high], lifted by `offset`; null
+// where the bucket has no value.
+export function bucket(min, max, offset) {
+  if (min === null || max === null) return null;
+  return [min + offset, (min + max) / 2 + offset, max + offset];
+}
+
+// The sample at time `ms` of a "/getWaveform" answer, read off the buckets'
+// start times, so that records with several rates map correctly too.
+export function sampleAt(view, ms) {
+  const xs = view.time.map((us) => us / 1000);
+  let i = 0;
+  while (i + 1 < xs.length && xs[i + 1] <= ms) i++;
+  const next = i + 1 < xs.length ? xs[i + 1] : xs[i] + (i > 0 ? xs[i] - xs[i - 1] : 1);
+  const fraction = next > xs[i] ? Math.min(1, Math.max(0, (ms - xs[i]) / (next - xs[i]))) : 0;
+  return view.from + (i + fraction) * view.step;
+}
+
+// The window [from, to) of whole samples nearest to the one asked for, no
+// narrower than MIN_WINDOW and inside a record of `total` samples.
+export function clampWindow(from, to, total) {
+  const width = Math.min(total, Math.max(MIN_WINDOW, Math.round(to - from)));
+  from = Math.max(0, Math.min(total - width, Math.round(from)));
+  return { from, to: from + width };
+}
+
+// [from, to) of `window` scaled by `factor` around its centre.
+export function zoomed(window, factor) {
+  const { from, to } = window;
+  const centre = (from + to) / 2;
+  const width = (to - from) * factor;
+  return [centre - width / 2, centre + width / 2];
+}
+
+// [from, to) of `window` moved by `fraction` of its width, at least a sample.
+export function panned(window, fraction) {
+  const { from, to } = window;
+  const shift = Math.round((to - from) * fraction) || Math.sign(fraction);
+  return [from + shift, to + shift];
+}
+
+// A time on the charts' axis.
+export function msText(ms) {
+  return `${ms.toFixed(3)} ms`;
+}
+
+// A bucket's [low, middle, high] as its value, or its span when it has one.
+export function bandText(b) {
+  if (!b) return "—";
+  return b[0] === b[2] ? b[0].toFixed(4) : `${b[0].toFixed(4)} … ${b[2].toFixed(4)}`;
+}
+
+// A status bucket lifted by `offset` as 0 or 1, or "0/1" when it changed.
+export function stateText(b, offset) {
+  if (!b) return "—";
+  const lo = Math.round(b[0] - offset), hi = Math.round(b[2] - offset);
+  return lo === hi ? String(lo) : `${lo}/${hi}`;
+}
