@@ -1,7 +1,7 @@
-// How an ASCII .dat becomes one comma-joined value text per selected channel,
-// or min/max buckets over a window. This is the hot path for large records:
-// the file is walked in place, block by block, and only the fields of
-// selected channels are looked at.
+// How an ASCII .dat becomes one comma-joined value text per selected channel
+// (the buckets of a waveform are ascii_buckets.cpp). This is the hot path for
+// large records: the file is walked in place, block by block, and only the
+// fields of selected channels are looked at.
 #include "comtrade_format/comtrade_format.h"
 
 #include <algorithm>
