@@ -19,19 +19,9 @@ seconds=${BENCH_SECONDS:-5}
 build=${BENCH_BUILD_DIR:-build-bench}
 build_type=${BENCH_BUILD_TYPE:-Release}
 
-# What the build needs, then the load client and the static-file ceiling;
-# neither of the last two is needed anywhere else.
-./scripts/install-deps.sh
-missing=()
-for p in wrk nginx; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-  sudo_cmd=()
-  if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
-  "${sudo_cmd[@]}" apt-get update
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+# What the build needs, and the load client and the static-file ceiling,
+# which nothing else needs.
+./scripts/install-deps.sh wrk nginx
 nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE="$build_type" >/dev/null

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the service, its tests and its tools need.
+# Installs every Debian package the service, its tests and its tools need,
+# and the packages named on the command line (the benchmark's own).
 set -euo pipefail
 packages=(
   cmake g++ make pkg-config
@@ -9,6 +10,7 @@ packages=(
   curl python3 nodejs
   chromium chromium-driver python3-selenium libjs-dygraphs fonts-wqy-microhei
   dpkg-dev file lintian
+  "$@"
 )
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi

@@ -46,8 +46,8 @@ int main() {
     return -1;
   }
 
-  const std::string fileDir = *root;
-  LOG_WRITE(LOG_INFO, "<<<<<<fileDir:%s", fileDir.c_str());
+  // The line names the installation root "fileDir", as it always has.
+  LOG_WRITE(LOG_INFO, "<<<<<<fileDir:%s", root->c_str());
 
   report_long_settings_lines(settings_path);
   // Kept for the life of the process; handlers build their own readers.
@@ -63,10 +63,8 @@ int main() {
   const std::string port = settings.Get("base", "port", "8000");
   const std::uint64_t reply_budget = reply_budget_bytes(settings.Get("base", "replyBudgetMB", ""));
   register_extensions();
-  RestfulServer* server = new RestfulServer(fileDir);
-  server->set_reply_budget(reply_budget);
-  server->run(port);
-  server->stop();
-  delete server;
-  return 0;
+  // run() never returns; the process ends inside it.
+  RestfulServer server;
+  server.set_reply_budget(reply_budget);
+  server.run(port);
 }

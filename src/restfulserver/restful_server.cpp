@@ -52,8 +52,7 @@ unsigned long g_requests_handled = 0;
 
 }  // namespace
 
-RestfulServer::RestfulServer(std::string rootDir)
-    : m_rootDir(std::move(rootDir)), m_server(&RestfulServer::ev_handler, &may_answer_large) {}
+RestfulServer::RestfulServer() : m_server(&RestfulServer::ev_handler, &may_answer_large) {}
 
 void RestfulServer::run(const std::string& port) {
   std::string reason;

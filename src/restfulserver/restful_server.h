@@ -14,12 +14,12 @@ using QueryHandler = void (*)(transport::Connection&, const transport::Request&,
 
 class RestfulServer {
  public:
-  // Keeps a copy of the installation root; nothing reads it later.
-  explicit RestfulServer(std::string rootDir);
+  // Handlers read the record root per request; the server keeps none.
+  RestfulServer();
   // Binds `port` and polls in 100 ms slices for ever. When binding fails it
   // writes "Error starting orin_auth on port <port>: <reason>" to standard
   // error and ends the process with exit status 1. Does not return.
-  void run(const std::string& port);
+  [[noreturn]] void run(const std::string& port);
   // Releases the listener; returns true.
   bool stop();
   // The reply budget in bytes (see transport::HttpServer::set_reply_budget).
@@ -42,7 +42,6 @@ class RestfulServer {
   static void add_route(const std::string& uri, QueryHandler handler, bool prefix = false);
 
  private:
-  std::string m_rootDir;
   transport::HttpServer m_server;
 };
 
