@@ -15,6 +15,7 @@
 #include "extensions/time_axis.h"
 #include "restfulserver/gbk_texts.h"
 #include "restfulserver/reply.h"
+#include "restfulserver/request.h"
 #include "restfulserver/settings.h"
 
 const char kTextPointsOutOfRange[] = "points out of range";
@@ -80,18 +81,11 @@ std::optional<WaveformAnswer> answer_waveform(const Json::Value& request, const 
     answer.failure = make_reply(result, errorinfo, typeurl);
     return answer;
   };
-  const Json::Value& group_member = request["groupName"];
-  if (!group_member.isString()) return fail(2, kTextNoStation);
-  const Json::Value& file_member = request["fileName"];
-  if (!file_member.isString()) return fail(1, kTextBadFileName);
-  const Json::Value& list_member = request["channelList"];
-  if (!list_member.isNull() && !list_member.isArray()) return fail(0, kTextBadChannelList);
-  std::vector<std::string> channel_list;
-  for (const Json::Value& element : list_member) {
-    if (!element.isString()) return fail(0, kTextBadChannelList);
-    channel_list.push_back(element.asString());
-  }
-  if (channel_list.empty()) return fail(0, kTextEmptyChannelList);
+  ChannelRequest asked;
+  std::optional<RequestFailure> failed = read_record_names(request, asked);
+  if (!failed) failed = read_channel_list(request, asked);
+  if (failed) return fail(failed->result, failed->errorinfo);
+  const std::vector<std::string>& channel_list = asked.channels;
   const std::optional<std::int64_t> points = integer_member(request, "points", kDefaultPoints, 1, kMostPoints);
   if (!points) return fail(0, kTextPointsOutOfRange);
   constexpr std::int64_t kEnd = std::numeric_limits<std::int64_t>::max();
@@ -102,7 +96,7 @@ std::optional<WaveformAnswer> answer_waveform(const Json::Value& request, const 
   const std::optional<std::string> file_dir = read_record_root();
   if (!file_dir) return std::nullopt;
   std::unique_ptr<ComTrade_format> record =
-      read_record(*file_dir, group_member.asString(), file_member.asString(), false);
+      read_record(*file_dir, asked.groupName, asked.fileName, false);
   if (!record) return fail(2, kTextNoChannels);
   if (record->Select_channels(channel_list, static_cast<int>(channel_list.size())) < 1) {
     return fail(0, kTextChannelNotFound);

@@ -118,29 +118,21 @@ std::optional<ChannelDataAnswer> answer_channel_data(const Json::Value& request,
   };
   if (!request.isObject()) return fail(0, kTextBadRequest);
 
-  const Json::Value& group_member = request["groupName"];
-  if (!group_member.isString()) return fail(2, kTextNoStation);
-  const std::string groupName = group_member.asString();
+  ChannelRequest asked;
+  if (const std::optional<RequestFailure> failed = read_record_names(request, asked)) {
+    return fail(failed->result, failed->errorinfo);
+  }
+  const std::string& groupName = asked.groupName;
+  const std::string& fileName = asked.fileName;
   const std::string vol_type = string_member(request, "type", "all");
-  const Json::Value& file_member = request["fileName"];
-  if (!file_member.isString()) return fail(1, kTextBadFileName);
-  const std::string fileName = file_member.asString();
   LOG_WRITE(LOG_INFO, "GetChannelInfo receive groupName:%s,vol_type:%s, fileName:%s ",
             groupName.c_str(), vol_type.c_str(), fileName.c_str());
-
-  // An absent member reads as null, and null as an empty list.
-  const Json::Value& list_member = request["channelList"];
-  if (!list_member.isNull() && !list_member.isArray()) return fail(0, kTextBadChannelList);
-  std::vector<std::string> channel_list;
-  channel_list.reserve(list_member.size());
-  for (Json::ArrayIndex i = 0; i < list_member.size(); ++i) {
-    const Json::Value& element = list_member[i];
-    if (!element.isString()) return fail(0, kTextBadChannelList);
-    channel_list.push_back(element.asString());
-    LOG_WRITE(LOG_INFO, "receive channel_list i:%d channel: %s", static_cast<int>(i + 1),
-              channel_list.back().c_str());
-  }
-  if (channel_list.empty()) return fail(0, kTextEmptyChannelList);
+  const std::optional<RequestFailure> bad_list =
+      read_channel_list(request, asked, [](std::size_t i, const std::string& channel) {
+        LOG_WRITE(LOG_INFO, "receive channel_list i:%d channel: %s", static_cast<int>(i + 1), channel.c_str());
+      });
+  if (bad_list) return fail(bad_list->result, bad_list->errorinfo);
+  const std::vector<std::string>& channel_list = asked.channels;
 
   const std::optional<std::string> file_dir = read_record_root();
   if (!file_dir) return std::nullopt;

@@ -2,8 +2,10 @@
 #ifndef RESTFULSERVER_REQUEST_H_
 #define RESTFULSERVER_REQUEST_H_
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <json/value.h>
 
@@ -28,5 +30,32 @@ bool is_safe_name(const std::string& name);
 // not exist, and the file system is not asked).
 std::optional<std::string> record_path(const std::string& file_dir, const std::string& groupName,
                                        const std::string& fileName);
+
+// What a request that names a record and channels failed on: the "result"
+// and "errorinfo" of its answer.
+struct RequestFailure {
+  int result;
+  const char* errorinfo;
+};
+
+// The members of a query on one record's channels, as checked by every such
+// query in the same order: "groupName" (result 2), "fileName" (result 1),
+// then "channelList".
+struct ChannelRequest {
+  std::string groupName;
+  std::string fileName;
+  std::vector<std::string> channels;
+};
+
+// Reads "groupName" and "fileName" into `into`; the failure otherwise.
+std::optional<RequestFailure> read_record_names(const Json::Value& request, ChannelRequest& into);
+
+// Reads "channelList" into `into.channels`: absent or null is an empty list,
+// which fails like one; anything but an array of strings fails (result 0).
+// `seen(i, name)` is told each name as it is read, before a later element
+// may fail the list.
+std::optional<RequestFailure> read_channel_list(
+    const Json::Value& request, ChannelRequest& into,
+    const std::function<void(std::size_t, const std::string&)>& seen = nullptr);
 
 #endif  // RESTFULSERVER_REQUEST_H_
