@@ -10,7 +10,7 @@
 
 namespace {
 
-using Uint128 = unsigned __int128;
+__extension__ using Uint128 = unsigned __int128;
 
 constexpr char kDigitPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
