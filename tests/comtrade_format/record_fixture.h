@@ -7,33 +7,19 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <string>
 
 #include "comtrade_format/channel_store.h"
 #include "comtrade_format/comtrade_format.h"
+#include "support/test_files.h"
 
 class RecordTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "comtrade_fmt_XXXXXX").string();
-    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
-    m_dir = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_dir, ignored);
-  }
-
   // Writes `bytes` to `name` inside the folder; returns its full path.
   std::string write_file(const std::string& name, const std::string& bytes) {
-    const std::string path = (m_dir / name).string();
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-    return path;
+    return e2e::write_file(m_dir / name, bytes);
   }
   // Writes "<base>.cfg" and returns the record path without extension.
   std::string write_cfg(const std::string& base, const std::string& text) {
@@ -45,7 +31,8 @@ class RecordTest : public ::testing::Test {
     return (m_dir / base).string();
   }
 
-  std::filesystem::path m_dir;
+  e2e::TempDir m_temp;
+  const std::filesystem::path& m_dir = m_temp.path();
 };
 
 // Little-endian integers appended to a byte string, for binary records.
