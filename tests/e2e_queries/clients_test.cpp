@@ -66,8 +66,7 @@ class ClientsTest : public ::testing::Test {
   ClientsTest() : m_service(settings()) {}
   void SetUp() override {
     ASSERT_TRUE(m_service.ready());
-    e2e::write_file(m_records.path() / "S1" / "r.cfg", kCfg);
-    e2e::write_file(m_records.path() / "S1" / "r.dat", kDat);
+    e2e::write_record_files(m_records.path() / "S1", "r", kCfg, kDat);
     m_queries = {
         {"/getFileName_list", R"({"groupName":"S1","type":"all"})"},
         {"/getChannelInfo", R"({"groupName":"S1","fileName":"r"})"},

@@ -185,8 +185,7 @@ class FileInfoReferenceTest : public ::testing::TestWithParam<Form> {
     const std::string cfg = make_cfg(samples.count + (GetParam().combined ? 5 : 0), GetParam().type);
     const std::string dat = type == "ASCII" ? make_ascii_dat(samples) : make_binary_dat(samples, type);
     if (!GetParam().combined) {
-      e2e::write_file(m_records.path() / "S" / (name + ".cfg"), cfg);
-      e2e::write_file(m_records.path() / "S" / (name + ".dat"), dat);
+      e2e::write_record_files(m_records.path() / "S", name, cfg, dat);
       return;
     }
     // The section lines as recorders vary them; an ASCII section needs no count.
@@ -259,10 +258,10 @@ TEST(FileInfoEscapeTest, EscapesBytesFarInsideALongDigitalText) {
     if (s > 0) expected += ',';
     expected += s == 700 ? "a\\\"b" : s == 1333 ? "c\\\\" : s == 2900 ? "\\u0001" : state;
   }
-  e2e::write_file(records.path() / "S" / "q.cfg",
-                  "S,R,1999\n2,1A,1D\n1,Ia,,,A,1,0,0,-9,9,1,1,S\n1,Q,,,0\n50\n1\n1000,3000\n"
-                  "01/01/2020,00:00:00\n01/01/2020,00:00:00\nASCII\n1\n");
-  e2e::write_file(records.path() / "S" / "q.dat", dat);
+  e2e::write_record_files(records.path() / "S", "q",
+                          "S,R,1999\n2,1A,1D\n1,Ia,,,A,1,0,0,-9,9,1,1,S\n1,Q,,,0\n50\n1\n1000,3000\n"
+                          "01/01/2020,00:00:00\n01/01/2020,00:00:00\nASCII\n1\n",
+                          dat);
   const std::string raw =
       e2e::ask(service.port(), e2e::post("/getFileInfo", R"({"groupName":"S","fileName":"q","channelList":["Q"]})"))
           .raw;

@@ -54,8 +54,7 @@ class QueryAnswerTest : public ::testing::Test {
   static void write(const fs::path& path, const std::string& bytes) { e2e::write_file(path, bytes); }
   void write_record(const std::string& group, const std::string& name, const std::string& cfg,
                     const std::string& dat) {
-    write(m_records / group / (name + ".cfg"), cfg);
-    write(m_records / group / (name + ".dat"), dat);
+    e2e::write_record_files(m_records / group, name, cfg, dat);
   }
   // The items of a success answer as texts; fails the test on a failure answer.
   static std::vector<std::string> items_of(const std::optional<ChannelDataAnswer>& answer) {

@@ -12,8 +12,7 @@ comtrade_gen::GeneratedRecord write_generated_record(const std::filesystem::path
   if (spec.combined) {
     write_file(folder / (name + ".cff"), record.cff);
   } else {
-    write_file(folder / (name + ".cfg"), record.cfg);
-    write_file(folder / (name + ".dat"), record.dat);
+    write_record_files(folder, name, record.cfg, record.dat);
   }
   return record;
 }

@@ -33,6 +33,12 @@ std::string write_file(const std::filesystem::path& path, const std::string& tex
   return path.string();
 }
 
+void write_record_files(const std::filesystem::path& folder, const std::string& name,
+                        const std::string& cfg, const std::string& dat) {
+  write_file(folder / (name + ".cfg"), cfg);
+  write_file(folder / (name + ".dat"), dat);
+}
+
 std::optional<std::string> read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;

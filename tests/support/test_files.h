@@ -28,6 +28,9 @@ class TempDir {
 // Writes `text` to `path`, creating missing parent folders; returns `path`
 // as a string. Binary-safe.
 std::string write_file(const std::filesystem::path& path, const std::string& text);
+// Writes the pair <folder>/<name>.cfg and <folder>/<name>.dat.
+void write_record_files(const std::filesystem::path& folder, const std::string& name,
+                        const std::string& cfg, const std::string& dat);
 // The whole file, or nullopt when it cannot be read.
 std::optional<std::string> read_file(const std::filesystem::path& path);
 // The whole file, or "" when it cannot be read.
