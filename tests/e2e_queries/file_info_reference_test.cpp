@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "expected_answers.h"
 #include "support/e2e_support.h"
 
 namespace {
@@ -141,16 +142,7 @@ std::string digital_text(const Samples& samples, int j) {
 }
 
 std::string reply_bytes(const std::vector<std::string>& items) {
-  std::string answer = "{\"comDataList\":[";
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    if (i > 0) answer += ',';
-    answer += "[\"" + items[i] + "\"]";
-  }
-  answer += "], \"errorinfo\":\"\", \"interval\" : 100, \"result\" : 200}";
-  char size_line[32];
-  std::snprintf(size_line, sizeof size_line, "%zX\r\n", answer.size());
-  return "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + std::string(size_line) +
-         answer + "\r\n0\r\n\r\n";
+  return e2e::chunked_reply_bytes(expected::channel_data(items));
 }
 
 // EXPECT_EQ would print megabytes on a failure; the first difference is enough.

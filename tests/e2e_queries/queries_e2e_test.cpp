@@ -163,7 +163,7 @@ TEST_F(QueriesE2eTest, AnswersAsciiAndBinaryRecordsByteForByte) {
   const comtrade_gen::GeneratedRecord ascii = write_generated("ra", spec);
   spec.format = comtrade_gen::DataFormat::kBinary;
   write_generated("rb", spec);
-  const std::string expected_reply = expected::chunked_reply(expected::channel_data(
+  const std::string expected_reply = e2e::chunked_reply_bytes(expected::channel_data(
       {expected::analog_text(ascii, 4, 1), expected::digital_text(ascii, 20, 16),
        expected::analog_text(ascii, 4, 3), expected::analog_text(ascii, 4, 1)}));
   const std::string list = R"(,"channelList":["U2","nope","D17","U4","U2"]})";
@@ -216,7 +216,7 @@ TEST_F(QueriesE2eTest, SendsALargeAnswerAsOneChunkAndCutsItsLogLine) {
   const std::string u2 = expected::analog_text(record, 2, 1);
   ASSERT_GT(u1.size(), 1000000u);
   new_log_messages();
-  EXPECT_EQ(expected::chunked_reply(expected::channel_data({u2, u1, u2})),
+  EXPECT_EQ(e2e::chunked_reply_bytes(expected::channel_data({u2, u1, u2})),
             ask("/getFileInfo", R"({"groupName":"S1","fileName":"big","channelList":["U2","U1","U2"]})")
                 .raw);
   const std::vector<std::string> logged = new_log_messages();
@@ -240,7 +240,7 @@ TEST_F(QueriesE2eTest, AnswersChannelDataFailuresOnTheWire) {
   // Values of one request never reach the next.
   EXPECT_EQ(expected::channel_data({"0,1"}),
             ask("/getFileInfo", R"({"groupName":"S1","fileName":"r","channelList":["Trip"]})").body);
-  EXPECT_EQ(expected::chunked_reply(kFileInfoNoData),
+  EXPECT_EQ(e2e::chunked_reply_bytes(kFileInfoNoData),
             ask("/getFileInfo", R"({"groupName":"S1","fileName":"gone","channelList":["Trip"]})").raw);
   EXPECT_EQ(kFileInfoNoData,
             ask("/getFileInfo", R"({"groupName":"..","fileName":"r","channelList":["Trip"]})").body);

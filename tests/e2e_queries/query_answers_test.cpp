@@ -19,6 +19,7 @@
 #include "restfulserver/gbk_texts.h"
 #include "restfulserver/reply.h"
 #include "transport/http_server.h"
+#include "support/chunked_reply.h"
 #include "support/json_support.h"
 #include "support/record_files.h"
 #include "support/recording_connection.h"
@@ -203,7 +204,7 @@ TEST_F(QueryAnswerTest, QueuesAChannelNamedTwiceWithoutASecondCopy) {
 
   e2e::RecordingConnection nc;
   send_channel_data(nc, answer->items);
-  EXPECT_EQ(expected::chunked_reply(expected::channel_data(
+  EXPECT_EQ(e2e::chunked_reply_bytes(expected::channel_data(
                 {*answer->items[0], *answer->items[1], *answer->items[2]})),
             nc.wire());
   // The long analog text goes out by pointer, twice; the short digital one is

@@ -374,13 +374,6 @@ HttpClient::ChunkedReply ask(unsigned short port, const std::string& request) {
   return client.read_chunked_reply();
 }
 
-std::string chunked_reply_bytes(const std::string& json) {
-  char size_line[32];
-  std::snprintf(size_line, sizeof size_line, "%zX\r\n", json.size());
-  return "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + std::string(size_line) + json +
-         "\r\n0\r\n\r\n";
-}
-
 bool send_all(int fd, const std::string& bytes) {
   std::size_t sent = 0;
   while (sent < bytes.size()) {

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "support/chunked_reply.h"
 #include "support/test_files.h"
 
 namespace e2e {
@@ -175,9 +176,6 @@ std::string get(const std::string& uri, const std::string& body = "");
 
 // One request on a fresh connection; its chunked reply.
 HttpClient::ChunkedReply ask(unsigned short port, const std::string& request);
-
-// The reply bytes the service sends for a JSON text `json` (line feed included).
-std::string chunked_reply_bytes(const std::string& json);
 
 }  // namespace e2e
 
