@@ -15,6 +15,7 @@
 
 #include "expected_answers.h"
 #include "support/e2e_support.h"
+#include "support/record_root_test.h"
 
 namespace {
 
@@ -161,16 +162,8 @@ struct Form {
   bool combined;
 };
 
-class FileInfoReferenceTest : public ::testing::TestWithParam<Form> {
+class FileInfoReferenceTest : public e2e::RecordRootTestOn<::testing::TestWithParam<Form>> {
  protected:
-  FileInfoReferenceTest() : m_service(settings()) {}
-  void SetUp() override { ASSERT_TRUE(m_service.ready()); }
-
-  e2e::Settings settings() {
-    e2e::Settings s;
-    s.file_dir = m_records.path().string();
-    return s;
-  }
   void write_record(const std::string& name, const Samples& samples) {
     const std::string type = GetParam().type;
     // A combined file's data ends with its section, whatever the .cfg claims.
@@ -196,8 +189,6 @@ class FileInfoReferenceTest : public ::testing::TestWithParam<Form> {
                                               "\",\"channelList\":[" + channels + "]}"));
     return client.read_chunked_reply(60s).raw;
   }
-  e2e::TempDir m_records;
-  e2e::RunningService m_service;
 };
 
 TEST_P(FileInfoReferenceTest, EveryChannelOfAShortAndALongRecordMatchesPrintf) {
@@ -232,14 +223,11 @@ TEST_P(FileInfoReferenceTest, FollowsTheRequestOrderWithRepeatsAndUnknownNames) 
   expect_same(reply_bytes({digital_text(samples, 1)}), ask("r", R"("D2")"));
 }
 
-TEST(FileInfoEscapeTest, EscapesBytesFarInsideALongDigitalText) {
+using FileInfoEscapeTest = e2e::RecordRootTest;
+
+TEST_F(FileInfoEscapeTest, EscapesBytesFarInsideALongDigitalText) {
   // One quote, one backslash and one control byte among thousands of plain
   // states, each at another offset within its run of bytes.
-  e2e::TempDir records;
-  e2e::Settings settings;
-  settings.file_dir = records.path().string();
-  e2e::RunningService service(settings);
-  ASSERT_TRUE(service.ready());
   std::string dat, expected;
   for (int s = 0; s < 3000; ++s) {
     std::string state = s % 2 ? "1" : "0";
@@ -250,13 +238,12 @@ TEST(FileInfoEscapeTest, EscapesBytesFarInsideALongDigitalText) {
     if (s > 0) expected += ',';
     expected += s == 700 ? "a\\\"b" : s == 1333 ? "c\\\\" : s == 2900 ? "\\u0001" : state;
   }
-  e2e::write_record_files(records.path() / "S", "q",
+  e2e::write_record_files(m_records.path() / "S", "q",
                           "S,R,1999\n2,1A,1D\n1,Ia,,,A,1,0,0,-9,9,1,1,S\n1,Q,,,0\n50\n1\n1000,3000\n"
                           "01/01/2020,00:00:00\n01/01/2020,00:00:00\nASCII\n1\n",
                           dat);
   const std::string raw =
-      e2e::ask(service.port(), e2e::post("/getFileInfo", R"({"groupName":"S","fileName":"q","channelList":["Q"]})"))
-          .raw;
+      ask("/getFileInfo", R"({"groupName":"S","fileName":"q","channelList":["Q"]})").raw;
   expect_same(reply_bytes({expected}), raw);
 }
 

@@ -76,7 +76,7 @@ std::size_t values_in(const std::string& text) {
 class RecordFormsTest : public e2e::RecordRootTest {
  protected:
   Json::Value ask(const std::string& uri, const std::string& body) {
-    const e2e::HttpClient::ChunkedReply reply = RecordRootTest::ask(uri, body);
+    const e2e::HttpClient::ChunkedReply reply = e2e::RecordRootTest::ask(uri, body);
     EXPECT_TRUE(reply.complete) << uri << " " << body.substr(0, 200);
     return parse(reply.body);
   }
