@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "comtrade_format/channel_store.h"
 #include "comtrade_format/comtrade_format.h"
@@ -46,22 +48,29 @@ inline std::string& put_u32(std::string& bytes, std::uint32_t value) {
   return put_u16(bytes, static_cast<std::uint16_t>(value >> 16));
 }
 
-// A .cfg with `analogs` channels A1.. (a = factor_a, b = factor_b) and
-// `digitals` channels D1.., one rate line ending in `samples`, and `type`.
-inline std::string make_cfg(int analogs, int digitals, int samples, const std::string& type,
-                            double factor_a = 1, double factor_b = 0) {
+// A .cfg with one channel A1.. per (a, b) of `factors` and `digitals`
+// channels D1.., one rate line ending in `samples`, and `type`.
+inline std::string make_cfg(const std::vector<std::pair<double, double>>& factors, int digitals,
+                            int samples, const std::string& type) {
+  const int analogs = static_cast<int>(factors.size());
   std::string text = "ST,DEV,1999\n" + std::to_string(analogs + digitals) + "," +
                      std::to_string(analogs) + "A," + std::to_string(digitals) + "D\n";
   char line[256];
   for (int i = 1; i <= analogs; ++i) {
     std::snprintf(line, sizeof line, "%d,A%d,,,V,%.17g,%.17g,0,-32768,32767,1,1,S\n", i, i,
-                  factor_a, factor_b);
+                  factors[i - 1].first, factors[i - 1].second);
     text += line;
   }
   for (int j = 1; j <= digitals; ++j) text += std::to_string(j) + ",D" + std::to_string(j) + ",,,0\n";
   text += "50\n1\n1000," + std::to_string(samples) + "\n";
   text += "01/01/2020,00:00:00.000000\n01/01/2020,00:00:00.001000\n" + type + "\n1\n";
   return text;
+}
+// The same with `analogs` channels of one a and b.
+inline std::string make_cfg(int analogs, int digitals, int samples, const std::string& type,
+                            double factor_a = 1, double factor_b = 0) {
+  return make_cfg(std::vector<std::pair<double, double>>(analogs, {factor_a, factor_b}), digitals,
+                  samples, type);
 }
 
 // Std::cout diagnostics of `action`, as written.
