@@ -35,7 +35,9 @@ sockaddr_in loopback(unsigned short port) {
   return address;
 }
 
-int connect_loopback(unsigned short port, int receive_buffer = 0) {
+}  // namespace
+
+int connect_loopback(unsigned short port, int receive_buffer) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   // Set before connecting, so the window offered to the server is small.
@@ -49,8 +51,6 @@ int connect_loopback(unsigned short port, int receive_buffer = 0) {
   }
   return fd;
 }
-
-}  // namespace
 
 std::filesystem::path write_install_root(const std::filesystem::path& root,
                                          const Settings& settings) {

@@ -20,6 +20,10 @@ namespace e2e {
 // Writes all of `bytes` to socket `fd` (no SIGPIPE); false when the peer is gone.
 bool send_all(int fd, const std::string& bytes);
 
+// A socket connected to 127.0.0.1:`port`, or -1. A `receive_buffer` (bytes)
+// is set before connecting, so the window offered to the server is small.
+int connect_loopback(unsigned short port, int receive_buffer = 0);
+
 // Milliseconds left until `deadline` on the steady clock, never negative.
 int remaining_ms(std::chrono::steady_clock::time_point deadline);
 
