@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "data_reader_fixture.h"
+#include "record_fixture.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "data_reader_fixture.h"
+#include "record_fixture.h"
 
 using namespace std::string_literals;
 

@@ -2,7 +2,7 @@
 // each load starts from an empty store whatever the file holds.
 #include <string>
 
-#include "data_reader_fixture.h"
+#include "record_fixture.h"
 
 namespace {
 
