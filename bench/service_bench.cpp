@@ -34,6 +34,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/chunked_reply.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -159,15 +161,6 @@ std::string request_text(const std::string& uri, const std::string& body) {
          "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-// The reply a sender that has its answer ready would put on the wire: the
-// service's own head and framing around `text`.
-std::string framed_reply(const std::string& text) {
-  char size_line[32];
-  std::snprintf(size_line, sizeof size_line, "%zX\r\n", text.size());
-  return "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + std::string(size_line) + text +
-         "\r\n0\r\n\r\n";
-}
-
 // Accepts connections and answers each request with `reply` by plain
 // blocking writes until the listening socket is shut down.
 void serve_floor(int listener, const std::string& reply) {
@@ -216,7 +209,9 @@ int run_floor(std::size_t bytes, int runs) {
     std::perror("service_bench: listen");
     return 1;
   }
-  const std::string reply = framed_reply(std::string(bytes, '7'));
+  // What a sender that has its answer ready puts on the wire: the service's
+  // own head and framing.
+  const std::string reply = e2e::chunked_reply_bytes(std::string(bytes, '7'));
   std::thread sender(serve_floor, listener, std::cref(reply));
   const int result = run_requests(port, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", runs);
   shutdown(listener, SHUT_RDWR);
@@ -281,7 +276,7 @@ int run_calls(unsigned short port, const char* body_file, const char* log_path, 
   event.events = EPOLLIN;
   event.data.fd = listener;
   epoll_ctl(poller, EPOLL_CTL_ADD, listener, &event);
-  const std::string reply = framed_reply(body);
+  const std::string reply = e2e::chunked_reply_bytes(body);
   const std::string prefix = "[2026-12-9  8: 0: 0] :  ";
   const std::string message(40, 'm');
   const std::string suffix = " ->line(44)\n";

@@ -10,22 +10,7 @@
 
 namespace {
 
-class AsciiReaderTest : public RecordTest {
- protected:
-  // Reads the record `base` (cfg and dat already written) with `names`
-  // selected; returns loadAsciiData's result.
-  int load(const std::string& base, const std::vector<std::string>& names) {
-    ComTrade_format rec((m_dir / base).string());
-    EXPECT_EQ(kCfgReadOk, rec.Get_cmtr_cfg_info());
-    EXPECT_EQ(kFileTypeAscii, rec.Get_file_type());
-    rec.Select_channels(names, static_cast<int>(names.size()));
-    return rec.loadAsciiData();
-  }
-  std::string text_of(const std::string& name) {
-    auto it = CHAN_DATA_MAP.find(name);
-    return it == CHAN_DATA_MAP.end() ? "<none>" : it->second;
-  }
-};
+using AsciiReaderTest = DataReaderTest<AsciiData>;
 
 TEST_F(AsciiReaderTest, JoinsTheValuesOfEachSelectedChannel) {
   write_cfg("r", make_cfg(2, 2, 2, "ASCII", 0.5, 0));
@@ -128,14 +113,6 @@ TEST_F(AsciiReaderTest, KeepsEveryStatusOfARunOfNeighbouringChannelsInPlace) {
   for (std::size_t d = 0; d < 10; ++d) EXPECT_EQ(expected[d], text_of(names[d])) << names[d];
 }
 
-TEST_F(AsciiReaderTest, ReadsOnlySampCountLines) {
-  write_cfg("r", make_cfg(1, 1, 2, "ASCII"));
-  write_dat("r", "1,0,1,0\n2,0,2,1\n3,0,3,0\n4,0,4,1\n");
-  EXPECT_EQ(0, load("r", {"A1", "D1"}));
-  EXPECT_EQ("1.0000,2.0000", text_of("A1"));
-  EXPECT_EQ("0,1", text_of("D1"));
-}
-
 TEST_F(AsciiReaderTest, SkipsBlankAndPaddingLinesWithoutCountingThem) {
   write_cfg("r", make_cfg(1, 1, 3, "ASCII"));
   write_dat("r", "1,0,1,0\r\n\r\n  \n2,0,2,1\n\x1A\x1A\n\n3,0,3,1\n4,0,4,0\n\x1A");
@@ -218,17 +195,6 @@ TEST_F(AsciiReaderTest, SkipsLinesTooLongToBeSamples) {
   EXPECT_EQ(3u, skips) << out;
 }
 
-TEST_F(AsciiReaderTest, SecondLoadStartsFromAnEmptyStore) {
-  write_cfg("r", make_cfg(2, 0, 1, "ASCII"));
-  write_dat("r", "1,0,1,2\n");
-  write_cfg("s", make_cfg(2, 0, 1, "ASCII"));
-  write_dat("s", "1,0,3,4\n");
-  EXPECT_EQ(0, load("r", {"A1", "A2"}));
-  EXPECT_EQ(0, load("s", {"A2"}));
-  EXPECT_EQ(1u, CHAN_DATA_MAP.size());
-  EXPECT_EQ("4.0000", text_of("A2"));
-}
-
 TEST_F(AsciiReaderTest, KeepsTheAnalogTextWhenADigitalChannelHasTheSameName) {
   write_cfg("r", "S\n2,1A,1D\n1,X,,,V,1,0,0,-1,1\n1,X,,,0\n50\n1\n1000,1\nd\nt\nASCII\n");
   write_dat("r", "1,0,9,1\n");
@@ -252,30 +218,6 @@ TEST_F(AsciiReaderTest, NoChannelSelectedLeavesTheStoreEmpty) {
 }
 
 // Error paths
-
-TEST_F(AsciiReaderTest, EmptyDataFileGivesNoEntryAtAll) {
-  write_cfg("r", make_cfg(1, 1, 5, "ASCII"));
-  write_dat("r", "");
-  EXPECT_EQ(0, load("r", {"A1", "D1"}));
-  EXPECT_TRUE(CHAN_DATA_MAP.empty());
-  EXPECT_TRUE(AI_DATA_VEC.empty());
-  EXPECT_TRUE(DI_DATA_VEC.empty());
-
-  write_dat("r", "\n\x1A\r\n");
-  EXPECT_EQ(0, load("r", {"A1", "D1"}));
-  EXPECT_TRUE(CHAN_DATA_MAP.empty());
-}
-
-TEST_F(AsciiReaderTest, MissingDataFileEmptiesTheStore) {
-  write_cfg("r", make_cfg(1, 0, 1, "ASCII"));
-  write_dat("r", "1,0,1\n");
-  ASSERT_EQ(0, load("r", {"A1"}));
-  ASSERT_FALSE(CHAN_DATA_MAP.empty());
-  const std::string base = write_cfg("q", make_cfg(1, 0, 1, "ASCII"));
-  std::string out = captured_stdout([&] { EXPECT_EQ(1, load("q", {"A1"})); });
-  EXPECT_NE(std::string::npos, out.find("check no such file: " + base + ".dat\n"));
-  EXPECT_TRUE(CHAN_DATA_MAP.empty());
-}
 
 TEST_F(AsciiReaderTest, NonPositiveSampCountReadsNothing) {
   write_cfg("r", make_cfg(1, 0, 0, "ASCII"));

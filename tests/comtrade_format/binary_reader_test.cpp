@@ -11,31 +11,10 @@ using namespace std::string_literals;
 
 namespace {
 
-class BinaryReaderTest : public RecordTest {
- protected:
-  int load(const std::string& base, const std::vector<std::string>& names) {
-    ComTrade_format rec((m_dir / base).string());
-    EXPECT_EQ(kCfgReadOk, rec.Get_cmtr_cfg_info());
-    EXPECT_NE(kFileTypeAscii, rec.Get_file_type());
-    rec.Select_channels(names, static_cast<int>(names.size()));
-    return rec.loadBinaryData();
-  }
-  std::string text_of(const std::string& name) {
-    auto it = CHAN_DATA_MAP.find(name);
-    return it == CHAN_DATA_MAP.end() ? "<none>" : it->second;
-  }
-};
+using BinaryReaderTest = DataReaderTest<BinaryData>;
 
 // One record: sample number, time stamp, the analog words, the status words.
-std::string record(std::uint32_t sample, const std::vector<std::uint16_t>& analogs,
-                   const std::vector<std::uint16_t>& status) {
-  std::string bytes;
-  put_u32(bytes, sample);
-  put_u32(bytes, sample * 100);
-  for (auto word : analogs) put_u16(bytes, word);
-  for (auto word : status) put_u16(bytes, word);
-  return bytes;
-}
+const auto record = &BinaryData::record;
 
 TEST_F(BinaryReaderTest, DecodesTheWorkedExampleRecord) {
   write_cfg("r", make_cfg(2, 3, 1, "BINARY", 0.01, 0));
@@ -148,19 +127,6 @@ TEST_F(BinaryReaderTest, ReadsBitsOfTwoHundredChannels) {
   EXPECT_EQ("1", text_of("D200"));
 }
 
-TEST_F(BinaryReaderTest, IgnoresACutLastRecordAndRecordsPastSampCount) {
-  write_cfg("r", make_cfg(1, 1, 3, "BINARY"));
-  write_dat("r", record(1, {1}, {1}) + record(2, {2}, {0}) + record(3, {3}, {1}).substr(0, 9));
-  EXPECT_EQ(0, load("r", {"A1", "D1"}));
-  EXPECT_EQ("1.0000,2.0000", text_of("A1"));
-  EXPECT_EQ("1,0", text_of("D1"));
-
-  write_dat("r", record(1, {1}, {1}) + record(2, {2}, {0}) + record(3, {3}, {1}) +
-                     record(4, {4}, {1}));
-  EXPECT_EQ(0, load("r", {"A1"}));
-  EXPECT_EQ("1.0000,2.0000,3.0000", text_of("A1"));
-}
-
 TEST_F(BinaryReaderTest, RecordsAcrossBlockBoundariesStayWhole) {
   // 14-byte records do not divide a block, so many records straddle one; a
   // count that is no multiple of eight leaves statuses after the last eight.
@@ -190,35 +156,7 @@ TEST_F(BinaryReaderTest, RecordsAcrossBlockBoundariesStayWhole) {
   }
 }
 
-TEST_F(BinaryReaderTest, SecondLoadStartsFromAnEmptyStore) {
-  write_cfg("r", make_cfg(1, 1, 1, "BINARY"));
-  write_dat("r", record(1, {9}, {1}));
-  EXPECT_EQ(0, load("r", {"A1", "D1"}));
-  write_dat("r", record(1, {8}, {0}));
-  EXPECT_EQ(0, load("r", {"D1"}));
-  EXPECT_EQ(1u, CHAN_DATA_MAP.size());
-  EXPECT_EQ("0", text_of("D1"));
-}
-
 // Error paths
-
-TEST_F(BinaryReaderTest, FileShorterThanOneRecordGivesNoEntry) {
-  write_cfg("r", make_cfg(1, 1, 2, "BINARY"));
-  write_dat("r", record(1, {1}, {1}).substr(0, 11));
-  EXPECT_EQ(0, load("r", {"A1", "D1"}));
-  EXPECT_TRUE(CHAN_DATA_MAP.empty());
-  EXPECT_TRUE(AI_DATA_VEC.empty());
-}
-
-TEST_F(BinaryReaderTest, MissingDataFileEmptiesTheStore) {
-  write_cfg("r", make_cfg(1, 0, 1, "BINARY"));
-  write_dat("r", record(1, {1}, {}));
-  ASSERT_EQ(0, load("r", {"A1"}));
-  const std::string base = write_cfg("q", make_cfg(1, 0, 1, "BINARY"));
-  std::string out = captured_stdout([&] { EXPECT_EQ(1, load("q", {"A1"})); });
-  EXPECT_NE(std::string::npos, out.find("check no such binary file: " + base + ".dat\n"));
-  EXPECT_TRUE(CHAN_DATA_MAP.empty());
-}
 
 TEST_F(BinaryReaderTest, NegativeCountsNeverReadOutsideARecord) {
   // A record size of 0 is refused; a small positive one is read safely.

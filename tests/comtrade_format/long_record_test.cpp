@@ -24,22 +24,6 @@ const std::vector<std::pair<double, double>> kFactors = {
     {0.0001, 0},     {7.5e-5, 0},        {10.0, 0.33333},              {0.3, 0.1},
     {1.5, 2.5},      {1e9, 0},           {-1e-5, 0},                   {0.01, 0}};
 
-std::string factor_cfg(int digitals, int samples, const std::string& type) {
-  const int analogs = static_cast<int>(kFactors.size());
-  std::string text = "ST,DEV,1999\n" + std::to_string(analogs + digitals) + "," +
-                     std::to_string(analogs) + "A," + std::to_string(digitals) + "D\n";
-  char line[256];
-  for (int i = 0; i < analogs; ++i) {
-    std::snprintf(line, sizeof line, "%d,A%d,,,V,%.17g,%.17g,0,-32768,32767,1,1,S\n", i + 1,
-                  i + 1, kFactors[i].first, kFactors[i].second);
-    text += line;
-  }
-  for (int j = 1; j <= digitals; ++j) text += std::to_string(j) + ",D" + std::to_string(j) + ",,,0\n";
-  text += "50\n1\n1000," + std::to_string(samples) + "\n";
-  text += "01/01/2020,00:00:00.000000\n01/01/2020,00:00:00.001000\n" + type + "\n1\n";
-  return text;
-}
-
 // Sample `s` of channel `c`: spread over the whole 16-bit range, the two
 // ends included, and different for every channel.
 int sample_of(int s, int c) {
@@ -93,7 +77,7 @@ class LongRecordTest : public RecordTest {
 // with 3, in one.
 TEST_F(LongRecordTest, BinaryValuesMatchPrintfOnEveryChannel) {
   for (const int digitals : {3, 40}) {
-    write_cfg("r", factor_cfg(digitals, kSamples, "BINARY"));
+    write_cfg("r", make_cfg(kFactors, digitals, kSamples, "BINARY"));
     const int words = (digitals + 15) / 16;
     std::string dat;
     std::vector<std::vector<long long>> samples(kFactors.size());
@@ -128,7 +112,7 @@ TEST_F(LongRecordTest, BinaryValuesMatchPrintfOnEveryChannel) {
 
 TEST_F(LongRecordTest, AsciiValuesMatchPrintfInsideAndOutsideTheSixteenBitRange) {
   const int digitals = 2;
-  write_cfg("r", factor_cfg(digitals, kSamples, "ASCII"));
+  write_cfg("r", make_cfg(kFactors, digitals, kSamples, "ASCII"));
   // Every 97th line holds numbers a 16-bit table cannot cover; the 32-bit
   // ones are clamped, as strtol-style reading does.
   const long long kWide[] = {40000, -40000, 32768, -32769, 2147483647, -2147483648LL,

@@ -1,15 +1,13 @@
 // The generated record's layout, determinism and the streaming writer.
 #include "comtrade_gen/generator.h"
 
-#include <unistd.h>
-
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "support/test_files.h"
 
 namespace {
 
@@ -35,12 +33,7 @@ std::vector<std::string> crlf_lines(const std::string& text) {
   return lines;
 }
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using e2e::file_text;
 
 std::uint32_t le(const std::string& bytes, std::size_t at, int width) {
   std::uint32_t value = 0;
@@ -174,14 +167,8 @@ TEST(Generator, BinaryRecordsHoldLittleEndianSamplesAndLowBitFirstStates) {
 
 class GeneratorFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    m_dir = fs::temp_directory_path() / ("comtrade_gen_test_" + std::to_string(::getpid()) + "_" + info->name());
-    fs::remove_all(m_dir);
-    fs::create_directories(m_dir);
-  }
-  void TearDown() override { fs::remove_all(m_dir); }
-  fs::path m_dir;
+  e2e::TempDir m_temp;
+  const fs::path& m_dir = m_temp.path();
 };
 
 TEST_F(GeneratorFiles, StreamingWriterGivesTheSameBytesAsGenerate) {
@@ -192,11 +179,11 @@ TEST_F(GeneratorFiles, StreamingWriterGivesTheSameBytesAsGenerate) {
     const auto rec = comtrade_gen::generate(spec);
     const std::string base = (m_dir / (binary ? "bin" : "asc")).string();
     ASSERT_TRUE(comtrade_gen::write_record(base, spec));
-    EXPECT_EQ(rec.cfg, read_file(base + ".cfg"));
-    EXPECT_TRUE(rec.dat == read_file(base + ".dat")) << "binary " << binary;
+    EXPECT_EQ(rec.cfg, file_text(base + ".cfg"));
+    EXPECT_TRUE(rec.dat == file_text(base + ".dat")) << "binary " << binary;
     const std::string copy = base + "_copy";
     ASSERT_TRUE(comtrade_gen::write_record(copy, rec));
-    EXPECT_TRUE(rec.dat == read_file(copy + ".dat"));
+    EXPECT_TRUE(rec.dat == file_text(copy + ".dat"));
   }
 }
 
@@ -204,7 +191,7 @@ TEST_F(GeneratorFiles, ZeroSamplesGiveAnEmptyDataFile) {
   const std::string base = (m_dir / "empty").string();
   ASSERT_TRUE(comtrade_gen::write_record(base, make_spec(2, 2, 0, true)));
   EXPECT_EQ(0u, fs::file_size(base + ".dat"));
-  EXPECT_NE(std::string::npos, read_file(base + ".cfg").find("\r\n10000,0\r\n"));
+  EXPECT_NE(std::string::npos, file_text(base + ".cfg").find("\r\n10000,0\r\n"));
 }
 
 // Error paths

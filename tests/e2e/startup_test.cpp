@@ -11,72 +11,70 @@ namespace {
 
 using e2e::ServiceProcess;
 using e2e::Settings;
-using e2e::TempDir;
 
 bool is_empty_dir(const std::filesystem::path& dir) {
   return std::filesystem::is_empty(dir);
 }
 
-TEST(StartupTest, ExitsWithZeroAndWritesNothingWhenTavrootIsUnset) {
-  TempDir work;
-  ServiceProcess service({std::nullopt, work.path()});
+// An installation root and a working directory for the service, both empty.
+class StartupTest : public ::testing::Test {
+ protected:
+  ServiceProcess::Options options() const { return {m_root.path().string(), m_work.path()}; }
+  e2e::TempDir m_root;
+  e2e::TempDir m_work;
+};
+
+TEST_F(StartupTest, ExitsWithZeroAndWritesNothingWhenTavrootIsUnset) {
+  ServiceProcess service({std::nullopt, m_work.path()});
   EXPECT_EQ(0, service.wait_exit());
-  EXPECT_TRUE(is_empty_dir(work.path()));
+  EXPECT_TRUE(is_empty_dir(m_work.path()));
   EXPECT_EQ("", service.stdout_text());
   EXPECT_EQ("", service.stderr_text());
 }
 
-TEST(StartupTest, ExitsWith255AndSaysSoOnStderrWhenTheSettingsFileIsMissing) {
-  TempDir root;
-  TempDir work;
-  ServiceProcess service({root.path().string(), work.path()});
+TEST_F(StartupTest, ExitsWith255AndSaysSoOnStderrWhenTheSettingsFileIsMissing) {
+  ServiceProcess service(options());
   EXPECT_EQ(255, service.wait_exit());
-  EXPECT_EQ("<< " + root.path().string() + "/cfg/ComTrade.ini file not exit!!\n",
+  EXPECT_EQ("<< " + m_root.path().string() + "/cfg/ComTrade.ini file not exit!!\n",
             service.stderr_text());
-  EXPECT_TRUE(is_empty_dir(work.path()));  // no log file anywhere it could go
+  EXPECT_TRUE(is_empty_dir(m_work.path()));  // no log file anywhere it could go
 }
 
-TEST(StartupTest, ExitsWith255WhenTheLogCannotBeOpened) {
-  TempDir root;
-  TempDir work;
-  const std::string log = (work.path() / "missing" / "x.log").string();
+TEST_F(StartupTest, ExitsWith255WhenTheLogCannotBeOpened) {
+  const std::string log = (m_work.path() / "missing" / "x.log").string();
   Settings settings;
   settings.log_dir = log;
   settings.port = std::to_string(e2e::free_port());
-  e2e::write_install_root(root.path(), settings);
-  ServiceProcess service({root.path().string(), work.path()});
+  e2e::write_install_root(m_root.path(), settings);
+  ServiceProcess service(options());
   EXPECT_EQ(255, service.wait_exit());
   EXPECT_EQ("open log file error: " + log + "\n", service.stdout_text());
 }
 
 // Nearly every descriptor taken at start: the service says so and ends,
 // before it could fail to read its settings or records.
-TEST(StartupTest, ExitsWithOneWhenTooFewDescriptorsAreFree) {
-  TempDir root;
-  TempDir work;
+TEST_F(StartupTest, ExitsWithOneWhenTooFewDescriptorsAreFree) {
   Settings settings;
-  settings.log_dir = (work.path() / "service.log").string();
+  settings.log_dir = (m_work.path() / "service.log").string();
   settings.port = std::to_string(e2e::free_port());
-  e2e::write_install_root(root.path(), settings);
-  ServiceProcess service({root.path().string(), work.path(), false, 64, 50});
+  e2e::write_install_root(m_root.path(), settings);
+  ServiceProcess service({m_root.path().string(), m_work.path(), false, 64, 50});
   EXPECT_EQ(1, service.wait_exit());
   EXPECT_NE(std::string::npos,
             service.stderr_text().find("file descriptors are free (limit 64); at least 24 are needed"))
       << service.stderr_text();
 }
 
-TEST(StartupTest, ExitsWithOneWhenThePortIsTaken) {
+TEST_F(StartupTest, ExitsWithOneWhenThePortIsTaken) {
   e2e::RunningService first;
   ASSERT_TRUE(first.ready());
   const std::string port = std::to_string(first.port());
 
-  TempDir root;
-  TempDir work;
   Settings settings;
-  settings.log_dir = (work.path() / "second.log").string();
+  settings.log_dir = (m_work.path() / "second.log").string();
   settings.port = port;
-  e2e::write_install_root(root.path(), settings);
-  ServiceProcess second({root.path().string(), work.path()});
+  e2e::write_install_root(m_root.path(), settings);
+  ServiceProcess second(options());
   EXPECT_EQ(1, second.wait_exit());
   EXPECT_EQ("Error starting orin_auth on port " + port + ": Address already in use\n",
             second.stderr_text());
@@ -84,37 +82,31 @@ TEST(StartupTest, ExitsWithOneWhenThePortIsTaken) {
   EXPECT_TRUE(e2e::ask(first.port(), e2e::post("/getGroupFile_list", "{}")).complete);
 }
 
-TEST(StartupTest, ExitsWithOneOnAPortTextThatIsNoPort) {
-  TempDir root;
-  TempDir work;
+TEST_F(StartupTest, ExitsWithOneOnAPortTextThatIsNoPort) {
   Settings settings;
-  settings.log_dir = (work.path() / "s.log").string();
+  settings.log_dir = (m_work.path() / "s.log").string();
   settings.port = "eighty";
-  e2e::write_install_root(root.path(), settings);
-  ServiceProcess service({root.path().string(), work.path()});
+  e2e::write_install_root(m_root.path(), settings);
+  ServiceProcess service(options());
   EXPECT_EQ(1, service.wait_exit());
   EXPECT_EQ(0u, service.stderr_text().find("Error starting orin_auth on port eighty: "));
 }
 
-TEST(StartupTest, LogsToTheDefaultFileInTheWorkingDirectoryWithoutLogDir) {
-  TempDir root;
-  TempDir work;
+TEST_F(StartupTest, LogsToTheDefaultFileInTheWorkingDirectoryWithoutLogDir) {
   Settings settings;
   settings.port = std::to_string(e2e::free_port());
-  e2e::write_install_root(root.path(), settings);
-  ServiceProcess service({root.path().string(), work.path()});
+  e2e::write_install_root(m_root.path(), settings);
+  ServiceProcess service(options());
   ASSERT_TRUE(service.wait_listening(static_cast<unsigned short>(std::stoi(*settings.port))));
-  EXPECT_TRUE(std::filesystem::exists(work.path() / "D:comtradeInfo.log"));
+  EXPECT_TRUE(std::filesystem::exists(m_work.path() / "D:comtradeInfo.log"));
 }
 
-TEST(StartupTest, ListensOnPort8000WithoutAPortKey) {
+TEST_F(StartupTest, ListensOnPort8000WithoutAPortKey) {
   if (!e2e::port_is_free(8000)) GTEST_SKIP() << "port 8000 is in use here";
-  TempDir root;
-  TempDir work;
   Settings settings;
-  settings.log_dir = (work.path() / "s.log").string();
-  e2e::write_install_root(root.path(), settings);
-  ServiceProcess service({root.path().string(), work.path()});
+  settings.log_dir = (m_work.path() / "s.log").string();
+  e2e::write_install_root(m_root.path(), settings);
+  ServiceProcess service(options());
   ASSERT_TRUE(service.wait_listening(8000));
   EXPECT_TRUE(e2e::ask(8000, e2e::post("/getGroupFile_list", "{}")).complete);
 }
@@ -123,8 +115,8 @@ TEST(StartupTest, ListensOnPort8000WithoutAPortKey) {
 
 // The settings reader keeps 199 bytes of a line: every longer line is named
 // on standard error at start, and a path that still fits keeps working.
-TEST(StartupTest, NamesEverySettingsLineTooLongForTheReader) {
-  TempDir records;
+TEST_F(StartupTest, NamesEverySettingsLineTooLongForTheReader) {
+  e2e::TempDir records;
   std::string file_dir = records.path().string() + "/";
   file_dir += std::string(190 - file_dir.size(), 'd');
   e2e::write_file(std::filesystem::path(file_dir) / "S1" / "r.cfg", "x");

@@ -172,7 +172,7 @@ class ExtensionsTest : public e2e::RecordRootTest {
  protected:
   // Every answer of an extension is checked as a strict JSON parser reads it.
   e2e::HttpClient::ChunkedReply ask(const std::string& uri, const std::string& body) {
-    e2e::HttpClient::ChunkedReply reply = RecordRootTest::ask(uri, body);
+    e2e::HttpClient::ChunkedReply reply = e2e::RecordRootTest::ask(uri, body);
     e2e::parse_strict_json(reply.body);
     return reply;
   }

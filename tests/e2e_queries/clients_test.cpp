@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "support/e2e_support.h"
+#include "support/record_root_test.h"
 
 namespace {
 
@@ -61,13 +62,11 @@ struct Query {
   std::string body;
 };
 
-class ClientsTest : public ::testing::Test {
+class ClientsTest : public e2e::RecordRootTest {
  protected:
-  ClientsTest() : m_service(settings()) {}
   void SetUp() override {
-    ASSERT_TRUE(m_service.ready());
-    e2e::write_file(m_records.path() / "S1" / "r.cfg", kCfg);
-    e2e::write_file(m_records.path() / "S1" / "r.dat", kDat);
+    e2e::RecordRootTest::SetUp();
+    e2e::write_record_files(m_records.path() / "S1", "r", kCfg, kDat);
     m_queries = {
         {"/getFileName_list", R"({"groupName":"S1","type":"all"})"},
         {"/getChannelInfo", R"({"groupName":"S1","fileName":"r"})"},
@@ -77,11 +76,6 @@ class ClientsTest : public ::testing::Test {
     };
   }
 
-  e2e::Settings settings() {
-    e2e::Settings s;
-    s.file_dir = m_records.path().string();
-    return s;
-  }
   std::string body_file(const std::string& body) {
     const std::string path = m_scratch / ("body" + std::to_string(m_files++));
     e2e::write_file(path, body);
@@ -118,9 +112,7 @@ class ClientsTest : public ::testing::Test {
     return args;
   }
 
-  e2e::TempDir m_records;
   e2e::TempDir m_scratch;
-  e2e::RunningService m_service;
   std::vector<Query> m_queries;
   int m_files = 0;
 };

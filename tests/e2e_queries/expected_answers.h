@@ -51,14 +51,6 @@ inline std::string channel_data(const std::vector<std::string>& items) {
   return text;
 }
 
-// `body` framed as the one chunk of a reply, status line and header first.
-inline std::string chunked_reply(const std::string& body) {
-  char size_line[32];
-  std::snprintf(size_line, sizeof size_line, "%zX\r\n", body.size());
-  return std::string("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n") + size_line + body +
-         "\r\n0\r\n\r\n";
-}
-
 }  // namespace expected
 
 #endif  // TESTS_E2E_QUERIES_EXPECTED_ANSWERS_H_

@@ -13,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include "expected_answers.h"
 #include "support/e2e_support.h"
+#include "support/record_root_test.h"
 
 namespace {
 
@@ -141,16 +143,7 @@ std::string digital_text(const Samples& samples, int j) {
 }
 
 std::string reply_bytes(const std::vector<std::string>& items) {
-  std::string answer = "{\"comDataList\":[";
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    if (i > 0) answer += ',';
-    answer += "[\"" + items[i] + "\"]";
-  }
-  answer += "], \"errorinfo\":\"\", \"interval\" : 100, \"result\" : 200}";
-  char size_line[32];
-  std::snprintf(size_line, sizeof size_line, "%zX\r\n", answer.size());
-  return "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + std::string(size_line) +
-         answer + "\r\n0\r\n\r\n";
+  return e2e::chunked_reply_bytes(expected::channel_data(items));
 }
 
 // EXPECT_EQ would print megabytes on a failure; the first difference is enough.
@@ -169,24 +162,15 @@ struct Form {
   bool combined;
 };
 
-class FileInfoReferenceTest : public ::testing::TestWithParam<Form> {
+class FileInfoReferenceTest : public e2e::RecordRootTestOn<::testing::TestWithParam<Form>> {
  protected:
-  FileInfoReferenceTest() : m_service(settings()) {}
-  void SetUp() override { ASSERT_TRUE(m_service.ready()); }
-
-  e2e::Settings settings() {
-    e2e::Settings s;
-    s.file_dir = m_records.path().string();
-    return s;
-  }
   void write_record(const std::string& name, const Samples& samples) {
     const std::string type = GetParam().type;
     // A combined file's data ends with its section, whatever the .cfg claims.
     const std::string cfg = make_cfg(samples.count + (GetParam().combined ? 5 : 0), GetParam().type);
     const std::string dat = type == "ASCII" ? make_ascii_dat(samples) : make_binary_dat(samples, type);
     if (!GetParam().combined) {
-      e2e::write_file(m_records.path() / "S" / (name + ".cfg"), cfg);
-      e2e::write_file(m_records.path() / "S" / (name + ".dat"), dat);
+      e2e::write_record_files(m_records.path() / "S", name, cfg, dat);
       return;
     }
     // The section lines as recorders vary them; an ASCII section needs no count.
@@ -205,8 +189,6 @@ class FileInfoReferenceTest : public ::testing::TestWithParam<Form> {
                                               "\",\"channelList\":[" + channels + "]}"));
     return client.read_chunked_reply(60s).raw;
   }
-  e2e::TempDir m_records;
-  e2e::RunningService m_service;
 };
 
 TEST_P(FileInfoReferenceTest, EveryChannelOfAShortAndALongRecordMatchesPrintf) {
@@ -241,14 +223,11 @@ TEST_P(FileInfoReferenceTest, FollowsTheRequestOrderWithRepeatsAndUnknownNames) 
   expect_same(reply_bytes({digital_text(samples, 1)}), ask("r", R"("D2")"));
 }
 
-TEST(FileInfoEscapeTest, EscapesBytesFarInsideALongDigitalText) {
+using FileInfoEscapeTest = e2e::RecordRootTest;
+
+TEST_F(FileInfoEscapeTest, EscapesBytesFarInsideALongDigitalText) {
   // One quote, one backslash and one control byte among thousands of plain
   // states, each at another offset within its run of bytes.
-  e2e::TempDir records;
-  e2e::Settings settings;
-  settings.file_dir = records.path().string();
-  e2e::RunningService service(settings);
-  ASSERT_TRUE(service.ready());
   std::string dat, expected;
   for (int s = 0; s < 3000; ++s) {
     std::string state = s % 2 ? "1" : "0";
@@ -259,13 +238,12 @@ TEST(FileInfoEscapeTest, EscapesBytesFarInsideALongDigitalText) {
     if (s > 0) expected += ',';
     expected += s == 700 ? "a\\\"b" : s == 1333 ? "c\\\\" : s == 2900 ? "\\u0001" : state;
   }
-  e2e::write_file(records.path() / "S" / "q.cfg",
-                  "S,R,1999\n2,1A,1D\n1,Ia,,,A,1,0,0,-9,9,1,1,S\n1,Q,,,0\n50\n1\n1000,3000\n"
-                  "01/01/2020,00:00:00\n01/01/2020,00:00:00\nASCII\n1\n");
-  e2e::write_file(records.path() / "S" / "q.dat", dat);
+  e2e::write_record_files(m_records.path() / "S", "q",
+                          "S,R,1999\n2,1A,1D\n1,Ia,,,A,1,0,0,-9,9,1,1,S\n1,Q,,,0\n50\n1\n1000,3000\n"
+                          "01/01/2020,00:00:00\n01/01/2020,00:00:00\nASCII\n1\n",
+                          dat);
   const std::string raw =
-      e2e::ask(service.port(), e2e::post("/getFileInfo", R"({"groupName":"S","fileName":"q","channelList":["Q"]})"))
-          .raw;
+      ask("/getFileInfo", R"({"groupName":"S","fileName":"q","channelList":["Q"]})").raw;
   expect_same(reply_bytes({expected}), raw);
 }
 

@@ -10,6 +10,7 @@
 #include "expected_answers.h"
 #include "log_lines.h"
 #include "support/e2e_support.h"
+#include "support/record_files.h"
 #include "support/record_root_test.h"
 
 namespace {
@@ -35,8 +36,11 @@ class QueriesE2eTest : public e2e::RecordRootTest {
  protected:
   void write_record(const std::string& group, const std::string& name, const std::string& cfg,
                     const std::string& dat) {
-    e2e::write_file(m_records.path() / group / (name + ".cfg"), cfg);
-    e2e::write_file(m_records.path() / group / (name + ".dat"), dat);
+    e2e::write_record_files(m_records.path() / group, name, cfg, dat);
+  }
+  comtrade_gen::GeneratedRecord write_generated(const std::string& name,
+                                                const comtrade_gen::RecordSpec& spec) {
+    return e2e::write_generated_record(m_records.path() / "S1", name, spec);
   }
   // The log messages written since the last call.
   std::vector<std::string> new_log_messages() {
@@ -52,8 +56,7 @@ class QueriesE2eTest : public e2e::RecordRootTest {
 // File list
 
 TEST_F(QueriesE2eTest, ListsAStationAndLogsEachStep) {
-  e2e::write_file(m_records.path() / "S1" / "A_01.cfg", kSmallCfg);
-  e2e::write_file(m_records.path() / "S1" / "A_01.dat", kSmallDat);
+  write_record("S1", "A_01", kSmallCfg, kSmallDat);
   e2e::write_file(m_records.path() / "S1" / "B_02.cfg", kSmallCfg);
   const std::string answer =
       "{\"errorinfo\":\"\",\"fileName_list\":[\"A_01\",\"B_02\"],\"result\":200,"
@@ -157,12 +160,10 @@ TEST_F(QueriesE2eTest, AnswersAsciiAndBinaryRecordsByteForByte) {
   spec.digital_count = 20;
   spec.samples = 3000;
   spec.seed = 7;
-  const comtrade_gen::GeneratedRecord ascii = comtrade_gen::generate(spec);
+  const comtrade_gen::GeneratedRecord ascii = write_generated("ra", spec);
   spec.format = comtrade_gen::DataFormat::kBinary;
-  const comtrade_gen::GeneratedRecord binary = comtrade_gen::generate(spec);
-  write_record("S1", "ra", ascii.cfg, ascii.dat);
-  write_record("S1", "rb", binary.cfg, binary.dat);
-  const std::string expected_reply = expected::chunked_reply(expected::channel_data(
+  write_generated("rb", spec);
+  const std::string expected_reply = e2e::chunked_reply_bytes(expected::channel_data(
       {expected::analog_text(ascii, 4, 1), expected::digital_text(ascii, 20, 16),
        expected::analog_text(ascii, 4, 3), expected::analog_text(ascii, 4, 1)}));
   const std::string list = R"(,"channelList":["U2","nope","D17","U4","U2"]})";
@@ -176,8 +177,7 @@ TEST_F(QueriesE2eTest, LogsTheChannelDataRequestStepByStep) {
   spec.digital_count = 1;
   spec.samples = 5;
   spec.format = comtrade_gen::DataFormat::kBinary;
-  const comtrade_gen::GeneratedRecord record = comtrade_gen::generate(spec);
-  write_record("S1", "rb", record.cfg, record.dat);
+  const comtrade_gen::GeneratedRecord record = write_generated("rb", spec);
   new_log_messages();
   ASSERT_TRUE(ask("/getFileInfo",
                   R"({"groupName":"S1","fileName":"rb","type":5,"channelList":["D1","x","U1"]})")
@@ -211,13 +211,12 @@ TEST_F(QueriesE2eTest, SendsALargeAnswerAsOneChunkAndCutsItsLogLine) {
   spec.analog_count = 2;
   spec.digital_count = 0;
   spec.samples = 150000;
-  const comtrade_gen::GeneratedRecord record = comtrade_gen::generate(spec);
-  write_record("S1", "big", record.cfg, record.dat);
+  const comtrade_gen::GeneratedRecord record = write_generated("big", spec);
   const std::string u1 = expected::analog_text(record, 2, 0);
   const std::string u2 = expected::analog_text(record, 2, 1);
   ASSERT_GT(u1.size(), 1000000u);
   new_log_messages();
-  EXPECT_EQ(expected::chunked_reply(expected::channel_data({u2, u1, u2})),
+  EXPECT_EQ(e2e::chunked_reply_bytes(expected::channel_data({u2, u1, u2})),
             ask("/getFileInfo", R"({"groupName":"S1","fileName":"big","channelList":["U2","U1","U2"]})")
                 .raw);
   const std::vector<std::string> logged = new_log_messages();
@@ -241,7 +240,7 @@ TEST_F(QueriesE2eTest, AnswersChannelDataFailuresOnTheWire) {
   // Values of one request never reach the next.
   EXPECT_EQ(expected::channel_data({"0,1"}),
             ask("/getFileInfo", R"({"groupName":"S1","fileName":"r","channelList":["Trip"]})").body);
-  EXPECT_EQ(expected::chunked_reply(kFileInfoNoData),
+  EXPECT_EQ(e2e::chunked_reply_bytes(kFileInfoNoData),
             ask("/getFileInfo", R"({"groupName":"S1","fileName":"gone","channelList":["Trip"]})").raw);
   EXPECT_EQ(kFileInfoNoData,
             ask("/getFileInfo", R"({"groupName":"..","fileName":"r","channelList":["Trip"]})").body);

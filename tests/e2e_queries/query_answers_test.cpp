@@ -4,8 +4,6 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,7 +19,11 @@
 #include "restfulserver/gbk_texts.h"
 #include "restfulserver/reply.h"
 #include "transport/http_server.h"
+#include "support/chunked_reply.h"
 #include "support/json_support.h"
+#include "support/record_files.h"
+#include "support/recording_connection.h"
+#include "support/test_files.h"
 
 namespace fs = std::filesystem;
 
@@ -41,43 +43,19 @@ const std::string kSmallDat = "1,0,100,-20,0,1\n2,1000,102,-22,1,1\n";
 
 Json::Value parse(const std::string& text) { return e2e::parse_json(text); }
 
-// Collects what a handler queues, remembering which texts came by pointer.
-class RecordingConnection : public transport::Connection {
- public:
-  void send(std::string bytes) override { m_bytes += bytes; }
-  void send(std::shared_ptr<const std::string> text) override {
-    m_bytes += *text;
-    m_shared.push_back(text.get());
-  }
-  std::string m_bytes;
-  std::vector<const std::string*> m_shared;
-};
-
 class QueryAnswerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "query-answers-XXXXXX").string();
-    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
-    m_dir = pattern;
-    m_records = m_dir / "records";
-    fs::create_directories(m_dir / "root" / "cfg");
     fs::create_directories(m_records);
     write(m_dir / "root" / "cfg" / "ComTrade.ini", "[base]\nfileDir = " + m_records.string() + "\n");
     setenv("TAVROOT", (m_dir / "root").c_str(), 1);
   }
-  void TearDown() override {
-    unsetenv("TAVROOT");
-    fs::remove_all(m_dir);
-  }
+  void TearDown() override { unsetenv("TAVROOT"); }
 
-  static void write(const fs::path& path, const std::string& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-  }
+  static void write(const fs::path& path, const std::string& bytes) { e2e::write_file(path, bytes); }
   void write_record(const std::string& group, const std::string& name, const std::string& cfg,
                     const std::string& dat) {
-    write(m_records / group / (name + ".cfg"), cfg);
-    write(m_records / group / (name + ".dat"), dat);
+    e2e::write_record_files(m_records / group, name, cfg, dat);
   }
   // The items of a success answer as texts; fails the test on a failure answer.
   static std::vector<std::string> items_of(const std::optional<ChannelDataAnswer>& answer) {
@@ -89,8 +67,9 @@ class QueryAnswerTest : public ::testing::Test {
     return texts;
   }
 
-  fs::path m_dir;
-  fs::path m_records;
+  e2e::TempDir m_temp;
+  const fs::path& m_dir = m_temp.path();
+  const fs::path m_records = m_dir / "records";
 };
 
 // File list
@@ -216,23 +195,22 @@ TEST_F(QueryAnswerTest, QueuesAChannelNamedTwiceWithoutASecondCopy) {
   spec.analog_count = 2;
   spec.digital_count = 1;
   spec.samples = 2000;
-  const comtrade_gen::GeneratedRecord record = comtrade_gen::generate(spec);
-  write_record("S1", "big", record.cfg, record.dat);
+  e2e::write_generated_record(m_records / "S1", "big", spec);
   const auto answer = answer_channel_data(
       parse(R"({"groupName":"S1","fileName":"big","channelList":["U1","D1","U1"]})"), "getFileInfo");
   ASSERT_TRUE(answer && !answer->failure);
   ASSERT_EQ(3u, answer->items.size());
   EXPECT_EQ(answer->items[0].get(), answer->items[2].get());
 
-  RecordingConnection nc;
+  e2e::RecordingConnection nc;
   send_channel_data(nc, answer->items);
-  EXPECT_EQ(expected::chunked_reply(expected::channel_data(
+  EXPECT_EQ(e2e::chunked_reply_bytes(expected::channel_data(
                 {*answer->items[0], *answer->items[1], *answer->items[2]})),
-            nc.m_bytes);
+            nc.wire());
   // The long analog text goes out by pointer, twice; the short digital one is
   // cheaper copied.
   EXPECT_EQ((std::vector<const std::string*>{answer->items[0].get(), answer->items[0].get()}),
-            nc.m_shared);
+            nc.shared);
 }
 
 TEST_F(QueryAnswerTest, FailsRequestsWithoutAUsableChannelList) {

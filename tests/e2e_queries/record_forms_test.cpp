@@ -21,6 +21,7 @@
 #include "comtrade_gen/generator.h"
 #include "expected_answers.h"
 #include "support/e2e_support.h"
+#include "support/record_files.h"
 #include "support/record_root_test.h"
 #include "support/sample_records.h"
 #include "support/json_support.h"
@@ -75,7 +76,7 @@ std::size_t values_in(const std::string& text) {
 class RecordFormsTest : public e2e::RecordRootTest {
  protected:
   Json::Value ask(const std::string& uri, const std::string& body) {
-    const e2e::HttpClient::ChunkedReply reply = RecordRootTest::ask(uri, body);
+    const e2e::HttpClient::ChunkedReply reply = e2e::RecordRootTest::ask(uri, body);
     EXPECT_TRUE(reply.complete) << uri << " " << body.substr(0, 200);
     return parse(reply.body);
   }
@@ -90,9 +91,8 @@ TEST_F(RecordFormsTest, ListsAndReadsBackSixHundredChannelsOfEachKind) {
   spec.digital_count = 600;
   spec.samples = 40;
   spec.format = comtrade_gen::DataFormat::kBinary32;
-  const comtrade_gen::GeneratedRecord record = comtrade_gen::generate(spec);
-  e2e::write_file(m_records.path() / "S" / "wide.cfg", record.cfg);
-  e2e::write_file(m_records.path() / "S" / "wide.dat", record.dat);
+  const comtrade_gen::GeneratedRecord record =
+      e2e::write_generated_record(m_records.path() / "S", "wide", spec);
 
   const Json::Value info = ask("/getChannelInfo", record_body("S", "wide") + "}");
   ASSERT_EQ(200, info["result"].asInt());

@@ -319,8 +319,7 @@ TEST_F(HostileClientTest, RefusesTransferCodingsThatDoNotEndInChunked) {
 // its connection at once, after what was queued before it; the requests
 // pipelined behind it go with it, and other connections carry on.
 TEST_F(HostileClientTest, ClosesTheConnectionAfterTheCatchAllAndServesTheOthers) {
-  e2e::write_file(record_path("S1", "bad.cfg"), kBadNumberCfg);
-  e2e::write_file(record_path("S1", "bad.dat"), "1,0,1,2\n");
+  write_record("S1", "bad", kBadNumberCfg, "1,0,1,2\n");
   start();
   const std::string good = small_request();
   const std::string good_reply = e2e::ask(port(), good).raw;

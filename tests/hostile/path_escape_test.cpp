@@ -36,18 +36,14 @@ class PathEscapeTest : public ServiceTest {
     // The record root is a folder inside a folder of the test, so that
     // there is something outside it to reach for.
     m_root = m_base.path() / "records";
-    put(m_root / "S1" / "r", kInsideCfg, kInsideDat);
+    e2e::write_record_files(m_root / "S1", "r", kInsideCfg, kInsideDat);
     fs::create_directories(m_root / "x");
-    put(m_root / "r", kOutsideCfg, kOutsideDat);  // the root itself is no station
-    put(m_base.path() / "r", kOutsideCfg, kOutsideDat);
-    put(m_base.path() / "outside" / "r", kOutsideCfg, kOutsideDat);
+    e2e::write_record_files(m_root, "r", kOutsideCfg, kOutsideDat);  // the root itself is no station
+    e2e::write_record_files(m_base.path(), "r", kOutsideCfg, kOutsideDat);
+    e2e::write_record_files(m_base.path() / "outside", "r", kOutsideCfg, kOutsideDat);
     e2e::Settings settings;
     settings.file_dir = m_root.string();
     start(settings);
-  }
-  void put(const fs::path& base, const std::string& cfg, const std::string& dat) {
-    e2e::write_file(base.string() + ".cfg", cfg);
-    e2e::write_file(base.string() + ".dat", dat);
   }
   std::string outside() const { return (m_base.path() / "outside").string(); }
 
@@ -113,7 +109,7 @@ TEST_F(PathEscapeTest, ServesTheRecordInsideTheRoot) {
 // yet each is one character, and such names are served like any other. In
 // the JSON of requests and answers that byte is escaped, as "\\".
 TEST_F(PathEscapeTest, ServesNamesWhoseCharactersEndInTheByteOfABackslash) {
-  put(m_root / "T\x81\x5C" / "r\x95\x5C", kInsideCfg, kInsideDat);
+  e2e::write_record_files(m_root / "T\x81\x5C", "r\x95\x5C", kInsideCfg, kInsideDat);
   const std::string station = "T\x81\\\\";
   const std::string record = "r\x95\\\\";
   EXPECT_NE(std::string::npos, ask("/getStationList", "{}").find("\"" + station + "\""));

@@ -87,10 +87,10 @@ TEST_F(RecordFaultTest, DataWithoutLineEndsCostsItsAnswerNotItsSize) {
 // A NUL byte ends a channel name wherever it is kept, so the name the
 // header lists is one that can be asked for.
 TEST_F(RecordFaultTest, ServesTheListedNameOfAChannelWithANulByte) {
-  e2e::write_file(record_path("S1", "nul.cfg"),
-                  "S1,R,1999\n1,1A,0D\n1,A\0" "1,,,A,1,0,0,-9,9,1,1,S\n50\n1\n1000,2\n"
-                  "01/01/2020,00:00:00\n01/01/2020,00:00:00\nASCII\n1\n"s);
-  e2e::write_file(record_path("S1", "nul.dat"), "1,0,3\n2,0,4\n");
+  write_record("S1", "nul",
+               "S1,R,1999\n1,1A,0D\n1,A\0" "1,,,A,1,0,0,-9,9,1,1,S\n50\n1\n1000,2\n"
+               "01/01/2020,00:00:00\n01/01/2020,00:00:00\nASCII\n1\n"s,
+               "1,0,3\n2,0,4\n");
   start();
   const std::string info = ask("/getChannelInfo", channel_info_body("S1", "nul"));
   EXPECT_NE(std::string::npos, info.find("\"name\":\"A\"}")) << info;

@@ -13,6 +13,7 @@
 #include "comtrade_gen/generator.h"
 #include "support/e2e_support.h"
 #include "support/hostile_support.h"
+#include "support/record_files.h"
 
 namespace hostile {
 
@@ -61,10 +62,12 @@ class ServiceTest : public ::testing::Test {
   // Writes the record and returns what was written.
   comtrade_gen::GeneratedRecord write_record(const std::string& group, const std::string& name,
                                              const comtrade_gen::RecordSpec& shape) {
-    comtrade_gen::GeneratedRecord record = comtrade_gen::generate(shape);
-    e2e::write_file(record_path(group, name + ".cfg"), record.cfg);
-    e2e::write_file(record_path(group, name + ".dat"), record.dat);
-    return record;
+    return e2e::write_generated_record(m_records.path() / group, name, shape);
+  }
+  // A pair whose bytes the test spells out.
+  void write_record(const std::string& group, const std::string& name, const std::string& cfg,
+                    const std::string& dat) {
+    e2e::write_record_files(m_records.path() / group, name, cfg, dat);
   }
 
   // One request on a fresh connection; the body of its reply, or "" when no

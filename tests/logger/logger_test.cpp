@@ -9,12 +9,12 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -22,12 +22,7 @@ namespace fs = std::filesystem;
 
 constexpr std::uintmax_t kThreshold = 52428800;
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using e2e::file_text;
 
 // A file of `size` bytes that takes no disk space.
 void make_sparse(const fs::path& path, std::uintmax_t size) {
@@ -37,18 +32,9 @@ void make_sparse(const fs::path& path, std::uintmax_t size) {
 
 class LoggerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    m_dir = fs::temp_directory_path() /
-            ("logger_test_" + std::to_string(::getpid()) + "_" + info->name());
-    fs::remove_all(m_dir);
-    fs::create_directories(m_dir);
-    m_path = (m_dir / "comtradeInfo.log").string();
-  }
-  void TearDown() override { fs::remove_all(m_dir); }
-
-  fs::path m_dir;
-  std::string m_path;
+  e2e::TempDir m_temp;
+  const fs::path& m_dir = m_temp.path();
+  const std::string m_path = m_temp / "comtradeInfo.log";
 };
 
 // "[Y-M-D hh:mm:ss] :  " with hour, minute and second blank-padded.
@@ -60,7 +46,7 @@ TEST_F(LoggerTest, WritesPrefixMessageAndLineNumber) {
   ASSERT_TRUE(log.IsOpen());
   log.Log(__FILE__, __func__, 120, LOG_INFO, "g_station_vec.size(): %d", 3);
   log.Log(__FILE__, __func__, 7, LOG_ERROR, "%s|%5.2f", "\xB1\xB1\xBE\xA9", 1.5);
-  const std::string text = read_file(m_path);
+  const std::string text = file_text(m_path);
   const std::regex line(std::string("^") + kPrefixPattern + "g_station_vec.size\\(\\): 3 ->line\\(120\\)\n" +
                         kPrefixPattern + "\xB1\xB1\xBE\xA9\\| 1.50 ->line\\(7\\)\n$");
   EXPECT_TRUE(std::regex_match(text, line)) << text;
@@ -71,7 +57,7 @@ TEST_F(LoggerTest, MacroPassesTheCallersLine) {
   LOG_WRITE(LOG_INFO, "from the macro");
   const int line = __LINE__ - 1;
   CSingleton<CLogger>::GetInstance()->Close();
-  const std::string text = read_file(m_path);
+  const std::string text = file_text(m_path);
   const std::string end = "from the macro ->line(" + std::to_string(line) + ")\n";
   ASSERT_GE(text.size(), end.size());
   EXPECT_EQ(end, text.substr(text.size() - end.size()));
@@ -87,7 +73,7 @@ TEST_F(LoggerTest, FormatWithoutConversionsAndNewlinesIsWrittenUnchanged) {
   CLogger log;
   log.Open(m_path.c_str());
   log.Log(__FILE__, __func__, 1, LOG_DEBUG, "plain text\nsecond part");
-  const std::string text = read_file(m_path);
+  const std::string text = file_text(m_path);
   EXPECT_TRUE(std::regex_match(text, std::regex(std::string("^") + kPrefixPattern +
                                                 "plain text\nsecond part ->line\\(1\\)\n$")))
       << text;
@@ -98,7 +84,7 @@ TEST_F(LoggerTest, OpenAppendsToExistingFile) {
   CLogger log;
   log.Open(m_path.c_str());
   log.Log(__FILE__, __func__, 2, LOG_INFO, "later");
-  EXPECT_EQ(0u, read_file(m_path).find("earlier\n["));
+  EXPECT_EQ(0u, file_text(m_path).find("earlier\n["));
 }
 
 TEST_F(LoggerTest, MessageIsCutTo524287Characters) {
@@ -106,7 +92,7 @@ TEST_F(LoggerTest, MessageIsCutTo524287Characters) {
   log.Open(m_path.c_str());
   const std::string message(600000, 'x');
   log.Log(__FILE__, __func__, 42, LOG_INFO, "%s", message.c_str());
-  const std::string text = read_file(m_path);
+  const std::string text = file_text(m_path);
   const std::size_t start = text.find('x');
   ASSERT_NE(std::string::npos, start);
   EXPECT_EQ(std::string(CLogger::kMaxMessage, 'x') + " ->line(42)\n", text.substr(start));
@@ -136,11 +122,11 @@ TEST_F(LoggerTest, FileOneByteOverIsRotatedBeforeTheLine) {
             console);
   EXPECT_EQ(kThreshold + 1, fs::file_size(backup));
   EXPECT_TRUE(log.IsOpen());
-  EXPECT_TRUE(std::regex_match(read_file(m_path), std::regex(std::string("^") + kPrefixPattern +
+  EXPECT_TRUE(std::regex_match(file_text(m_path), std::regex(std::string("^") + kPrefixPattern +
                                                              "first of the new file ->line\\(9\\)\n$")));
   // The next line goes on into the new file without another rotation.
   log.Log(__FILE__, __func__, 10, LOG_INFO, "second");
-  EXPECT_NE(std::string::npos, read_file(m_path).find("second ->line(10)\n"));
+  EXPECT_NE(std::string::npos, file_text(m_path).find("second ->line(10)\n"));
 }
 
 TEST_F(LoggerTest, RotationReplacesAnExistingBackup) {
@@ -175,7 +161,7 @@ TEST_F(LoggerTest, CloseThenOpenAgainContinuesTheFile) {
   log.Log(__FILE__, __func__, 2, LOG_INFO, "dropped");
   log.Open(m_path.c_str());
   log.Log(__FILE__, __func__, 3, LOG_INFO, "three");
-  const std::string text = read_file(m_path);
+  const std::string text = file_text(m_path);
   EXPECT_NE(std::string::npos, text.find("one ->line(1)"));
   EXPECT_EQ(std::string::npos, text.find("dropped"));
   EXPECT_NE(std::string::npos, text.find("three ->line(3)"));
@@ -226,7 +212,7 @@ TEST_F(LoggerTest, WritesAgainAfterAFullDiskAndCountsTheLinesLost) {
 
   EXPECT_EQ("log: cannot write to " + m_path + " (File too large); lines are counted until it works again\n",
             said);
-  const std::string text = read_file(m_path);
+  const std::string text = file_text(m_path);
   const std::regex shape(std::string("") + kPrefixPattern + "first ->line\\(1\\)\n" +
                          ".{10}\n" + kPrefixPattern +
                          "log: 2 lines could not be written \\(File too large\\) ->line\\(4\\)\n" +
@@ -275,7 +261,7 @@ TEST(LoggerExit, ExitClosesTheFileAndResetsTheInstance) {
         std::exit(0);
       },
       ::testing::ExitedWithCode(0), "");
-  EXPECT_NE(std::string::npos, read_file(path).find("last words 7 ->line("));
+  EXPECT_NE(std::string::npos, file_text(path).find("last words 7 ->line("));
   fs::remove(path);
   ::unsetenv(kEnv);
 }

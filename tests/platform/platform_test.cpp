@@ -8,9 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <future>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -18,25 +16,16 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_files.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
 class PlatformTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    m_dir = fs::temp_directory_path() /
-            ("platform_test_" + std::to_string(::getpid()) + "_" + info->name());
-    fs::remove_all(m_dir);
-    fs::create_directories(m_dir);
-  }
-  void TearDown() override { fs::remove_all(m_dir); }
-
   std::string touch(const std::string& relative, const std::string& text = "x") {
-    fs::path path = m_dir / relative;
-    std::ofstream(path, std::ios::binary) << text;
-    return path.string();
+    return e2e::write_file(m_dir / relative, text);
   }
 
   std::vector<std::string> names(const std::string& dir) {
@@ -48,7 +37,8 @@ class PlatformTest : public ::testing::Test {
     return result;
   }
 
-  fs::path m_dir;
+  e2e::TempDir m_temp;
+  const fs::path& m_dir = m_temp.path();
 };
 
 TEST(ListingOrder, FoldsLettersToUpperCaseThenComparesBytes) {
@@ -192,8 +182,7 @@ TEST_F(PlatformTest, RenameReplacingLeavesTheNamesOfAPlainRename) {
     }
     ASSERT_TRUE(platform::rename_replacing(from, to)) << replaced;
     EXPECT_FALSE(fs::exists(from)) << replaced;
-    std::ifstream in(to);
-    EXPECT_EQ("new " + replaced, std::string(std::istreambuf_iterator<char>(in), {})) << replaced;
+    EXPECT_EQ("new " + replaced, e2e::file_text(to)) << replaced;
     fs::remove(to);
   }
   // A rename that cannot happen leaves the file it would have replaced.

@@ -15,21 +15,11 @@
 #include <json/writer.h>
 
 #include "restfulserver/gbk_texts.h"
+#include "support/recording_connection.h"
 
 namespace {
 
-// Records what a handler queues, in order.
-class RecordingConnection : public transport::Connection {
- public:
-  void send(std::string bytes) override { pieces.push_back(std::move(bytes)); }
-  void send(std::shared_ptr<const std::string> text) override { pieces.push_back(*text); }
-  std::string wire() const {
-    std::string all;
-    for (const std::string& piece : pieces) all += piece;
-    return all;
-  }
-  std::vector<std::string> pieces;
-};
+using e2e::RecordingConnection;
 
 TEST(ReplyTest, EnvelopeIsCompactWithMembersInKeyOrder) {
   EXPECT_EQ("{\"errorinfo\":\"\",\"result\":200,\"typeurl\":\"getGroupFile_list\"}\n",

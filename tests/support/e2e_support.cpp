@@ -1,4 +1,4 @@
-// Child processes, sockets and temporary folders for the end-to-end tests.
+// Child processes and sockets for the end-to-end tests.
 #include "support/e2e_support.h"
 
 #include <arpa/inet.h>
@@ -15,8 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -37,7 +35,9 @@ sockaddr_in loopback(unsigned short port) {
   return address;
 }
 
-int connect_loopback(unsigned short port, int receive_buffer = 0) {
+}  // namespace
+
+int connect_loopback(unsigned short port, int receive_buffer) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   // Set before connecting, so the window offered to the server is small.
@@ -50,42 +50,6 @@ int connect_loopback(unsigned short port, int receive_buffer = 0) {
     return -1;
   }
   return fd;
-}
-
-}  // namespace
-
-// ---- TempDir ----
-
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "comtrade-e2e-XXXXXX").string();
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (::mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  m_path = buffer.data();
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(m_path, ignored);
-}
-
-std::string TempDir::operator/(const std::string& relative) const {
-  return (m_path / relative).string();
-}
-
-void write_file(const std::filesystem::path& path, const std::string& text) {
-  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  if (!out) throw std::runtime_error("cannot write " + path.string());
-}
-
-std::optional<std::string> read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 std::filesystem::path write_install_root(const std::filesystem::path& root,
@@ -228,11 +192,11 @@ std::optional<int> ServiceProcess::wait_exit(std::chrono::milliseconds timeout) 
 }
 
 std::string ServiceProcess::stdout_text() const {
-  return read_file(m_output_dir.path() / "stdout").value_or("");
+  return file_text(m_output_dir.path() / "stdout");
 }
 
 std::string ServiceProcess::stderr_text() const {
-  return read_file(m_output_dir.path() / "stderr").value_or("");
+  return file_text(m_output_dir.path() / "stderr");
 }
 
 bool ServiceProcess::wait_stdout_contains(const std::string& text,
@@ -408,13 +372,6 @@ HttpClient::ChunkedReply ask(unsigned short port, const std::string& request) {
   HttpClient client(port);
   if (!client.connected() || !client.send(request)) return {};
   return client.read_chunked_reply();
-}
-
-std::string chunked_reply_bytes(const std::string& json) {
-  char size_line[32];
-  std::snprintf(size_line, sizeof size_line, "%zX\r\n", json.size());
-  return "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + std::string(size_line) + json +
-         "\r\n0\r\n\r\n";
 }
 
 bool send_all(int fd, const std::string& bytes) {

@@ -1,6 +1,6 @@
 // Helpers for end-to-end tests that run the real service binary and talk raw
-// HTTP to it on 127.0.0.1: temporary folders, an installation root with its
-// settings file, the service process itself, and a byte-exact HTTP client.
+// HTTP to it on 127.0.0.1: an installation root with its settings file, the
+// service process itself, and a byte-exact HTTP client.
 #ifndef TESTS_SUPPORT_E2E_SUPPORT_H_
 #define TESTS_SUPPORT_E2E_SUPPORT_H_
 
@@ -12,34 +12,20 @@
 #include <optional>
 #include <string>
 
+#include "support/chunked_reply.h"
+#include "support/test_files.h"
+
 namespace e2e {
 
 // Writes all of `bytes` to socket `fd` (no SIGPIPE); false when the peer is gone.
 bool send_all(int fd, const std::string& bytes);
 
+// A socket connected to 127.0.0.1:`port`, or -1. A `receive_buffer` (bytes)
+// is set before connecting, so the window offered to the server is small.
+int connect_loopback(unsigned short port, int receive_buffer = 0);
+
 // Milliseconds left until `deadline` on the steady clock, never negative.
 int remaining_ms(std::chrono::steady_clock::time_point deadline);
-
-// A fresh, empty folder under the system's temporary folder, removed with
-// everything in it when the object goes.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return m_path; }
-  // path() / relative, as a string.
-  std::string operator/(const std::string& relative) const;
-
- private:
-  std::filesystem::path m_path;
-};
-
-// Writes `text` to `path`, creating missing parent folders. Binary-safe.
-void write_file(const std::filesystem::path& path, const std::string& text);
-// The whole file, or nullopt when it cannot be read.
-std::optional<std::string> read_file(const std::filesystem::path& path);
 
 // The keys of section "base" of ComTrade.ini; an absent key is left out of
 // the file, so the service falls back to its default.
@@ -194,9 +180,6 @@ std::string get(const std::string& uri, const std::string& body = "");
 
 // One request on a fresh connection; its chunked reply.
 HttpClient::ChunkedReply ask(unsigned short port, const std::string& request);
-
-// The reply bytes the service sends for a JSON text `json` (line feed included).
-std::string chunked_reply_bytes(const std::string& json);
 
 }  // namespace e2e
 

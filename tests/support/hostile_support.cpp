@@ -1,7 +1,6 @@
 // Raw sockets, /proc lookups and descriptor limits for the hostile tests.
 #include "support/hostile_support.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -84,23 +83,10 @@ void shrink_sanitizer_quarantine() {
   ::setenv("ASAN_OPTIONS", (merged + "quarantine_size_mb=4").c_str(), 1);
 }
 
-RawSocket::RawSocket(unsigned short port, int receive_buffer) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return;
-  if (receive_buffer > 0) {
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
-  }
+RawSocket::RawSocket(unsigned short port, int receive_buffer)
+    : m_fd(e2e::connect_loopback(port, receive_buffer)) {
   int on = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return;
-  }
-  m_fd = fd;
+  if (m_fd >= 0) ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
 RawSocket::~RawSocket() { close(); }

@@ -1,5 +1,6 @@
 // The fixture of end-to-end tests whose service runs on a record root of the
 // test's own: a fresh folder as "fileDir", filled by the test before it asks.
+// On another base for parameterised tests.
 #ifndef TESTS_SUPPORT_RECORD_ROOT_TEST_H_
 #define TESTS_SUPPORT_RECORD_ROOT_TEST_H_
 
@@ -11,9 +12,10 @@
 
 namespace e2e {
 
-class RecordRootTest : public ::testing::Test {
+template <typename Base>
+class RecordRootTestOn : public Base {
  protected:
-  RecordRootTest() : m_service(settings_for(m_records)) {}
+  RecordRootTestOn() : m_service(settings_for(m_records)) {}
   void SetUp() override { ASSERT_TRUE(m_service.ready()); }
 
   // One request on a fresh connection; its chunked reply.
@@ -31,6 +33,8 @@ class RecordRootTest : public ::testing::Test {
     return settings;
   }
 };
+
+using RecordRootTest = RecordRootTestOn<::testing::Test>;
 
 }  // namespace e2e
 
