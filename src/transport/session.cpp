@@ -18,6 +18,8 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include "transport/head_reply.h"
+
 namespace transport {
 
 namespace {
@@ -38,15 +40,6 @@ constexpr auto kStallTimeout = std::chrono::seconds(60);
 // unread bytes would reset the connection and could destroy the reply in
 // flight before the client reads it.
 constexpr auto kLingerTimeout = std::chrono::seconds(5);
-// While requests wait for the reply budget, an answer whose client has taken
-// nothing of it for this long loses its place: a client that never reads
-// would otherwise hold its share until the stall time-out, and a handful of
-// them hold the whole budget. Readers that make progress, however slowly,
-// keep their place.
-constexpr auto kBudgetStall = std::chrono::seconds(2);
-// One that holds more than its fair share of the budget (the budget over the
-// connections holding or waiting) gets less time: it keeps more from others.
-constexpr auto kShareStall = std::chrono::milliseconds(500);
 constexpr auto kBudgetStallCheck = std::chrono::milliseconds(250);
 
 const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
@@ -56,8 +49,6 @@ const char kTooLarge[] =
     "HTTP/1.1 413 Payload Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 
 using Parser = http::request_parser<http::string_body>;
-
-
 
 void check_stalled_holders(Shared& shared);
 void watch_stalled_holders(Shared& shared);
@@ -226,51 +217,14 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
   }
 
   void enqueue(std::shared_ptr<const std::string> piece) {
-    if (m_head_only && !keep_header_only(piece)) return;
-    if (m_reply_bytes == 0) hold_reply_bytes();
+    if (m_head_only && !m_header_only.keep(piece)) return;
+    if (m_reply_bytes == 0 && !m_listed_as_holder) {
+      m_shared.holders.add(weak_from_this(), m_shared.open_sessions);
+      m_listed_as_holder = true;
+    }
     m_reply_bytes += piece->size();
     m_shared.replies.queued(piece->size());
     m_queue.push_back(std::move(piece));
-  }
-
-  // Registers this session as one that holds answer bytes; those that have
-  // let go are swept out as the list grows, so it stays near the number of
-  // open sessions.
-  void hold_reply_bytes() {
-    if (m_listed_as_holder) return;
-    std::vector<std::weak_ptr<Session>>& holders = m_shared.holders;
-    if (holders.size() >= 64 && holders.size() >= 2 * m_shared.open_sessions) {
-      holders.erase(std::remove_if(holders.begin(), holders.end(),
-                                   [](const std::weak_ptr<Session>& weak) {
-                                     const std::shared_ptr<Session> session = weak.lock();
-                                     return !session || !session->stays_listed();
-                                   }),
-                    holders.end());
-    }
-    holders.push_back(weak_from_this());
-    m_listed_as_holder = true;
-  }
-
-  // A reply to HEAD is its status line and header: what follows the blank
-  // line that ends the header is dropped as it is queued, so a kept-alive
-  // client does not read a body as its next reply. False when nothing of
-  // `piece` is kept; `piece` is cut when the header ends inside it.
-  bool keep_header_only(std::shared_ptr<const std::string>& piece) {
-    static constexpr char kHeaderEnd[] = "\r\n\r\n";
-    if (m_header_matched == 4) return false;
-    const std::string& text = *piece;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == kHeaderEnd[m_header_matched]) {
-        ++m_header_matched;
-      } else {
-        m_header_matched = text[i] == '\r' ? 1 : 0;
-      }
-      if (m_header_matched == 4) {
-        if (i + 1 < text.size()) piece = std::make_shared<const std::string>(text, 0, i + 1);
-        return true;
-      }
-    }
-    return true;
   }
 
   void drop_queue() {
@@ -286,7 +240,7 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
     m_parser.reset();
     m_keep_alive = message.keep_alive();
     m_head_only = message.method() == http::verb::head;
-    m_header_matched = 0;
+    m_header_only = HeaderOnly();
 
     m_request.emplace();
     Request& request = *m_request;
@@ -509,7 +463,7 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
   bool m_waiting_for_budget = false;
   bool m_listed_as_holder = false;  // on the shared list of holders
   bool m_head_only = false;  // the request is HEAD: its reply ends with the header
-  int m_header_matched = 0;  // bytes of the header's end seen in a HEAD reply
+  HeaderOnly m_header_only;
   bool m_keep_alive = true;
   bool m_closed = false;
 };
@@ -542,24 +496,8 @@ void check_stalled_holders(Shared& shared) {
 }
 
 bool evict_oldest_stall(Shared& shared) {
-  std::vector<std::shared_ptr<Session>> holding;
-  std::vector<std::weak_ptr<Session>> still_holding;
-  for (const std::weak_ptr<Session>& weak : shared.holders) {
-    const std::shared_ptr<Session> session = weak.lock();
-    if (!session || !session->stays_listed()) continue;
-    still_holding.push_back(weak);
-    holding.push_back(session);
-  }
-  shared.holders.swap(still_holding);
-  const std::uint64_t fair_share =
-      shared.replies.limit() / std::max<std::size_t>(1, holding.size() + shared.replies.waiter_count());
-  const Clock::time_point now = Clock::now();
-  std::shared_ptr<Session> oldest;
-  for (const std::shared_ptr<Session>& session : holding) {
-    const auto allowed = session->reply_bytes() > fair_share ? kShareStall : kBudgetStall;
-    if (!session->stalled_since(now - allowed)) continue;
-    if (!oldest || session->last_progress() < oldest->last_progress()) oldest = session;
-  }
+  const std::shared_ptr<Session> oldest = shared.holders.oldest_stall(
+      shared.replies.limit(), shared.replies.waiter_count(), Clock::now());
   if (!oldest) return false;
   oldest->evict();
   return true;

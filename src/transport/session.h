@@ -15,6 +15,7 @@
 #include "transport/body_pool.h"
 #include "transport/http_server.h"
 #include "transport/reply_budget.h"
+#include "transport/stalled_answers.h"
 
 namespace transport {
 
@@ -32,7 +33,7 @@ struct Shared {
   std::vector<std::weak_ptr<Session>> unwritten;
   // Sessions holding answer bytes, for the check that frees the budget from
   // clients that stopped reading. Registered while they hold bytes.
-  std::vector<std::weak_ptr<Session>> holders;
+  HolderList<Session> holders;
   std::optional<boost::asio::steady_timer> stall_check;
   // Sessions open, and how many may be: each holds a descriptor, and a
   // request needs descriptors for its record files, so accepting stops short
