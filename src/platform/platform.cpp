@@ -65,27 +65,12 @@ bool is_regular_file(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-std::optional<std::uint64_t> file_size(const std::string& path) {
-#if defined(STATX_SIZE)
-  // Only the size is asked for. A query that reads a file's times makes the
-  // next write to it stamp a new, finer time, which costs that write a
-  // journalled inode update: the log is sized before each of its lines.
-  // Where the call is missing or refused, the plain query below answers.
-  struct statx extended;
-  if (::statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT, STATX_SIZE, &extended) == 0) {
-    if ((extended.stx_mask & STATX_SIZE) != 0) return static_cast<std::uint64_t>(extended.stx_size);
-  } else if (errno != ENOSYS && errno != EPERM) {
-    return std::nullopt;
-  }
-#endif
-  struct stat info;
-  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-  return static_cast<std::uint64_t>(info.st_size);
-}
-
 std::optional<FileIdentity> file_identity(const std::string& path) {
 #if defined(STATX_SIZE)
-  // Size and inode only, for the reason file_size gives.
+  // Size and inode only. A query that reads a file's times makes the next
+  // write to it stamp a new, finer time, which costs that write a journalled
+  // inode update: the log is asked before each of its lines. Where the call
+  // is missing or refused, the plain query below answers.
   struct statx extended;
   if (::statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT, STATX_SIZE | STATX_INO, &extended) == 0) {
     if ((extended.stx_mask & (STATX_SIZE | STATX_INO)) == (STATX_SIZE | STATX_INO)) {
@@ -101,6 +86,12 @@ std::optional<FileIdentity> file_identity(const std::string& path) {
   if (::stat(path.c_str(), &info) != 0) return std::nullopt;
   return FileIdentity{static_cast<std::uint64_t>(info.st_size), static_cast<std::uint64_t>(info.st_dev),
                       static_cast<std::uint64_t>(info.st_ino)};
+}
+
+std::optional<std::uint64_t> file_size(const std::string& path) {
+  const std::optional<FileIdentity> identity = file_identity(path);
+  if (!identity) return std::nullopt;
+  return identity->size;
 }
 
 std::optional<FileStamp> regular_file_stamp(const std::string& path) {
