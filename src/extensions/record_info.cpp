@@ -81,25 +81,25 @@ Json::Value header_json(const ComTrade_format& record) {
 
 }  // namespace
 
-std::optional<Json::Value> answer_record_info(const Json::Value& request, const std::string& typeurl) {
+Answer answer_record_info(const Json::Value& request, const std::string& typeurl) {
   log_extension_request(typeurl, request);
   const Json::Value& file_member = request["fileName"];
-  if (!file_member.isString()) return make_reply(1, kTextBadFileName, typeurl);
+  if (!file_member.isString()) return Answer::envelope(1, kTextBadFileName, typeurl);
   const Json::Value& group_member = request["groupName"];
-  if (!group_member.isString()) return make_reply(2, kTextNoStation, typeurl);
+  if (!group_member.isString()) return Answer::envelope(2, kTextNoStation, typeurl);
   const std::optional<std::string> file_dir = read_record_root();
-  if (!file_dir) return std::nullopt;
+  if (!file_dir) return Answer();
   std::unique_ptr<ComTrade_format> record =
       read_record(*file_dir, group_member.asString(), file_member.asString(), true);
-  if (!record) return make_reply(2, kTextNoChannels, typeurl);
+  if (!record) return Answer::envelope(2, kTextNoChannels, typeurl);
   Json::Value reply = make_reply(200, "", typeurl);
   Json::Value info = header_json(*record);
   info["durationUs"] = number_or_null(last_sample_offset_us(*record));
   reply["record"] = std::move(info);
-  return reply;
+  return Answer::document(std::move(reply));
 }
 
 void handler_getRecordInfo(transport::Connection& nc, const transport::Request& hm,
                            const std::string& name) {
-  answer_request(nc, hm, name, answer_record_info, NonFinite::kNull);
+  serve_query(nc, hm, name, answer_record_info, Sending{NonFinite::kNull});
 }

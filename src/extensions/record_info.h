@@ -3,20 +3,20 @@
 #ifndef EXTENSIONS_RECORD_INFO_H_
 #define EXTENSIONS_RECORD_INFO_H_
 
-#include <optional>
 #include <string>
 
 #include <json/value.h>
 
+#include "restfulserver/answer.h"
 #include "transport/http_server.h"
 
 // Answers a parsed request document (an object) naming "groupName" and
 // "fileName": result 1 when "fileName" is not a string, 2 when "groupName"
 // is not, 2 with the no-channel text when the record has no channel (missing,
 // unreadable, or named outside the record root); otherwise 200 with "record".
-// Returns nullopt when TAVROOT is not set (no reply at all). A number in the
+// No reply at all when TAVROOT is not set. A number in the
 // .cfg that does not convert throws; the dispatcher catches it.
-std::optional<Json::Value> answer_record_info(const Json::Value& request, const std::string& typeurl);
+Answer answer_record_info(const Json::Value& request, const std::string& typeurl);
 
 void handler_getRecordInfo(transport::Connection& nc, const transport::Request& hm,
                            const std::string& name);

@@ -1,16 +1,17 @@
 // The stations of the record root.
 #include "extensions/station_list.h"
 
+#include <utility>
 #include <vector>
 
 #include "extensions/extension_request.h"
 #include "platform/platform.h"
 #include "restfulserver/settings.h"
 
-std::optional<Json::Value> answer_station_list(const Json::Value& request, const std::string& typeurl) {
+Answer answer_station_list(const Json::Value& request, const std::string& typeurl) {
   log_extension_request(typeurl, request);
   const std::optional<std::string> file_dir = read_record_root();
-  if (!file_dir) return std::nullopt;
+  if (!file_dir) return Answer();
   Json::Value reply = make_reply(200, "", typeurl);
   Json::Value stations(Json::arrayValue);
   // An empty root names no folder: the record queries would look in the
@@ -25,10 +26,10 @@ std::optional<Json::Value> answer_station_list(const Json::Value& request, const
     }
   }
   reply["stationList"] = stations.empty() ? Json::Value(0) : std::move(stations);
-  return reply;
+  return Answer::document(std::move(reply));
 }
 
 void handler_getStationList(transport::Connection& nc, const transport::Request& hm,
                             const std::string& name) {
-  answer_request(nc, hm, name, answer_station_list, NonFinite::kNull);
+  serve_query(nc, hm, name, answer_station_list, Sending{NonFinite::kNull});
 }

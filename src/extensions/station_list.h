@@ -3,19 +3,18 @@
 #ifndef EXTENSIONS_STATION_LIST_H_
 #define EXTENSIONS_STATION_LIST_H_
 
-#include <optional>
 #include <string>
 
 #include <json/value.h>
 
-#include "restfulserver/reply.h"
+#include "restfulserver/answer.h"
 #include "transport/http_server.h"
 
 // Answers a parsed request document (an object; its members are not used):
 // result 200 with "stationList" the subdirectory names of the record root in
 // listing order (symbolic links are no stations), or 0 when there are none.
-// Returns nullopt when TAVROOT is not set (no reply at all).
-std::optional<Json::Value> answer_station_list(const Json::Value& request, const std::string& typeurl);
+// No reply at all when TAVROOT is not set.
+Answer answer_station_list(const Json::Value& request, const std::string& typeurl);
 
 void handler_getStationList(transport::Connection& nc, const transport::Request& hm,
                             const std::string& name);

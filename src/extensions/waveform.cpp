@@ -74,12 +74,10 @@ std::string json_text(const Json::Value& value) {
 
 }  // namespace
 
-std::optional<WaveformAnswer> answer_waveform(const Json::Value& request, const std::string& typeurl) {
+Answer answer_waveform(const Json::Value& request, const std::string& typeurl) {
   log_extension_request(typeurl, request);
-  WaveformAnswer answer;
   const auto fail = [&](int result, const char* errorinfo) {
-    answer.failure = make_reply(result, errorinfo, typeurl);
-    return answer;
+    return Answer::envelope(result, errorinfo, typeurl);
   };
   ChannelRequest asked;
   std::optional<RequestFailure> failed = read_record_names(request, asked);
@@ -94,7 +92,7 @@ std::optional<WaveformAnswer> answer_waveform(const Json::Value& request, const 
   if (!from || !to || *from > *to) return fail(0, kTextWindowOutOfRange);
 
   const std::optional<std::string> file_dir = read_record_root();
-  if (!file_dir) return std::nullopt;
+  if (!file_dir) return Answer();
   std::unique_ptr<ComTrade_format> record =
       read_record(*file_dir, asked.groupName, asked.fileName, false);
   if (!record) return fail(2, kTextNoChannels);
@@ -125,8 +123,7 @@ std::optional<WaveformAnswer> answer_waveform(const Json::Value& request, const 
 
   // Members in the writer's order: channels, errorinfo, from, result, step,
   // time, to, typeurl.
-  std::string& out = answer.text;
-  out = "{\"channels\":[";
+  std::string out = "{\"channels\":[";
   bool any = false;
   for (const std::string& name : channel_list) {
     const auto found = series.find(name);
@@ -153,18 +150,10 @@ std::optional<WaveformAnswer> answer_waveform(const Json::Value& request, const 
   }
   out += "],\"to\":" + std::to_string(first + buckets.samples) + ",\"typeurl\":" + json_text(Json::Value(typeurl)) +
          "}\n";
-  return answer;
+  return Answer::text(std::move(out));
 }
 
 void handler_getWaveform(transport::Connection& nc, const transport::Request& hm,
                          const std::string& name) {
-  Json::Value request;
-  if (!read_request(nc, hm, name, request)) return;
-  std::optional<WaveformAnswer> answer = answer_waveform(request, name);
-  if (!answer) return;
-  if (answer->failure) {
-    send_json(nc, *answer->failure, NonFinite::kNull);
-    return;
-  }
-  send_reply(nc, std::move(answer->text));
+  serve_query(nc, hm, name, answer_waveform, Sending{NonFinite::kNull});
 }

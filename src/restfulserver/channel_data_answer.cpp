@@ -24,12 +24,6 @@ constexpr char kAnswerHead[] = "{\"comDataList\":[";
 constexpr char kAnswerTail[] = "], \"errorinfo\":\"\", \"interval\" : 100, \"result\" : 200}";
 constexpr char kItemOpen[] = "[\"";
 constexpr char kItemClose[] = "\"]";
-constexpr std::size_t kAnswerHeadLength = sizeof kAnswerHead - 1;
-constexpr std::size_t kAnswerTailLength = sizeof kAnswerTail - 1;
-constexpr std::size_t kItemFrameLength = sizeof kItemOpen - 1 + sizeof kItemClose - 1;
-// Texts shorter than this are copied into the neighbouring separators: one
-// buffer per tiny digital text would cost more than the copy.
-constexpr std::size_t kShareThreshold = 4096;
 
 bool needs_escape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
 
@@ -67,7 +61,7 @@ std::string json_escaped(const std::string& text) {
 // Moves a value text out of the store into the shared form the answer
 // queues. Analog texts are "%.4f" numbers and never need escaping; digital
 // texts of ASCII records are copied from the data file as written.
-ChannelText take_text(std::string&& text, bool is_analog) {
+SharedText take_text(std::string&& text, bool is_analog) {
   if (!is_analog && any_needs_escape(text)) {
     return std::make_shared<const std::string>(json_escaped(text));
   }
@@ -108,13 +102,10 @@ void load_data(ComTrade_format& record) {
 
 }  // namespace
 
-std::optional<ChannelDataAnswer> answer_channel_data(const Json::Value& request,
-                                                     const std::string& typeurl) {
+Answer answer_channel_data(const Json::Value& request, const std::string& typeurl) {
   clear_channel_store();
-  ChannelDataAnswer answer;
   const auto fail = [&](int result, const char* errorinfo) {
-    answer.failure = make_reply(result, errorinfo, typeurl);
-    return answer;
+    return Answer::envelope(result, errorinfo, typeurl);
   };
   if (!request.isObject()) return fail(0, kTextBadRequest);
 
@@ -135,7 +126,7 @@ std::optional<ChannelDataAnswer> answer_channel_data(const Json::Value& request,
   const std::vector<std::string>& channel_list = asked.channels;
 
   const std::optional<std::string> file_dir = read_record_root();
-  if (!file_dir) return std::nullopt;
+  if (!file_dir) return Answer();
 
   // A name that could leave the record root names a record that does not
   // exist: it is answered like one, without touching the file system.
@@ -152,10 +143,12 @@ std::optional<ChannelDataAnswer> answer_channel_data(const Json::Value& request,
   // Each text is moved out of the store once; a name mentioned again reuses
   // it, so the answer never holds two copies of one channel.
   const std::unordered_set<std::string> analog_names(AI_VEC.begin(), AI_VEC.end());
-  std::map<std::string, ChannelText> taken;
+  std::map<std::string, SharedText> taken;
+  std::vector<SharedText> parts;
+  std::string frame = kAnswerHead;
   for (std::size_t i = 0; i < channel_list.size(); ++i) {
     const std::string& name = channel_list[i];
-    ChannelText text;
+    SharedText text;
     const auto done = taken.find(name);
     if (done != taken.end()) {
       text = done->second;
@@ -167,40 +160,15 @@ std::optional<ChannelDataAnswer> answer_channel_data(const Json::Value& request,
       taken.emplace(name, text);
     }
     log_item(static_cast<int>(i + 1), *text);
-    answer.items.push_back(std::move(text));
+    // Frames and texts in turn: the texts go out by pointer, the frames
+    // between them are the few bytes that are copied.
+    if (!parts.empty()) frame += ',';
+    frame += kItemOpen;
+    parts.push_back(std::make_shared<const std::string>(std::move(frame)));
+    parts.push_back(std::move(text));
+    frame = kItemClose;
   }
-  return answer;
-}
-
-std::size_t channel_data_text_length(const std::vector<ChannelText>& items) {
-  std::size_t length = kAnswerHeadLength + kAnswerTailLength;
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    length += (i > 0 ? 1 : 0) + kItemFrameLength + items[i]->size();
-  }
-  return length;
-}
-
-void send_channel_data(transport::Connection& nc, const std::vector<ChannelText>& items) {
-  // The bytes must be exactly those of one chunk holding the whole answer,
-  // so the length goes first and the pieces follow in order.
-  std::string piece = kReplyHead;
-  piece += chunk_size_line(channel_data_text_length(items));
-  piece += kAnswerHead;
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    if (i > 0) piece += ',';
-    piece += kItemOpen;
-    const ChannelText& text = items[i];
-    if (text->size() < kShareThreshold) {
-      piece += *text;
-    } else {
-      nc.send(std::move(piece));
-      nc.send(text);
-      piece.clear();
-    }
-    piece += kItemClose;
-  }
-  piece += kAnswerTail;
-  piece += "\r\n";
-  piece += kLastChunk;
-  nc.send(std::move(piece));
+  frame += kAnswerTail;
+  parts.push_back(std::make_shared<const std::string>(std::move(frame)));
+  return Answer::text(std::move(parts));
 }

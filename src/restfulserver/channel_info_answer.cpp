@@ -13,12 +13,12 @@
 #include "restfulserver/request.h"
 #include "restfulserver/settings.h"
 
-std::optional<QueryReply> answer_channel_info(const Json::Value& request, const std::string& typeurl) {
-  if (!request.isObject()) return QueryReply{make_reply(0, kTextBadRequest, typeurl), false};
+Answer answer_channel_info(const Json::Value& request, const std::string& typeurl) {
+  if (!request.isObject()) return Answer::envelope(0, kTextBadRequest, typeurl, false);
   const Json::Value& file_member = request["fileName"];
-  if (!file_member.isString()) return QueryReply{make_reply(1, kTextBadFileName, typeurl), false};
+  if (!file_member.isString()) return Answer::envelope(1, kTextBadFileName, typeurl, false);
   const Json::Value& group_member = request["groupName"];
-  if (!group_member.isString()) return QueryReply{make_reply(2, kTextNoStation, typeurl), false};
+  if (!group_member.isString()) return Answer::envelope(2, kTextNoStation, typeurl, false);
   const std::string fileName = file_member.asString();
   const std::string groupName = group_member.asString();
   const std::string vol_type = string_member(request, "type", "all");
@@ -26,7 +26,7 @@ std::optional<QueryReply> answer_channel_info(const Json::Value& request, const 
             groupName.c_str(), vol_type.c_str());
 
   const std::optional<std::string> file_dir = read_record_root();
-  if (!file_dir) return std::nullopt;
+  if (!file_dir) return Answer();
 
   Json::Value reply;
   std::unique_ptr<ComTrade_format> record;
@@ -82,5 +82,5 @@ std::optional<QueryReply> answer_channel_info(const Json::Value& request, const 
     reply["errorinfo"] = "";
   }
   reply["typeurl"] = typeurl;
-  return QueryReply{std::move(reply), true};
+  return Answer::document(std::move(reply));
 }

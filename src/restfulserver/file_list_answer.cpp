@@ -11,16 +11,16 @@
 #include "restfulserver/request.h"
 #include "restfulserver/settings.h"
 
-std::optional<QueryReply> answer_file_list(const Json::Value& request, const std::string& typeurl) {
-  if (!request.isObject()) return QueryReply{make_reply(0, kTextBadRequest, typeurl), false};
+Answer answer_file_list(const Json::Value& request, const std::string& typeurl) {
+  if (!request.isObject()) return Answer::envelope(0, kTextBadRequest, typeurl, false);
   const Json::Value& group = request["groupName"];
-  if (!group.isString()) return QueryReply{make_reply(2, kTextNoStation, typeurl), false};
+  if (!group.isString()) return Answer::envelope(2, kTextNoStation, typeurl, false);
   const std::string station_name = group.asString();
   const std::string vol_str = string_member(request, "type", "all");
   LOG_WRITE(LOG_INFO, "1 recive station_name:%s,vol_str:%s", station_name.c_str(), vol_str.c_str());
 
   const std::optional<std::string> file_dir = read_record_root();
-  if (!file_dir) return std::nullopt;
+  if (!file_dir) return Answer();
 
   if (is_safe_name(station_name)) {
     scan_cfg_files(platform::join_path(*file_dir, station_name));
@@ -44,5 +44,5 @@ std::optional<QueryReply> answer_file_list(const Json::Value& request, const std
       LOG_WRITE(LOG_INFO, "i: %d, fileName: %s", static_cast<int>(i + 1), g_station_vec[i].c_str());
     }
   }
-  return QueryReply{std::move(reply), true};
+  return Answer::document(std::move(reply));
 }

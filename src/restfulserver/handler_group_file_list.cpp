@@ -4,15 +4,15 @@
 
 #include <json/value.h>
 
+#include "restfulserver/answer.h"
 #include "restfulserver/group_scan.h"
-#include "restfulserver/reply.h"
 
 void handler_getGroupFileList(transport::Connection& nc, const transport::Request& hm,
                               const std::string& name) {
-  Json::Value root;
-  if (!read_request(nc, hm, name, root)) return;
   // "type" is expected but its value was never used; a request without it,
   // or with a non-string one, is answered like any other.
-  scan_group_dirs(kGroupDir);
-  send_json(nc, make_reply(200, "", name));
+  serve_query(nc, hm, name, [](const Json::Value&, const std::string& typeurl) {
+    scan_group_dirs(kGroupDir);
+    return Answer::envelope(200, "", typeurl);
+  });
 }

@@ -1,10 +1,9 @@
-// The reply conventions every handler shares: the JSON envelope, the compact
-// writer, and the chunked reply sequence.
+// The reply conventions every answer is sent with: the JSON envelope, the
+// compact writer, and the chunked reply sequence.
 #ifndef RESTFULSERVER_REPLY_H_
 #define RESTFULSERVER_REPLY_H_
 
 #include <cstddef>
-#include <optional>
 #include <string>
 
 #include <json/value.h>
@@ -15,14 +14,6 @@
 extern const char kReplyHead[];  // "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
 // The closing chunk.
 extern const char kLastChunk[];  // "0\r\n\r\n"
-
-// What a handler decided: the reply to send, and whether the request got past
-// the handler's member checks. Only such replies are logged: a request turned
-// away by its checks ends the handling without a log line.
-struct QueryReply {
-  Json::Value value;
-  bool checked = false;
-};
 
 // {"errorinfo":..., "result":..., "typeurl":...}
 Json::Value make_reply(int result, const std::string& errorinfo, const std::string& typeurl);
@@ -57,17 +48,5 @@ void send_json(transport::Connection& nc, const Json::Value& value,
 // not parse, sends the result-0 reply for `typeurl` and returns false.
 bool read_request(transport::Connection& nc, const transport::Request& hm,
                   const std::string& typeurl, Json::Value& root);
-
-// The whole of a handler whose decision is `answer(request, typeurl)` giving
-// the reply to send, or nullopt for none at all (TAVROOT not set): reads the
-// body, answers a document that does not parse itself, sends what comes back.
-template <typename Answer>
-void answer_request(transport::Connection& nc, const transport::Request& hm, const std::string& typeurl,
-                    Answer answer, NonFinite non_finite = NonFinite::kAsLibrary) {
-  Json::Value request;
-  if (!read_request(nc, hm, typeurl, request)) return;
-  const std::optional<Json::Value> reply = answer(request, typeurl);
-  if (reply) send_json(nc, *reply, non_finite);
-}
 
 #endif  // RESTFULSERVER_REPLY_H_

@@ -13,6 +13,7 @@
 #include "comtrade_format/record_scan.h"
 #include "comtrade_gen/generator.h"
 #include "expected_answers.h"
+#include "restfulserver/answer.h"
 #include "restfulserver/channel_data_answer.h"
 #include "restfulserver/channel_info_answer.h"
 #include "restfulserver/file_list_answer.h"
@@ -57,13 +58,19 @@ class QueryAnswerTest : public ::testing::Test {
                     const std::string& dat) {
     e2e::write_record_files(m_records / group, name, cfg, dat);
   }
+  // The value texts of a channel-data answer, every other part.
+  static std::vector<SharedText> items(const Answer& answer) {
+    std::vector<SharedText> texts;
+    for (std::size_t k = 1; k < answer.parts().size(); k += 2) texts.push_back(answer.parts()[k]);
+    return texts;
+  }
   // The items of a success answer as texts; fails the test on a failure answer.
-  static std::vector<std::string> items_of(const std::optional<ChannelDataAnswer>& answer) {
+  static std::vector<std::string> items_of(const Answer& answer) {
     std::vector<std::string> texts;
-    EXPECT_TRUE(answer.has_value());
+    EXPECT_TRUE(answer);
     if (!answer) return texts;
-    EXPECT_FALSE(answer->failure.has_value()) << write_json(*answer->failure);
-    for (const ChannelText& item : answer->items) texts.push_back(*item);
+    EXPECT_FALSE(answer.is_document()) << write_json(answer.document());
+    for (const SharedText& item : items(answer)) texts.push_back(*item);
     return texts;
   }
 
@@ -79,12 +86,12 @@ TEST_F(QueryAnswerTest, NeverListsRecordsOutsideTheRecordRoot) {
   write(m_dir / "Outside.cfg", kSmallCfg);     // reachable as ".."
   write(m_records / "In_root.cfg", kSmallCfg);  // reachable as "." or ""
   write(m_records / "a" / "b" / "Deep.cfg", kSmallCfg);
-  ASSERT_EQ(200, answer_file_list(parse(R"({"groupName":"S1"})"), "x")->value["result"].asInt());
+  ASSERT_EQ(200, answer_file_list(parse(R"({"groupName":"S1"})"), "x").document()["result"].asInt());
   for (const char* body : {R"({"groupName":".."})", R"({"groupName":"."})", R"({"groupName":""})",
                            R"({"groupName":"a/b"})", R"({"groupName":"../records/S1"})"}) {
     const auto reply = answer_file_list(parse(body), "getFileName_list");
     ASSERT_TRUE(reply);
-    EXPECT_EQ(404, reply->value["result"].asInt()) << body;
+    EXPECT_EQ(404, reply.document()["result"].asInt()) << body;
     EXPECT_TRUE(g_station_vec.empty()) << body;
   }
 }
@@ -110,16 +117,16 @@ TEST_F(QueryAnswerTest, SendsAnEmptyChannelListAsZero) {
   write_record("S1", "digital", "S1,R,1999\n1,0A,1D\n1,Trip,,,0\n50\n1\n1000,0\n"
                "01/01/2020,00:00:00\n01/01/2020,00:00:00\nASCII\n", "");
   auto reply = answer_channel_info(parse(R"({"groupName":"S1","fileName":"analog"})"), "x");
-  EXPECT_EQ(200, reply->value["result"].asInt());
-  EXPECT_EQ(Json::Value(0), reply->value["diList"]);
-  EXPECT_EQ(1u, reply->value["aiList"].size());
-  EXPECT_EQ((std::vector<std::string>{"max", "min", "name"}), reply->value["aiList"][0].getMemberNames());
+  EXPECT_EQ(200, reply.document()["result"].asInt());
+  EXPECT_EQ(Json::Value(0), reply.document()["diList"]);
+  EXPECT_EQ(1u, reply.document()["aiList"].size());
+  EXPECT_EQ((std::vector<std::string>{"max", "min", "name"}), reply.document()["aiList"][0].getMemberNames());
   reply = answer_channel_info(parse(R"({"groupName":"S1","fileName":"digital"})"), "x");
-  EXPECT_EQ(200, reply->value["result"].asInt());
-  EXPECT_EQ(Json::Value(0), reply->value["aiList"]);
+  EXPECT_EQ(200, reply.document()["result"].asInt());
+  EXPECT_EQ(Json::Value(0), reply.document()["aiList"]);
   Json::Value names(Json::arrayValue);
   names.append("Trip");
-  EXPECT_EQ(names, reply->value["diList"]);
+  EXPECT_EQ(names, reply.document()["diList"]);
 }
 
 TEST_F(QueryAnswerTest, ChecksTheFileNameBeforeTheGroupName) {
@@ -138,14 +145,14 @@ TEST_F(QueryAnswerTest, ChecksTheFileNameBeforeTheGroupName) {
   for (const Case& c : cases) {
     const auto reply = answer_channel_info(parse(c.body), "getChannelInfo");
     ASSERT_TRUE(reply);
-    EXPECT_EQ(make_reply(c.result, c.errorinfo, "getChannelInfo"), reply->value) << c.body;
+    EXPECT_EQ(make_reply(c.result, c.errorinfo, "getChannelInfo"), reply.document()) << c.body;
   }
 }
 
 TEST_F(QueryAnswerTest, AnswersAMissingRecordWithEmptyValuesAfterAReadOne) {
   write_record("S1", "r", kSmallCfg, kSmallDat);
   write(m_dir / "x.cfg", kSmallCfg);  // what ".." would reach
-  ASSERT_EQ(200, answer_channel_info(parse(R"({"groupName":"S1","fileName":"r"})"), "x")->value["result"]
+  ASSERT_EQ(200, answer_channel_info(parse(R"({"groupName":"S1","fileName":"r"})"), "x").document()["result"]
                      .asInt());
   for (const char* body : {R"({"groupName":"S1","fileName":"gone"})",
                            R"({"groupName":"..","fileName":"x"})",
@@ -158,7 +165,7 @@ TEST_F(QueryAnswerTest, AnswersAMissingRecordWithEmptyValuesAfterAReadOne) {
     expected["diList"] = 0;
     expected["samp_count"] = 0;
     expected["startTime"] = "";
-    EXPECT_EQ(expected, reply->value) << body;
+    EXPECT_EQ(expected, reply.document()) << body;
   }
 }
 
@@ -198,19 +205,18 @@ TEST_F(QueryAnswerTest, QueuesAChannelNamedTwiceWithoutASecondCopy) {
   e2e::write_generated_record(m_records / "S1", "big", spec);
   const auto answer = answer_channel_data(
       parse(R"({"groupName":"S1","fileName":"big","channelList":["U1","D1","U1"]})"), "getFileInfo");
-  ASSERT_TRUE(answer && !answer->failure);
-  ASSERT_EQ(3u, answer->items.size());
-  EXPECT_EQ(answer->items[0].get(), answer->items[2].get());
+  ASSERT_TRUE(answer && !answer.is_document());
+  const std::vector<SharedText> texts = items(answer);
+  ASSERT_EQ(3u, texts.size());
+  EXPECT_EQ(texts[0].get(), texts[2].get());
 
   e2e::RecordingConnection nc;
-  send_channel_data(nc, answer->items);
-  EXPECT_EQ(e2e::chunked_reply_bytes(expected::channel_data(
-                {*answer->items[0], *answer->items[1], *answer->items[2]})),
+  send_answer(nc, answer);
+  EXPECT_EQ(e2e::chunked_reply_bytes(expected::channel_data({*texts[0], *texts[1], *texts[2]})),
             nc.wire());
   // The long analog text goes out by pointer, twice; the short digital one is
   // cheaper copied.
-  EXPECT_EQ((std::vector<const std::string*>{answer->items[0].get(), answer->items[0].get()}),
-            nc.shared);
+  EXPECT_EQ((std::vector<const std::string*>{texts[0].get(), texts[0].get()}), nc.shared);
 }
 
 TEST_F(QueryAnswerTest, FailsRequestsWithoutAUsableChannelList) {
@@ -237,8 +243,8 @@ TEST_F(QueryAnswerTest, FailsRequestsWithoutAUsableChannelList) {
   for (const Case& c : cases) {
     const auto answer = answer_channel_data(parse(std::string("{") + c.members + "}"), "getFileInfo");
     ASSERT_TRUE(answer);
-    ASSERT_TRUE(answer->failure) << c.members;
-    EXPECT_EQ(make_reply(c.result, c.errorinfo, "getFileInfo"), *answer->failure) << c.members;
+    ASSERT_TRUE(answer.is_document()) << c.members;
+    EXPECT_EQ(make_reply(c.result, c.errorinfo, "getFileInfo"), answer.document()) << c.members;
   }
 }
 
@@ -285,10 +291,10 @@ TEST_F(QueryAnswerTest, ReadsTwoHundredDigitalChannelsOfAnUpperCaseBinaryRecord)
   write(m_records / "S1" / "UP.CFG", record.cfg);
   write(m_records / "S1" / "UP.DAT", record.dat);
   const auto listed = answer_file_list(parse(R"({"groupName":"S1"})"), "x");
-  ASSERT_EQ("UP", listed->value["fileName_list"][0].asString());
+  ASSERT_EQ("UP", listed.document()["fileName_list"][0].asString());
   const auto info = answer_channel_info(parse(R"({"groupName":"S1","fileName":"UP"})"), "x");
-  EXPECT_EQ(200u, info->value["diList"].size());
-  EXPECT_EQ(300, info->value["samp_count"].asInt());
+  EXPECT_EQ(200u, info.document()["diList"].size());
+  EXPECT_EQ(300, info.document()["samp_count"].asInt());
   EXPECT_EQ((std::vector<std::string>{expected::digital_text(record, 200, 199),
                                       expected::analog_text(record, 3, 2),
                                       expected::digital_text(record, 200, 0),
