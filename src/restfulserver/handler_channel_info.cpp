@@ -6,5 +6,6 @@
 
 void handler_getChannelList(transport::Connection& nc, const transport::Request& hm,
                             const std::string& name) {
-  serve_query(nc, hm, name, answer_channel_info, Sending{NonFinite::kAsLibrary, "write rootResponse outStr:"});
+  serve_query(nc, hm, name, answer_channel_info,
+              Sending{NonFinite::kAsLibrary, "write rootResponse outStr:"});
 }

@@ -1,6 +1,6 @@
 // The HTTP transport on Boost.Asio and Boost.Beast: one io_context on the
 // calling thread and an acceptor that starts one session per accepted socket
-// (session.cpp), no more of them than the descriptors allow.
+// (session.h), no more of them than the descriptors allow.
 #include "transport/http_server.h"
 
 #include <chrono>
