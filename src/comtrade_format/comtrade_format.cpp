@@ -29,7 +29,18 @@ int ComTrade_format::Select_channels(const std::vector<std::string>& names, int 
   std::unordered_set<std::string_view> wanted;
   const std::size_t count = n > 0 ? std::min(static_cast<std::size_t>(n), names.size()) : 0;
   for (std::size_t k = 0; k < count; ++k) wanted.insert(names[k]);
+  std::vector<bool> analogs(m_cfg_info.analogs.size());
+  std::vector<bool> digitals(m_cfg_info.digitals.size());
+  for (std::size_t j = 0; j < analogs.size(); ++j) {
+    analogs[j] = wanted.count(m_cfg_info.analogs[j].name) > 0;
+  }
+  for (std::size_t j = 0; j < digitals.size(); ++j) {
+    digitals[j] = wanted.count(m_cfg_info.digitals[j].name) > 0;
+  }
+  return Select_positions(analogs, digitals);
+}
 
+int ComTrade_format::Select_positions(const std::vector<bool>& analogs, const std::vector<bool>& digitals) {
   // Each object is selected once, but a stale sel_pos would make a reader
   // look for a channel that is no longer in sel_list.
   m_cfg_info.sel_list.clear();
@@ -39,14 +50,14 @@ int ComTrade_format::Select_channels(const std::vector<std::string>& names, int 
   // The tables hold the channel lines read, never more than the counts.
   int analog_count = 0;
   int digital_count = 0;
-  for (std::size_t j = 0; j < m_cfg_info.analogs.size(); ++j) {
-    if (wanted.count(m_cfg_info.analogs[j].name) == 0) continue;
+  for (std::size_t j = 0; j < m_cfg_info.analogs.size() && j < analogs.size(); ++j) {
+    if (!analogs[j]) continue;
     m_cfg_info.sel_list.push_back(static_cast<int32_t>(j + 1));
     m_cfg_info.analogs[j].sel_pos = static_cast<int32_t>(m_cfg_info.sel_list.size());
     ++analog_count;
   }
-  for (std::size_t j = 0; j < m_cfg_info.digitals.size(); ++j) {
-    if (wanted.count(m_cfg_info.digitals[j].name) == 0) continue;
+  for (std::size_t j = 0; j < m_cfg_info.digitals.size() && j < digitals.size(); ++j) {
+    if (!digitals[j]) continue;
     m_cfg_info.sel_list.push_back(static_cast<int32_t>(kDigitalSelBase + j));
     m_cfg_info.digitals[j].sel_pos = static_cast<int32_t>(m_cfg_info.sel_list.size());
     ++digital_count;

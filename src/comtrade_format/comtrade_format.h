@@ -48,6 +48,10 @@ class ComTrade_format {
   // channel is entered in sel_list once however often it is named. Returns
   // the number of entries made.
   int Select_channels(const std::vector<std::string>& names, int n);
+  // Marks the analog channels j with analogs[j] and the digital ones with
+  // digitals[j] (0-based positions; shorter lists leave the rest unmarked),
+  // in the order Select_channels enters them. Returns the number of entries.
+  int Select_positions(const std::vector<bool>& analogs, const std::vector<bool>& digitals);
   // Whether any digital channel numbered `first`..`first`+7 (1-based) is
   // entered in sel_list.
   bool Any_digital_selected(int first) const;

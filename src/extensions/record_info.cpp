@@ -48,7 +48,11 @@ Json::Value header_json(const ComTrade_format& record) {
     const analog_info& analog = cfg.analogs[i];
     const AnalogHeader& more = header.analogs[i];
     Json::Value entry(Json::objectValue);
-    entry["index"] = analog.index;
+    // The position, not the number the line writes: records number their
+    // status channels on from the analogs, and positions are what the
+    // channel selectors take.
+    entry["index"] = static_cast<Json::UInt64>(i + 1);
+    entry["kind"] = "analog";
     entry["name"] = analog.name;
     entry["phase"] = more.phase;
     entry["circuit"] = more.circuit;
@@ -68,7 +72,8 @@ Json::Value header_json(const ComTrade_format& record) {
   for (std::size_t j = 0; j < cfg.digitals.size(); ++j) {
     const DigitalHeader& more = header.digitals[j];
     Json::Value entry(Json::objectValue);
-    entry["index"] = cfg.digitals[j].index;
+    entry["index"] = static_cast<Json::UInt64>(j + 1);
+    entry["kind"] = "status";
     entry["name"] = cfg.digitals[j].name;
     entry["phase"] = more.phase;
     entry["circuit"] = more.circuit;

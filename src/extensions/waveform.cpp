@@ -4,13 +4,13 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <map>
 #include <memory>
 #include <utility>
 #include <vector>
 
 #include "comtrade_format/comtrade_format.h"
 #include "comtrade_format/fixed4.h"
+#include "extensions/channel_selectors.h"
 #include "extensions/extension_request.h"
 #include "extensions/time_axis.h"
 #include "restfulserver/gbk_texts.h"
@@ -37,12 +37,6 @@ std::optional<std::int64_t> integer_member(const Json::Value& request, const cha
   if (value < low || value > high) return std::nullopt;
   return value;
 }
-
-// One selected channel as the buckets hold it.
-struct Series {
-  std::size_t index;  // into Buckets::channels
-  bool analog;
-};
 
 // Appends the values of one series as a JSON array: analog values as
 // "%.4f" numbers, status values as 0 and 1, null where a bucket has none or
@@ -80,10 +74,10 @@ Answer answer_waveform(const Json::Value& request, const std::string& typeurl) {
     return Answer::envelope(result, errorinfo, typeurl);
   };
   ChannelRequest asked;
+  std::vector<ChannelSelector> selectors;
   std::optional<RequestFailure> failed = read_record_names(request, asked);
-  if (!failed) failed = read_channel_list(request, asked);
+  if (!failed) failed = read_channel_selectors(request, selectors);
   if (failed) return fail(failed->result, failed->errorinfo);
-  const std::vector<std::string>& channel_list = asked.channels;
   const std::optional<std::int64_t> points = integer_member(request, "points", kDefaultPoints, 1, kMostPoints);
   if (!points) return fail(0, kTextPointsOutOfRange);
   constexpr std::int64_t kEnd = std::numeric_limits<std::int64_t>::max();
@@ -96,21 +90,9 @@ Answer answer_waveform(const Json::Value& request, const std::string& typeurl) {
   std::unique_ptr<ComTrade_format> record =
       read_record(*file_dir, asked.groupName, asked.fileName, false);
   if (!record) return fail(2, kTextNoChannels);
-  if (record->Select_channels(channel_list, static_cast<int>(channel_list.size())) < 1) {
-    return fail(0, kTextChannelNotFound);
-  }
-
-  // Where each selected channel's buckets will be: analog channels first, in
-  // channel order, as the selection lists them.
+  const std::vector<std::optional<ChannelRef>> reached = resolve_selectors(record->cfg(), selectors);
+  if (select_reached(*record, reached) < 1) return fail(0, kTextChannelNotFound);
   const cmtr_cfg_info& cfg = record->cfg();
-  std::map<std::string, Series> series;
-  std::size_t next = 0;
-  for (const analog_info& analog : cfg.analogs) {
-    if (analog.sel_pos > 0) series.emplace(analog.name, Series{next++, true});
-  }
-  for (const digital_info& digital : cfg.digitals) {
-    if (digital.sel_pos > 0) series.emplace(digital.name, Series{next++, false});
-  }
 
   // The window as far as the record goes; the buckets are as long as it
   // takes to fit it into `points` of them.
@@ -125,15 +107,17 @@ Answer answer_waveform(const Json::Value& request, const std::string& typeurl) {
   // time, to, typeurl.
   std::string out = "{\"channels\":[";
   bool any = false;
-  for (const std::string& name : channel_list) {
-    const auto found = series.find(name);
-    if (found == series.end()) continue;
-    const Buckets::Channel& channel = buckets.channels[found->second.index];
-    out += any ? ",{\"max\":" : "{\"max\":";
-    append_array(out, channel.max, found->second.analog);
+  for (const std::optional<ChannelRef>& channel : reached) {
+    if (!channel) continue;
+    const Buckets::Channel& values = buckets.channels[selected_slot(cfg, *channel)];
+    const bool analog = channel->kind == ChannelKind::kAnalog;
+    out += any ? ",{" : "{";
+    out += channel_identity_members(*channel);
+    out += ",\"max\":";
+    append_array(out, values.max, analog);
     out += ",\"min\":";
-    append_array(out, channel.min, found->second.analog);
-    out += ",\"name\":" + json_text(Json::Value(name)) + "}";
+    append_array(out, values.min, analog);
+    out += ",\"name\":" + json_text(Json::Value(channel_name(cfg, *channel))) + "}";
     any = true;
   }
   out += "],\"errorinfo\":\"\",\"from\":" + std::to_string(first) + ",\"result\":200,\"step\":" +

@@ -108,7 +108,7 @@ std::string dat_of(const Samples& samples, const std::string& type, const std::v
 }
 
 // The expected "channels" member entry of channel `name` (analog `c`, or
-// digital `c` when `analog` is false) over [from, to) in buckets of `step`.
+// digital `c` when `analog` is false, 0-based) over [from, to) in buckets of `step`.
 std::string channel_entry(const Samples& samples, const std::string& name, bool analog, std::size_t c,
                           std::size_t from, std::size_t to, std::size_t step) {
   std::string mins, maxs;
@@ -122,7 +122,8 @@ std::string channel_entry(const Samples& samples, const std::string& name, bool 
     mins += (first > from ? "," : "") + (analog ? fixed4(low) : std::to_string(static_cast<int>(low)));
     maxs += (first > from ? "," : "") + (analog ? fixed4(high) : std::to_string(static_cast<int>(high)));
   }
-  return "{\"max\":[" + maxs + "],\"min\":[" + mins + "],\"name\":\"" + name + "\"}";
+  return "{\"index\":" + std::to_string(c + 1) + ",\"kind\":\"" + (analog ? "analog" : "status") +
+         "\",\"max\":[" + maxs + "],\"min\":[" + mins + "],\"name\":\"" + name + "\"}";
 }
 
 std::string waveform_text(const std::vector<std::string>& channels, std::size_t from, std::size_t to,
@@ -217,18 +218,47 @@ TEST_F(ExtensionsTest, AnswersTheWholeHeaderWithTheTimeOfItsLastSample) {
     "rates":[{"rate":1000,"last":10},{"rate":500,"last":20}],"samples":20,
     "startTime":"01/01/2020,00:00:00.000000","triggerTime":"01/01/2020,00:00:00.005000",
     "fileType":"ascii","timeMultiplier":2,"durationUs":28000,
-    "analogs":[{"index":1,"name":"Ia","phase":"A","circuit":"bay1","unit":"A","a":0.5,"b":1,"skew":2.5,
+    "analogs":[{"index":1,"kind":"analog","name":"Ia","phase":"A","circuit":"bay1","unit":"A","a":0.5,"b":1,"skew":2.5,
                 "min":-289.065002,"max":289.065002,"primary":100,"secondary":1,"ps":"S"},
-               {"index":2,"name":"Ub","phase":"B","circuit":"","unit":"kV","a":2,"b":0,"skew":0,
+               {"index":2,"kind":"analog","name":"Ub","phase":"B","circuit":"","unit":"kV","a":2,"b":0,"skew":0,
                 "min":-32767,"max":32767,"primary":null,"secondary":null,"ps":""}],
-    "digitals":[{"index":1,"name":"Trip","phase":"C","circuit":"bay1","normal":"1"}]}})");
+    "digitals":[{"index":1,"kind":"status","name":"Trip","phase":"C","circuit":"bay1","normal":"1"}]}})");
   const std::string answer = ask("/getRecordInfo", R"({"groupName":"S","fileName":"two"})").body;
   EXPECT_TRUE(same_json(expected, parse(answer))) << answer;
 
   // Bucket times follow the segments: 1000 us apart, then 2000.
-  EXPECT_EQ(waveform_text({"{\"max\":[1,1,1,1,1,1,1],\"min\":[0,0,0,0,0,0,0],\"name\":\"Trip\"}"}, 0, 20, 3,
+  EXPECT_EQ(waveform_text({"{\"index\":1,\"kind\":\"status\",\"max\":[1,1,1,1,1,1,1],\"min\":[0,0,0,0,0,0,0],"
+                           "\"name\":\"Trip\"}"}, 0, 20, 3,
                           {0, 3000, 6000, 9000, 14000, 20000, 26000}),
             waveform("two", R"("channelList":["Trip"],"points":7)"));
+}
+
+// Names repeated within and across kinds, status channels numbered on from
+// the analogs, and a data file one sample short of its .cfg: positions reach
+// every channel, names the first of theirs (analogs first), and "to" says
+// how far the data went.
+TEST_F(ExtensionsTest, ReachesEveryChannelByItsPosition) {
+  write("S/dup.cfg", "S,R,1999\n6,3A,3D\n1,Ia,,,A,1,0,0,-99,99,1,1,S\n2,X,,,A,1,0,0,-99,99,1,1,S\n"
+        "3,Ia,,,A,1,0,0,-99,99,1,1,S\n4,*,,,0\n5,*,,,0\n6,X,,,0\n50\n1\n1000,4\n"
+        "01/01/2020,00:00:00\n01/01/2020,00:00:00\nASCII\n1\n");
+  write("S/dup.dat", "1,0,10,20,30,0,1,1\n2,1000,20,40,60,0,1,0\n3,2000,30,60,90,0,1,1\n");
+  const Json::Value answer = parse(waveform(
+      "dup", R"("channelList":[{"status":2},"X","*",{"analog":3},"Ia",{"status":3},{"analog":4},)"
+             R"({"status":0},{"status":2}],"points":10)"));
+  std::vector<std::string> got;
+  for (const Json::Value& c : answer["channels"]) {
+    got.push_back(c["kind"].asString() + c["index"].asString() + " " + c["name"].asString() + " " +
+                  c["max"][0].asString() + "," + c["max"][2].asString());
+  }
+  EXPECT_EQ((std::vector<std::string>{"status2 * 1,1", "analog2 X 20.0,60.0", "status1 * 0,0",
+                                      "analog3 Ia 30.0,90.0", "analog1 Ia 10.0,30.0",
+                                      "status3 X 1,1", "status2 * 1,1"}),
+            got);
+  EXPECT_EQ(3, answer["to"].asInt());
+  const Json::Value record = parse(ask("/getRecordInfo", R"({"groupName":"S","fileName":"dup"})").body)["record"];
+  EXPECT_EQ(4, record["samples"].asInt());
+  EXPECT_EQ(3, record["digitals"][2]["index"].asInt());
+  EXPECT_EQ("status", record["digitals"][2]["kind"].asString());
 }
 
 // Sampled at rate 0: the data file's time stamps times the time multiplier
@@ -369,6 +399,16 @@ TEST_F(ExtensionsTest, AnswersFailuresByteForByte) {
       {"/getWaveform", R"({"groupName":"S","channelList":["Ia"]})", envelope(1, kBadFileName, "getWaveform")},
       {"/getWaveform", R"({"groupName":"S","fileName":"r","channelList":"Ia"})", envelope(0, kBadList, "getWaveform")},
       {"/getWaveform", R"({"groupName":"S","fileName":"r"})", envelope(0, kEmptyList, "getWaveform")},
+      {"/getWaveform", R"({"groupName":"S","fileName":"r","channelList":[]})", envelope(0, kEmptyList, "getWaveform")},
+      // Selectors of any shape but a name or one whole position.
+      {"/getWaveform", R"({"groupName":"S","fileName":"r","channelList":["Ia",1]})", envelope(0, kBadList, "getWaveform")},
+      {"/getWaveform", R"({"groupName":"S","fileName":"r","channelList":[{"analog":1.5}]})", envelope(0, kBadList, "getWaveform")},
+      {"/getWaveform", R"({"groupName":"S","fileName":"r","channelList":[{"analog":"1"}]})", envelope(0, kBadList, "getWaveform")},
+      {"/getWaveform", R"({"groupName":"S","fileName":"r","channelList":[{"analog":1,"status":1}]})", envelope(0, kBadList, "getWaveform")},
+      {"/getWaveform", R"({"groupName":"S","fileName":"r","channelList":[{"digital":1}]})", envelope(0, kBadList, "getWaveform")},
+      {"/getWaveform", R"({"groupName":"S","fileName":"r","channelList":[{}]})", envelope(0, kBadList, "getWaveform")},
+      {"/getWaveform", R"({"groupName":"S","fileName":"r","channelList":[null]})", envelope(0, kBadList, "getWaveform")},
+      {"/getWaveform", R"({"groupName":"S","fileName":"r","channelList":[{"analog":0},{"status":9}]})", envelope(0, kNotFound, "getWaveform")},
       {"/getWaveform", R"({"groupName":"S","fileName":"r","channelList":["x"]})", envelope(0, kNotFound, "getWaveform")},
       {"/getWaveform", R"({"groupName":"S","fileName":"gone","channelList":["Ia"]})", envelope(2, kNoChannels, "getWaveform")},
       {"/getWaveform", waveform_ok + R"(,"points":0})", envelope(0, "points out of range", "getWaveform")},
@@ -378,7 +418,7 @@ TEST_F(ExtensionsTest, AnswersFailuresByteForByte) {
       {"/getWaveform", waveform_ok + R"(,"from":-1})", envelope(0, "window out of range", "getWaveform")},
       {"/getWaveform", waveform_ok + R"(,"from":5,"to":4})", envelope(0, "window out of range", "getWaveform")},
       {"/getWaveform", waveform_ok + R"(,"from":9,"to":12})",
-       "{\"channels\":[{\"max\":[],\"min\":[],\"name\":\"Ia\"}],\"errorinfo\":\"\",\"from\":2,\"result\":200,"
+       "{\"channels\":[{\"index\":1,\"kind\":\"analog\",\"max\":[],\"min\":[],\"name\":\"Ia\"}],\"errorinfo\":\"\",\"from\":2,\"result\":200,"
        "\"step\":1,\"time\":[],\"to\":2,\"typeurl\":\"getWaveform\"}\n"},
   };
   for (const Case& c : cases) {
