@@ -203,6 +203,32 @@ wave_case "ASCII  1M x 8A+16D, 1% window" ascii_1m 500000 510000 0 $((asc_size *
 # A rate line per sample: every bucket time must not walk all the segments.
 wave_case "BINARY 100k x 1A+1D, a rate line each" binary_rates 0 100000 0 0 10ms
 
+# Analysis queries over the whole 1M record, against reading the bytes the
+# reader has to read (for BINARY phasors, only the cycles at the points).
+analysis_rows=()
+analysis_case() {  # label uri record members target
+  local label=$1 uri=$2 record=$3 members=$4 target=$5
+  echo "measuring $label ..." >&2
+  local body="{\"groupName\":\"bench\",\"fileName\":\"$record\",$members}"
+  start_service "$records"
+  "$sb" ask "$service_port" "$uri" "$body" 1 >/dev/null
+  local asked read_ms
+  asked=$("$sb" ask "$service_port" "$uri" "$body" "$runs")
+  stop_service
+  read_ms=$(field "$("$sb" read "$records/bench/$record.dat" "$runs")" ms)
+  analysis_rows+=("$(awk -v l="$label" -v b="$(field "$asked" bytes)" -v ms="$(field "$asked" ms)" \
+    -v r="$read_ms" -v t="$target" 'BEGIN {
+      ratio = ms / r; kb = b / 1000
+      if (t ~ /ms$/) { goal = "<" t; met = (ms < t + 0) } else { goal = "<=" t "x"; met = (ratio <= t) }
+      printf "%-34s %8.1f %9.2f %8.2f %7.2fx %-9s %-4s", l, kb, ms, r, ratio, goal, (met ? "met" : "MISS") }')")
+}
+phasor_members='"channelList":["U1","U2","U3","U4"],"points":2000'
+event_members="\"channelList\":[$(names 0 16)]"
+analysis_case "phasors BINARY 1M, 4A in 2000 points" /getPhasors binary_1m "$phasor_members" 10ms
+analysis_case "phasors ASCII  1M, 4A in 2000 points" /getPhasors ascii_1m "$phasor_members" 1.5
+analysis_case "events  BINARY 1M, 16 status" /getEvents binary_1m "$event_members" 2
+analysis_case "events  ASCII  1M, 16 status" /getEvents ascii_1m "$event_members" 2
+
 # Small queries: the service on the demo records against nginx serving each
 # reply as a static file, both on one worker, wrk with 32 connections.
 mkdir -p "$work/www" "$work/nginx/tmp"
@@ -324,6 +350,10 @@ echo
 echo "Waveforms of 4A+2D in 2000 buckets, request sent -> last reply byte (ms); floor = reading the bytes read"
 printf '%-34s %8s %9s %8s %8s %-14s %s\n' case "reply KB" service "read" ratio target "<200 KB"
 for row in "${wave_rows[@]}"; do echo "$row"; done
+echo
+echo "Analysis queries over the whole record, request sent -> last reply byte (ms); floor = reading the .dat"
+printf '%-34s %8s %9s %8s %8s %s\n' case "reply KB" service "read" ratio target
+for row in "${analysis_rows[@]}"; do echo "$row"; done
 echo
 echo "Small queries, wrk -c32 keep-alive; ceiling = nginx (1 worker) serving the same bytes statically"
 printf '%-20s %7s %10s %8s %10s %8s %7s %s\n' query "bytes" "req/s" "p99 ms" "nginx r/s" "p99 ms" \

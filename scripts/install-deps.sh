@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
   curl python3 nodejs
-  chromium chromium-driver python3-selenium libjs-dygraphs fonts-wqy-microhei
+  chromium chromium-driver python3-selenium python3-numpy libjs-dygraphs fonts-wqy-microhei
   dpkg-dev file lintian
   "$@"
 )

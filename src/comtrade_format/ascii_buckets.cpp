@@ -33,7 +33,7 @@ class AsciiBucketParser {
       m_columns[k][m_buffered] = field.analog ? static_cast<double>(sample) * field.factor_a + field.factor_b
                                               : (sample != 0 ? 1.0 : 0.0);
     }
-    m_stamps[m_buffered] = stamp_of(p, end);
+    m_stamps[m_buffered] = line_stamp(p, end);
     if (++m_buffered == kColumnLines) flush();
   }
 
@@ -55,16 +55,6 @@ class AsciiBucketParser {
   }
 
  private:
-  // The second field of the line, or NaN when it holds no number.
-  static double stamp_of(const char* p, const char* end) {
-    CommaCursor commas(p, end);
-    const char* first = commas.next();
-    if (first == end) return std::numeric_limits<double>::quiet_NaN();
-    const char* second = commas.next();
-    if (!has_digit(first + 1, second)) return std::numeric_limits<double>::quiet_NaN();
-    return parse_sample(first + 1, second);
-  }
-
   FieldLocator m_locator;
   BucketBuilder& m_buckets;
   int m_analog_selected;

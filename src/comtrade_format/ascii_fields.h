@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <cstring>
 #include <type_traits>
 #include <vector>
@@ -189,6 +190,17 @@ class ByteCursor {
 
 // The commas of one line.
 using CommaCursor = ByteCursor<',', 16>;
+
+// The time stamp of a sample line (its second field), or NaN when it holds
+// no number.
+inline double line_stamp(const char* p, const char* end) {
+  CommaCursor commas(p, end);
+  const char* first = commas.next();
+  if (first == end) return std::numeric_limits<double>::quiet_NaN();
+  const char* second = commas.next();
+  if (!has_digit(first + 1, second)) return std::numeric_limits<double>::quiet_NaN();
+  return parse_sample(first + 1, second);
+}
 // The line ends of a block: lines of a hundred bytes or so.
 using LineEnds = ByteCursor<'\n', 64>;
 

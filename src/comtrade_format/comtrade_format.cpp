@@ -11,6 +11,7 @@
 
 #include "comtrade_format/ascii_buckets.h"
 #include "comtrade_format/binary_buckets.h"
+#include "comtrade_format/window_samples.h"
 #include "platform/platform.h"
 
 std::vector<std::string> AI_VEC;
@@ -95,4 +96,11 @@ int ComTrade_format::loadBuckets(const SampleWindow& window, std::int64_t step, 
     return 1;
   }
   return comtrade_detail::load_binary_buckets(m_cfg_info, type, data_section(), window, step, out);
+}
+
+int ComTrade_format::loadSamples(const std::vector<SampleWindow>& windows, SampleSink& sink) {
+  const int type = comtrade_detail::file_type_code(m_cfg_info.file_type);
+  if (type == kFileTypeAscii) return comtrade_detail::load_ascii_samples(m_cfg_info, data_section(), windows, sink);
+  if (type == kFileTypeUnknown) return 1;
+  return comtrade_detail::load_binary_samples(m_cfg_info, type, data_section(), windows, sink);
 }

@@ -13,6 +13,7 @@
 #include "comtrade_format/data_section.h"
 #include "comtrade_format/file_types.h"
 #include "comtrade_format/record_header.h"
+#include "comtrade_format/sample_sink.h"
 #include "comtrade_format/sample_window.h"
 
 // Channel names of the .cfg read last, in line order. They outlive every
@@ -68,6 +69,12 @@ class ComTrade_format {
   // are read over the window only. Returns 0 when the data was read, 1 when
   // it cannot be opened or the file type is unknown. Prints nothing.
   int loadBuckets(const SampleWindow& window, std::int64_t step, Buckets& out);
+
+  // Hands the scaled samples of the selected channels over `windows` (in
+  // rising order, not overlapping) to `sink`, a run at a time; binary files
+  // are read over the windows only. Returns 0 when the data was read, 1 when
+  // it cannot be opened or the file type is unknown. Prints nothing.
+  int loadSamples(const std::vector<SampleWindow>& windows, SampleSink& sink);
 
   // Whether Get_cmtr_cfg_info also keeps each channel line's further fields
   // in header().analogs and header().digitals. Off unless asked for: only the

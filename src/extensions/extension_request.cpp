@@ -20,3 +20,13 @@ std::unique_ptr<ComTrade_format> read_record(const std::string& file_dir, const 
   if (record->cfg().analogs.empty() && record->cfg().digitals.empty()) return nullptr;
   return record;
 }
+
+std::optional<std::int64_t> integer_member(const Json::Value& request, const char* key, std::int64_t fallback,
+                                           std::int64_t low, std::int64_t high) {
+  const Json::Value& member = request[key];
+  if (member.isNull()) return fallback;
+  if (!member.isIntegral() || !member.isInt64()) return std::nullopt;
+  const std::int64_t value = member.asInt64();
+  if (value < low || value > high) return std::nullopt;
+  return value;
+}

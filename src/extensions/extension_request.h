@@ -3,6 +3,7 @@
 #ifndef EXTENSIONS_EXTENSION_REQUEST_H_
 #define EXTENSIONS_EXTENSION_REQUEST_H_
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,5 +23,11 @@ void log_extension_request(const std::string& typeurl, const Json::Value& reques
 // `channel_details`: keep every channel line's further fields in header().
 std::unique_ptr<ComTrade_format> read_record(const std::string& file_dir, const std::string& groupName,
                                              const std::string& fileName, bool channel_details);
+
+// A whole number member within [low, high], or `fallback` when absent or
+// null; nullopt for anything else (a fraction, a text, a number out of
+// range).
+std::optional<std::int64_t> integer_member(const Json::Value& request, const char* key, std::int64_t fallback,
+                                           std::int64_t low, std::int64_t high);
 
 #endif  // EXTENSIONS_EXTENSION_REQUEST_H_

@@ -2,12 +2,25 @@
 #include "extensions/time_axis.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <utility>
 
 namespace {
 
 std::optional<double> stamp_time(const ComTrade_format& record, double stamp) {
   if (std::isnan(stamp)) return std::nullopt;
   return stamp * record.header().time_multiplier;
+}
+
+// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
+std::int64_t days_from_civil(std::int64_t year, std::int64_t month, std::int64_t day) {
+  year -= month <= 2 ? 1 : 0;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const std::int64_t year_of_era = year - era * 400;
+  const std::int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const std::int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return era * 146097 + day_of_era - 719468;
 }
 
 }  // namespace
@@ -42,4 +55,33 @@ std::optional<double> last_sample_offset_us(ComTrade_format& record) {
     return std::nullopt;
   }
   return stamp_time(record, last.first_stamps.front());
+}
+
+std::optional<double> stamp_us(const std::string& text, bool month_first) {
+  int first = 0, second = 0, year = 0, hour = 0, minute = 0;
+  double seconds = 0;
+  char slash1 = 0, slash2 = 0, comma = 0, colon1 = 0, colon2 = 0;
+  if (std::sscanf(text.c_str(), " %d %c %d %c %d %c %d %c %d %c %lf", &first, &slash1, &second, &slash2, &year,
+                  &comma, &hour, &colon1, &minute, &colon2, &seconds) != 11 ||
+      slash1 != '/' || slash2 != '/' || comma != ',' || colon1 != ':' || colon2 != ':') {
+    return std::nullopt;
+  }
+  int day = month_first ? second : first;
+  int month = month_first ? first : second;
+  if (month > 12) std::swap(day, month);
+  if (month < 1 || month > 12 || day < 1 || day > 31 || !std::isfinite(seconds)) return std::nullopt;
+  const double whole_seconds = static_cast<double>(days_from_civil(year, month, day)) * 86400.0 +
+                               hour * 3600.0 + minute * 60.0;
+  return whole_seconds * 1e6 + seconds * 1e6;
+}
+
+std::optional<double> trigger_offset_us(const ComTrade_format& record) {
+  std::string revision = record.header().revision;
+  revision.erase(0, revision.find_first_not_of(" \t"));
+  revision.erase(revision.find_last_not_of(" \t") + 1);
+  const bool month_first = revision.empty() || revision == "1991";
+  const std::optional<double> start = stamp_us(record.cfg().start_time, month_first);
+  const std::optional<double> trigger = stamp_us(record.cfg().end_time, month_first);
+  if (!start || !trigger) return std::nullopt;
+  return *trigger - *start;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "comtrade_format/comtrade_format.h"
@@ -19,5 +20,15 @@ std::vector<std::optional<double>> bucket_times_us(const ComTrade_format& record
 // The time of the record's last sample; nullopt when it has no sample or its
 // time is unknown. Reads the data file for records sampled at rate 0.
 std::optional<double> last_sample_offset_us(ComTrade_format& record);
+
+// Microseconds of a .cfg time stamp "dd/mm/yyyy,hh:mm:ss.ffffff" (month
+// first when `month_first`, as 1991 files write it) from an arbitrary day;
+// nullopt when the text is not one. Writers mix the two orders up, so a
+// "month" above 12 is taken as the day. Only differences are meaningful.
+std::optional<double> stamp_us(const std::string& text, bool month_first);
+
+// The trigger time after the record's start time, in microseconds; nullopt
+// when either does not parse.
+std::optional<double> trigger_offset_us(const ComTrade_format& record);
 
 #endif  // EXTENSIONS_TIME_AXIS_H_

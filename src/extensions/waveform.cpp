@@ -12,6 +12,7 @@
 #include "comtrade_format/fixed4.h"
 #include "extensions/channel_selectors.h"
 #include "extensions/extension_request.h"
+#include "extensions/json_text.h"
 #include "extensions/time_axis.h"
 #include "restfulserver/gbk_texts.h"
 #include "restfulserver/reply.h"
@@ -25,18 +26,6 @@ namespace {
 
 constexpr std::int64_t kDefaultPoints = 2000;
 constexpr std::int64_t kMostPoints = 100000;
-
-// A whole number member within [low, high], or `fallback` when absent;
-// nullopt for anything else (a fraction, a text, a number out of range).
-std::optional<std::int64_t> integer_member(const Json::Value& request, const char* key, std::int64_t fallback,
-                                           std::int64_t low, std::int64_t high) {
-  const Json::Value& member = request[key];
-  if (member.isNull()) return fallback;
-  if (!member.isIntegral() || !member.isInt64()) return std::nullopt;
-  const std::int64_t value = member.asInt64();
-  if (value < low || value > high) return std::nullopt;
-  return value;
-}
 
 // Appends the values of one series as a JSON array: analog values as
 // "%.4f" numbers, status values as 0 and 1, null where a bucket has none or
@@ -56,14 +45,6 @@ void append_array(std::string& out, const std::vector<double>& values, bool anal
     }
   }
   out += ']';
-}
-
-// A JSON member name or text member, written by the reply writer (GBK bytes
-// pass through), without the writer's line end.
-std::string json_text(const Json::Value& value) {
-  std::string text = write_json(value);
-  text.pop_back();
-  return text;
 }
 
 }  // namespace
@@ -117,7 +98,9 @@ Answer answer_waveform(const Json::Value& request, const std::string& typeurl) {
     append_array(out, values.max, analog);
     out += ",\"min\":";
     append_array(out, values.min, analog);
-    out += ",\"name\":" + json_text(Json::Value(channel_name(cfg, *channel))) + "}";
+    append_key(out, "name");
+    append_string(out, channel_name(cfg, *channel));
+    out += '}';
     any = true;
   }
   out += "],\"errorinfo\":\"\",\"from\":" + std::to_string(first) + ",\"result\":200,\"step\":" +
@@ -132,8 +115,10 @@ Answer answer_waveform(const Json::Value& request, const std::string& typeurl) {
       out += "null";
     }
   }
-  out += "],\"to\":" + std::to_string(first + buckets.samples) + ",\"typeurl\":" + json_text(Json::Value(typeurl)) +
-         "}\n";
+  out += "],\"to\":" + std::to_string(first + buckets.samples);
+  append_key(out, "typeurl");
+  append_string(out, typeurl.c_str());
+  out += "}\n";
   return Answer::text(std::move(out));
 }
 

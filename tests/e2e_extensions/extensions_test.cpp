@@ -383,6 +383,9 @@ TEST_F(ExtensionsTest, AnswersFailuresByteForByte) {
   write("S/r.cfg", "S,R,1999\n2,1A,1D\n1,Ia,,,A,1,0,0,-9,9,1,1,S\n1,Trip,,,0\n50\n1\n1000,2\n"
                    "01/01/2020,00:00:00\n01/01/2020,00:00:00\nASCII\n1\n");
   write("S/r.dat", "1,0,3,1\n2,0,4,0\n");
+  write("S/nof.cfg", "S,R,1999\n1,1A,0D\n1,Ia,,,A,1,0,0,-9,9,1,1,S\nx\n1\n1000,2\n"
+                     "01/01/2020,00:00:00\n01/01/2020,00:00:00\nASCII\n1\n");
+  write("S/nof.dat", "1,0,3\n2,0,4\n");
   struct Case {
     const char* uri;
     std::string body;
@@ -417,6 +420,18 @@ TEST_F(ExtensionsTest, AnswersFailuresByteForByte) {
       {"/getWaveform", waveform_ok + R"(,"points":"9"})", envelope(0, "points out of range", "getWaveform")},
       {"/getWaveform", waveform_ok + R"(,"from":-1})", envelope(0, "window out of range", "getWaveform")},
       {"/getWaveform", waveform_ok + R"(,"from":5,"to":4})", envelope(0, "window out of range", "getWaveform")},
+      // The analysis queries: their own members, then the record's frequency.
+      {"/getPhasors", waveform_ok + R"(,"sequence":["Ia","Ia"]})", envelope(0, kBadList, "getPhasors")},
+      {"/getPhasors", waveform_ok + R"(,"sequence":["Ia","Ia","Trip"]})", envelope(0, kNotFound, "getPhasors")},
+      {"/getPhasors", R"({"groupName":"S","fileName":"r","channelList":["Trip"]})", envelope(0, kNotFound, "getPhasors")},
+      {"/getPhasors", R"({"groupName":"S","fileName":"nof","channelList":["Ia"]})", envelope(0, "no line frequency", "getPhasors")},
+      {"/getPhasors", waveform_ok + R"(,"points":0})", envelope(0, "points out of range", "getPhasors")},
+      {"/getHarmonics", waveform_ok + R"(,"at":2})", envelope(0, "at out of range", "getHarmonics")},
+      {"/getHarmonics", waveform_ok + R"(,"orders":-1})", envelope(0, "orders out of range", "getHarmonics")},
+      {"/getHarmonics", R"({"groupName":"S","fileName":"nof","channelList":["Ia"]})", envelope(0, "no line frequency", "getHarmonics")},
+      {"/getEvents", R"({"groupName":"S","fileName":"r","channelList":["Ia"]})", envelope(0, kNotFound, "getEvents")},
+      {"/getEvents", R"({"groupName":"S","fileName":"r","channelList":[]})", envelope(0, kEmptyList, "getEvents")},
+      {"/getEvents", R"({"groupName":"..","fileName":"r"})", envelope(2, kNoChannels, "getEvents")},
       {"/getWaveform", waveform_ok + R"(,"from":9,"to":12})",
        "{\"channels\":[{\"index\":1,\"kind\":\"analog\",\"max\":[],\"min\":[],\"name\":\"Ia\"}],\"errorinfo\":\"\",\"from\":2,\"result\":200,"
        "\"step\":1,\"time\":[],\"to\":2,\"typeurl\":\"getWaveform\"}\n"},

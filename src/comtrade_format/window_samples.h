@@ -1,0 +1,27 @@
+// The samples of the selected channels over a list of windows, for either
+// kind of data file: the reading behind the analysis queries. Internal to
+// this module.
+#ifndef COMTRADE_FORMAT_WINDOW_SAMPLES_H_
+#define COMTRADE_FORMAT_WINDOW_SAMPLES_H_
+
+#include <vector>
+
+#include "comtrade_format/cfg_info.h"
+#include "comtrade_format/data_section.h"
+#include "comtrade_format/sample_sink.h"
+#include "comtrade_format/sample_window.h"
+
+namespace comtrade_detail {
+
+// Windows in rising order that do not overlap. Binary files are read only
+// over each window (a seek to its first record); ASCII files are walked up
+// to the end of the last window, the lines outside the windows counted, not
+// parsed. Return 0 when the data was read, 1 when it cannot be opened.
+int load_binary_samples(const cmtr_cfg_info& cfg, int file_type, const DataSection& section,
+                        const std::vector<SampleWindow>& windows, SampleSink& sink);
+int load_ascii_samples(const cmtr_cfg_info& cfg, const DataSection& section,
+                       const std::vector<SampleWindow>& windows, SampleSink& sink);
+
+}  // namespace comtrade_detail
+
+#endif  // COMTRADE_FORMAT_WINDOW_SAMPLES_H_

@@ -1,0 +1,157 @@
+// Changes of state of status channels.
+#include "extensions/events.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "extensions/analysis_record.h"
+#include "extensions/channel_selectors.h"
+#include "extensions/extension_request.h"
+#include "extensions/json_text.h"
+#include "extensions/time_axis.h"
+#include "restfulserver/gbk_texts.h"
+#include "restfulserver/request.h"
+
+namespace {
+
+constexpr std::size_t kMostEvents = 100000;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+struct Watched {
+  ChannelRef channel;
+  std::size_t slot;
+  double value = kNaN;  // the state last seen
+};
+
+// Compares each sample's states with the one before, a run at a time.
+class ChangeFinder : public SampleSink {
+ public:
+  ChangeFinder(const ComTrade_format& record, std::vector<Watched>& watched)
+      : m_record(record), m_watched(watched),
+        m_by_rates(rates_give_time(record.header().rates)), m_clock(record.header().rates) {}
+
+  bool truncated() const { return m_truncated; }
+  // The members "initial" and "events", without braces, as far as read.
+  const std::string& initial() const { return m_initial; }
+  std::string take_events() { return std::move(m_events); }
+
+  void take(std::int64_t first, std::int64_t count, std::size_t width, const double* values,
+            const double* stamps) override {
+    for (std::int64_t i = 0; i < count; ++i) {
+      const double* row = values + static_cast<std::size_t>(i) * width;
+      const std::int64_t sample = first + i;
+      if (sample == 0) {
+        for (Watched& w : m_watched) {
+          w.value = row[w.slot];
+          open_entry(m_initial, w.channel);
+          append_key(m_initial, "value");
+          m_initial += w.value != 0 ? "1}" : "0}";
+        }
+        continue;
+      }
+      for (Watched& w : m_watched) {
+        if (row[w.slot] == w.value) continue;
+        w.value = row[w.slot];
+        if (m_count == kMostEvents) {
+          m_truncated = true;
+          continue;
+        }
+        ++m_count;
+        open_entry(m_events, w.channel);
+        append_key(m_events, "sample");
+        m_events += std::to_string(sample);
+        append_key(m_events, "time");
+        append_number(m_events, time_of(sample, stamps[i]));
+        append_key(m_events, "value");
+        m_events += w.value != 0 ? "1}" : "0}";
+      }
+    }
+  }
+
+ private:
+  // {"index":n,"kind":"status","name":"..." of the next entry of `list`.
+  void open_entry(std::string& list, const ChannelRef& channel) {
+    if (!list.empty()) list += ',';
+    list += '{';
+    list += channel_identity_members(channel);
+    append_key(list, "name");
+    append_string(list, channel_name(m_record.cfg(), channel));
+  }
+
+  double time_of(std::int64_t sample, double stamp) {
+    if (m_by_rates) return m_clock.offset_us(sample);
+    return stamp * m_record.header().time_multiplier;
+  }
+
+  const ComTrade_format& m_record;
+  std::vector<Watched>& m_watched;
+  std::string m_initial;
+  std::string m_events;
+  std::size_t m_count = 0;
+  bool m_by_rates;
+  RateClock m_clock;
+  bool m_truncated = false;
+};
+
+}  // namespace
+
+Answer answer_events(const Json::Value& request, const std::string& typeurl) {
+  log_extension_request(typeurl, request);
+  const auto fail = [&](int result, const char* errorinfo) { return Answer::envelope(result, errorinfo, typeurl); };
+  ChannelRequest asked;
+  std::vector<ChannelSelector> selectors;
+  std::optional<RequestFailure> failed = read_record_names(request, asked);
+  const bool every_status = request["channelList"].isNull();
+  if (!failed && !every_status) failed = read_channel_selectors(request, selectors);
+  if (failed) return fail(failed->result, failed->errorinfo);
+
+  AnalysisRecord opened;
+  if (std::optional<Answer> early = open_analysis_record(asked, selectors, false, typeurl, opened)) {
+    return std::move(*early);
+  }
+  ComTrade_format& record = *opened.record;
+  const cmtr_cfg_info& cfg = record.cfg();
+  std::vector<std::optional<ChannelRef>> statuses;
+  if (every_status) {
+    for (std::size_t j = 0; j < cfg.digitals.size(); ++j) statuses.push_back(ChannelRef{ChannelKind::kStatus, j});
+  } else {
+    for (const std::optional<ChannelRef>& channel : opened.reached) {
+      if (channel && channel->kind == ChannelKind::kStatus) statuses.push_back(channel);
+    }
+  }
+  if (statuses.empty()) return fail(0, kTextChannelNotFound);
+  select_reached(record, statuses);
+
+  std::vector<Watched> watched;
+  for (const std::optional<ChannelRef>& channel : statuses) {
+    watched.push_back(Watched{*channel, selected_slot(cfg, *channel)});
+  }
+  ChangeFinder finder(record, watched);
+  record.loadSamples({SampleWindow{0, std::max(cfg.samp_count, 0)}}, finder);
+  const std::optional<double> trigger = trigger_offset_us(record);
+  // Members in the writer's order; the events, which may run to megabytes,
+  // go out as they are, not copied into the rest.
+  std::vector<SharedText> parts;
+  parts.push_back(std::make_shared<const std::string>("{\"errorinfo\":\"\",\"events\":["));
+  parts.push_back(std::make_shared<const std::string>(finder.take_events()));
+  std::string out = "],\"initial\":[";
+  out += finder.initial();
+  out += "],\"result\":200,\"truncated\":";
+  out += finder.truncated() ? "true" : "false";
+  append_key(out, "triggerUs");
+  append_number(out, trigger ? *trigger : kNaN);
+  append_key(out, "typeurl");
+  append_string(out, typeurl.c_str());
+  out += "}\n";
+  parts.push_back(std::make_shared<const std::string>(std::move(out)));
+  return Answer::text(std::move(parts));
+}
+
+void handler_getEvents(transport::Connection& nc, const transport::Request& hm, const std::string& name) {
+  serve_query(nc, hm, name, answer_events, Sending{NonFinite::kNull});
+}

@@ -1,0 +1,39 @@
+// Numbers and strings of hand-built answer texts.
+#include "extensions/json_text.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "restfulserver/reply.h"
+
+void append_number(std::string& out, double value) {
+  if (!std::isfinite(value)) {
+    out += "null";
+    return;
+  }
+  char text[32];
+  out.append(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+void append_numbers(std::string& out, const std::vector<double>& values) {
+  out += '[';
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) out += ',';
+    append_number(out, values[i]);
+  }
+  out += ']';
+}
+
+void append_string(std::string& out, const char* text) {
+  out += '"';
+  append_json_escaped(out, text, text + std::strlen(text));
+  out += '"';
+}
+
+void append_key(std::string& out, const char* key, bool first) {
+  if (!first) out += ',';
+  out += '"';
+  out += key;
+  out += "\":";
+}

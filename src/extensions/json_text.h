@@ -1,0 +1,24 @@
+// Answer texts built by hand, for answers of thousands of numbers: a
+// document tree keeps its arrays as maps and would cost more than the
+// numbers themselves. Members must be appended in the writer's order
+// (ascending keys), as every other answer has them.
+#ifndef EXTENSIONS_JSON_TEXT_H_
+#define EXTENSIONS_JSON_TEXT_H_
+
+#include <string>
+#include <vector>
+
+// `value` as the shortest text that reads back as the same double, or null
+// when it is not finite.
+void append_number(std::string& out, double value);
+
+// [v1,v2,...] by append_number.
+void append_numbers(std::string& out, const std::vector<double>& values);
+
+// A JSON string of the bytes of `text` (GBK passes through).
+void append_string(std::string& out, const char* text);
+
+// "\"key\":", after a comma unless `first`.
+void append_key(std::string& out, const char* key, bool first = false);
+
+#endif  // EXTENSIONS_JSON_TEXT_H_
