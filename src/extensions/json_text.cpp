@@ -12,8 +12,14 @@ void append_number(std::string& out, double value) {
     out += "null";
     return;
   }
-  char text[32];
-  out.append(text, std::to_chars(text, text + sizeof text, value).ptr);
+  // Plain digits where they stay short, as people read them ("100000",
+  // not "1e+05"); the shortest exponent form beyond.
+  const double size = std::fabs(value);
+  const bool plain = size == 0 || (size >= 1e-5 && size < 1e15);
+  char text[64];
+  out.append(text, std::to_chars(text, text + sizeof text, value,
+                                 plain ? std::chars_format::fixed : std::chars_format::general)
+                       .ptr);
 }
 
 void append_numbers(std::string& out, const std::vector<double>& values) {
