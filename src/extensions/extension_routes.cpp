@@ -2,6 +2,7 @@
 #include "extensions/extension_routes.h"
 
 #include "extensions/events.h"
+#include "extensions/export_record.h"
 #include "extensions/handler_viewer.h"
 #include "extensions/harmonics.h"
 #include "extensions/phasors.h"
@@ -17,6 +18,7 @@ void register_extensions() {
   RestfulServer::add_route("/getPhasors", handler_getPhasors);
   RestfulServer::add_route("/getHarmonics", handler_getHarmonics);
   RestfulServer::add_route("/getEvents", handler_getEvents);
+  RestfulServer::add_route("/exportRecord", handler_exportRecord);
   // A prefix row: the page's own files live under "/viewer/".
   RestfulServer::add_route("/viewer", handler_viewer, true);
 }

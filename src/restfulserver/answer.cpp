@@ -29,15 +29,25 @@ Answer Answer::text(std::string whole) {
   return text(std::move(parts));
 }
 
+Answer Answer::file(std::string headers, std::vector<SharedText> parts) {
+  Answer answer = text(std::move(parts));
+  answer.m_kind = Kind::kFile;
+  answer.m_headers = std::move(headers);
+  return answer;
+}
+
 namespace {
 
-void send_parts(transport::Connection& nc, const std::vector<SharedText>& parts) {
-  // The bytes must be exactly those of one chunk holding the whole text, so
-  // the length goes first and the parts follow in order.
+std::size_t length_of(const std::vector<SharedText>& parts) {
   std::size_t length = 0;
   for (const SharedText& part : parts) length += part->size();
-  std::string piece = kReplyHead;
-  piece += chunk_size_line(length);
+  return length;
+}
+
+// Queues `piece` and then the parts in order, large ones by pointer; `tail`
+// follows the last.
+void send_pieces(transport::Connection& nc, std::string piece, const std::vector<SharedText>& parts,
+                 const std::string& tail) {
   for (const SharedText& part : parts) {
     if (part->size() < kShareThreshold) {
       piece += *part;
@@ -47,9 +57,22 @@ void send_parts(transport::Connection& nc, const std::vector<SharedText>& parts)
       piece.clear();
     }
   }
-  piece += "\r\n";
-  piece += kLastChunk;
+  piece += tail;
   nc.send(std::move(piece));
+}
+
+void send_parts(transport::Connection& nc, const std::vector<SharedText>& parts) {
+  // The bytes must be exactly those of one chunk holding the whole text, so
+  // the length goes first and the parts follow in order.
+  std::string head = kReplyHead;
+  head += chunk_size_line(length_of(parts));
+  send_pieces(nc, std::move(head), parts, std::string("\r\n") + kLastChunk);
+}
+
+void send_file(transport::Connection& nc, const std::string& headers, const std::vector<SharedText>& parts) {
+  std::string head = "HTTP/1.1 200 OK\r\n" + headers;
+  head += "Content-Length: " + std::to_string(length_of(parts)) + "\r\n\r\n";
+  send_pieces(nc, std::move(head), parts, "");
 }
 
 }  // namespace
@@ -68,6 +91,9 @@ Answer::Kind send_answer(transport::Connection& nc, const Answer& answer, const 
     }
     case Answer::Kind::kText:
       send_parts(nc, answer.parts());
+      break;
+    case Answer::Kind::kFile:
+      send_file(nc, answer.headers(), answer.parts());
       break;
   }
   return answer.kind();

@@ -25,6 +25,7 @@ class Answer {
     kNoReply,   // nothing at all is sent (the record root is not set)
     kDocument,  // a JSON document, written by write_json
     kText,      // a success text built by the query, in parts
+    kFile,      // a file to download, with ordinary headers instead of chunks
   };
 
   // No reply at all.
@@ -39,6 +40,10 @@ class Answer {
   // the query's to add.
   static Answer text(std::vector<SharedText> parts);
   static Answer text(std::string whole);
+  // A file sent with `headers` (complete lines, each ending in CRLF: its
+  // Content-Type, Content-Disposition...) and a Content-Length, then the
+  // parts in order.
+  static Answer file(std::string headers, std::vector<SharedText> parts);
 
   Kind kind() const { return m_kind; }
   bool replies() const { return m_kind != Kind::kNoReply; }
@@ -47,12 +52,14 @@ class Answer {
   bool checked() const { return m_checked; }
   const Json::Value& document() const { return m_document; }
   const std::vector<SharedText>& parts() const { return m_parts; }
+  const std::string& headers() const { return m_headers; }
 
  private:
   Kind m_kind = Kind::kNoReply;
   bool m_checked = false;
   Json::Value m_document;
   std::vector<SharedText> m_parts;
+  std::string m_headers;
 };
 
 // How a query's answers go out: how a real that is not finite is written in

@@ -34,7 +34,8 @@ std::vector<Route>& routes() {
 // The URIs whose answers run to hundreds of megabytes: they wait for the
 // reply budget. Every other answer is small and always goes.
 bool may_answer_large(const transport::Request& request) {
-  static const std::string kLargeAnswerUris[] = {"/getFileInfo", "/getWaveform", "/getPhasors", "/getEvents"};
+  static const std::string kLargeAnswerUris[] = {"/getFileInfo", "/getWaveform", "/getPhasors", "/getEvents",
+                                                 "/exportRecord"};
   for (const std::string& uri : kLargeAnswerUris) {
     if (request.uri == uri) return true;
   }

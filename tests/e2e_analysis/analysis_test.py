@@ -126,6 +126,12 @@ class Service:
             raise Failure(f"{uri} {body} answered {answer}")
         return answer
 
+    def download(self, uri, body):
+        request = urllib.request.Request(f"http://127.0.0.1:{self.port}{uri}",
+                                         data=json.dumps(body).encode("latin-1"))
+        with urllib.request.urlopen(request, timeout=60) as reply:
+            return dict(reply.headers), reply.read().decode("latin-1")
+
     def stop(self):
         self.process.kill()
         self.process.wait()
@@ -247,6 +253,25 @@ def test_events(service, fmt):
     check(abs(answer["triggerUs"] - 250000) < 1e-6, f"{fmt}: the trigger 250 ms after a start across midnight")
 
 
+def test_export(service, fmt):
+    """The CSV of a window holds what /getWaveform gives at one sample a bucket."""
+    name = f"three_{fmt}"
+    chosen = [{"analog": 3}, "Trip", "Ia"]
+    headers, text = service.download("/exportRecord", {"groupName": "S", "fileName": name, "channelList": chosen,
+                                                       "from": 1990, "to": 2010, "format": "csv"})
+    wave = service.ask("/getWaveform", {"groupName": "S", "fileName": name, "channelList": chosen,
+                                        "from": 1990, "to": 2010, "points": 20})
+    lines = text.split("\r\n")
+    expected = ["time_us,Ic[A],Trip,Ia[A]"]
+    for i, us in enumerate(wave["time"]):
+        expected.append(",".join([f"{us:.3f}"] + [
+            (f"{c['min'][i]:.4f}" if c["kind"] == "analog" else str(c["min"][i])) for c in wave["channels"]]))
+    check(lines == expected + [""], f"{fmt}: the CSV holds the window's samples, columns in request order")
+    check(headers.get("Content-Type") == "text/csv; charset=GBK" and
+          headers.get("Content-Disposition") == f'attachment; filename="{name}_1990-2010.csv"',
+          f"{fmt}: the CSV comes as a download named after the record and the window")
+
+
 def test_samples(service, folder):
     """Phasors of real records against numpy on their samples read back at one a bucket."""
     cfgs = sorted(glob.glob(os.path.join(folder, "**", "*.cfg"), recursive=True) +
@@ -308,7 +333,8 @@ def main():
     with tempfile.TemporaryDirectory(prefix="analysis-test-") as scratch:
         service = Service(os.path.abspath(args.service), scratch)
         os.makedirs(service.records + "/S")
-        tests = [(f, fmt) for fmt in ("ASCII", "BINARY") for f in (test_phasors, test_harmonics, test_events)]
+        tests = [(f, fmt) for fmt in ("ASCII", "BINARY")
+                 for f in (test_phasors, test_harmonics, test_events, test_export)]
         if args.samples and os.path.isdir(args.samples):
             tests.append((test_samples, args.samples))
         try:

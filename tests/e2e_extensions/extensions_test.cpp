@@ -432,6 +432,9 @@ TEST_F(ExtensionsTest, AnswersFailuresByteForByte) {
       {"/getEvents", R"({"groupName":"S","fileName":"r","channelList":["Ia"]})", envelope(0, kNotFound, "getEvents")},
       {"/getEvents", R"({"groupName":"S","fileName":"r","channelList":[]})", envelope(0, kEmptyList, "getEvents")},
       {"/getEvents", R"({"groupName":"..","fileName":"r"})", envelope(2, kNoChannels, "getEvents")},
+      {"/exportRecord", waveform_ok + "}", envelope(0, "format out of range", "exportRecord")},
+      {"/exportRecord", waveform_ok + R"(,"format":"xls"})", envelope(0, "format out of range", "exportRecord")},
+      {"/exportRecord", waveform_ok + R"(,"format":"csv","from":3,"to":1})", envelope(0, "window out of range", "exportRecord")},
       {"/getWaveform", waveform_ok + R"(,"from":9,"to":12})",
        "{\"channels\":[{\"index\":1,\"kind\":\"analog\",\"max\":[],\"min\":[],\"name\":\"Ia\"}],\"errorinfo\":\"\",\"from\":2,\"result\":200,"
        "\"step\":1,\"time\":[],\"to\":2,\"typeurl\":\"getWaveform\"}\n"},

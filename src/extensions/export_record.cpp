@@ -1,0 +1,147 @@
+// A window of chosen channels as a CSV file.
+#include "extensions/export_record.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "comtrade_format/fixed4.h"
+#include "extensions/analysis_record.h"
+#include "extensions/channel_selectors.h"
+#include "extensions/extension_request.h"
+#include "extensions/waveform.h"
+#include "restfulserver/gbk_texts.h"
+#include "restfulserver/request.h"
+
+const char kTextFormatOutOfRange[] = "format out of range";
+
+namespace {
+
+// A CSV field: quoted when it holds a comma, a quote or a line end.
+void append_csv_field(std::string& out, const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) {
+    out += text;
+    return;
+  }
+  out += '"';
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+}
+
+std::string trimmed(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// A file name made of the record's name and the window: bytes that a header
+// or a file system could take for something else become "_".
+std::string download_name(const std::string& record, std::int64_t from, std::int64_t to, const char* extension) {
+  std::string name;
+  for (char c : record) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    name += byte < 0x20 || byte >= 0x7F || c == '"' || c == '\\' || c == '/' || c == ';' ? '_' : c;
+  }
+  return name + "_" + std::to_string(from) + "-" + std::to_string(to) + extension;
+}
+
+// Writes the lines of the samples as they come.
+class CsvLines : public SampleSink {
+ public:
+  CsvLines(const ComTrade_format& record, std::vector<std::pair<std::size_t, bool>> columns, std::string& out)
+      : m_record(record), m_columns(std::move(columns)), m_out(out),
+        m_by_rates(rates_give_time(record.header().rates)), m_clock(record.header().rates) {}
+
+  void take(std::int64_t first, std::int64_t count, std::size_t width, const double* values,
+            const double* stamps) override {
+    char text[kFixed4MaxChars];
+    for (std::int64_t i = 0; i < count; ++i) {
+      const double time = m_by_rates ? m_clock.offset_us(first + i)
+                                     : stamps[i] * m_record.header().time_multiplier;
+      if (std::isfinite(time)) {
+        char stamp[64];
+        const int length = std::snprintf(stamp, sizeof stamp, "%.3f", time);
+        m_out.append(stamp, static_cast<std::size_t>(length));
+      }
+      const double* row = values + static_cast<std::size_t>(i) * width;
+      for (const auto& [slot, analog] : m_columns) {
+        m_out += ',';
+        const double value = row[slot];
+        if (!analog) {
+          m_out += value != 0 ? '1' : '0';
+        } else if (std::isfinite(value)) {
+          m_out.append(text, format_fixed4(value, text));
+        }
+      }
+      m_out += "\r\n";
+    }
+  }
+
+ private:
+  const ComTrade_format& m_record;
+  std::vector<std::pair<std::size_t, bool>> m_columns;  // slot, analog
+  std::string& m_out;
+  bool m_by_rates;
+  RateClock m_clock;
+};
+
+}  // namespace
+
+Answer answer_export_record(const Json::Value& request, const std::string& typeurl) {
+  log_extension_request(typeurl, request);
+  const auto fail = [&](int result, const char* errorinfo) { return Answer::envelope(result, errorinfo, typeurl); };
+  ChannelRequest asked;
+  std::vector<ChannelSelector> selectors;
+  std::optional<RequestFailure> failed = read_record_names(request, asked);
+  if (!failed) failed = read_channel_selectors(request, selectors);
+  if (failed) return fail(failed->result, failed->errorinfo);
+  constexpr std::int64_t kEnd = std::numeric_limits<std::int64_t>::max();
+  const std::optional<std::int64_t> from = integer_member(request, "from", 0, 0, kEnd);
+  const std::optional<std::int64_t> to = integer_member(request, "to", kEnd, 0, kEnd);
+  if (!from || !to || *from > *to) return fail(0, kTextWindowOutOfRange);
+  if (string_member(request, "format", "") != "csv") return fail(0, kTextFormatOutOfRange);
+
+  AnalysisRecord opened;
+  if (std::optional<Answer> early = open_analysis_record(asked, selectors, false, typeurl, opened)) {
+    return std::move(*early);
+  }
+  ComTrade_format& record = *opened.record;
+  if (select_reached(record, opened.reached) < 1) return fail(0, kTextChannelNotFound);
+  const cmtr_cfg_info& cfg = record.cfg();
+
+  std::string out = "time_us";
+  std::vector<std::pair<std::size_t, bool>> columns;
+  for (const std::optional<ChannelRef>& channel : opened.reached) {
+    if (!channel) continue;
+    const bool analog = channel->kind == ChannelKind::kAnalog;
+    std::string title = channel_name(cfg, *channel);
+    if (analog) title += "[" + trimmed(record.header().analogs[channel->position].unit) + "]";
+    out += ',';
+    append_csv_field(out, title);
+    columns.emplace_back(selected_slot(cfg, *channel), analog);
+  }
+  out += "\r\n";
+  const std::int64_t samples = std::max(cfg.samp_count, 0);
+  const std::int64_t first = std::min(*from, samples);
+  const std::int64_t last = std::min(*to, samples);
+  CsvLines lines(record, std::move(columns), out);
+  record.loadSamples({SampleWindow{first, last}}, lines);
+
+  std::string headers = "Content-Type: text/csv; charset=GBK\r\nContent-Disposition: attachment; filename=\"" +
+                        download_name(asked.fileName, first, last, ".csv") + "\"\r\n";
+  std::vector<SharedText> parts;
+  parts.push_back(std::make_shared<const std::string>(std::move(out)));
+  return Answer::file(std::move(headers), std::move(parts));
+}
+
+void handler_exportRecord(transport::Connection& nc, const transport::Request& hm, const std::string& name) {
+  serve_query(nc, hm, name, answer_export_record, Sending{NonFinite::kNull});
+}
