@@ -330,7 +330,8 @@ int ComTrade_format::Get_cmtr_cfg_info() {
       m_header.analogs.push_back(AnalogHeader{
           std::string(fields.field(2)), std::string(fields.field(3)), std::string(fields.field(4)),
           header_field_number(fields, 7), header_field_number(fields, 8), header_field_number(fields, 9),
-          header_field_number(fields, 10), header_field_number(fields, 11), std::string(fields.field(12))});
+          header_field_number(fields, 10), header_field_number(fields, 11), std::string(fields.field(12)),
+          std::string(line)});
     }
     DiagnosticLine out;
     // No try/catch on the conversions: a bad number aborts the whole request,
@@ -361,7 +362,7 @@ int ComTrade_format::Get_cmtr_cfg_info() {
     const ChannelFields fields(line);
     if (m_keep_channel_details) {
       m_header.digitals.push_back(DigitalHeader{std::string(fields.field(2)), std::string(fields.field(3)),
-                                                std::string(fields.field(4))});
+                                                std::string(fields.field(4)), std::string(line)});
     }
     DiagnosticLine out;
     out << fields.taken(0);

@@ -11,6 +11,7 @@
 
 #include "comtrade_format/ascii_buckets.h"
 #include "comtrade_format/binary_buckets.h"
+#include "comtrade_format/slice_data.h"
 #include "comtrade_format/window_samples.h"
 #include "platform/platform.h"
 
@@ -103,4 +104,11 @@ int ComTrade_format::loadSamples(const std::vector<SampleWindow>& windows, Sampl
   if (type == kFileTypeAscii) return comtrade_detail::load_ascii_samples(m_cfg_info, data_section(), windows, sink);
   if (type == kFileTypeUnknown) return 1;
   return comtrade_detail::load_binary_samples(m_cfg_info, type, data_section(), windows, sink);
+}
+
+std::int64_t ComTrade_format::writeSliceData(const SampleWindow& window, std::string& out) {
+  const int type = comtrade_detail::file_type_code(m_cfg_info.file_type);
+  if (type == kFileTypeAscii) return comtrade_detail::write_ascii_slice(m_cfg_info, data_section(), window, out);
+  if (type == kFileTypeUnknown) return -1;
+  return comtrade_detail::write_binary_slice(m_cfg_info, type, data_section(), window, out);
 }

@@ -76,6 +76,13 @@ class ComTrade_format {
   // it cannot be opened or the file type is unknown. Prints nothing.
   int loadSamples(const std::vector<SampleWindow>& windows, SampleSink& sink);
 
+  // Appends to `out` the data section of a slice: the samples of `window`
+  // and of the selected channels (analog ones first, each kind in record
+  // order), renumbered from 1 with their time stamps kept, ASCII fields as
+  // written and binary samples as their raw bytes. Returns the samples
+  // written, or -1 when the data cannot be opened or its type is unknown.
+  std::int64_t writeSliceData(const SampleWindow& window, std::string& out);
+
   // Whether Get_cmtr_cfg_info also keeps each channel line's further fields
   // in header().analogs and header().digitals. Off unless asked for: only the
   // full record header shows them, and every other query would pay for their

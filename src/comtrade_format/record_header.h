@@ -21,12 +21,14 @@ struct AnalogHeader {
   std::optional<double> primary;    // field 11
   std::optional<double> secondary;  // field 12
   std::string ps;                   // field 13, "P" or "S"
+  std::string line;                 // the whole line as read, without its end
 };
 
 struct DigitalHeader {
   std::string phase;    // field 3
   std::string circuit;  // field 4
   std::string normal;   // field 5, the normal state y, as written
+  std::string line;     // the whole line as read, without its end
 };
 
 // One sampling-rate line: the rate in Hz and the number of its last sample.

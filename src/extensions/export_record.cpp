@@ -1,4 +1,4 @@
-// A window of chosen channels as a CSV file.
+// A window of chosen channels as a CSV file or a combined .cff.
 #include "extensions/export_record.h"
 
 #include <cmath>
@@ -12,6 +12,7 @@
 
 #include "comtrade_format/fixed4.h"
 #include "extensions/analysis_record.h"
+#include "extensions/cff_slice.h"
 #include "extensions/channel_selectors.h"
 #include "extensions/extension_request.h"
 #include "extensions/waveform.h"
@@ -107,7 +108,8 @@ Answer answer_export_record(const Json::Value& request, const std::string& typeu
   const std::optional<std::int64_t> from = integer_member(request, "from", 0, 0, kEnd);
   const std::optional<std::int64_t> to = integer_member(request, "to", kEnd, 0, kEnd);
   if (!from || !to || *from > *to) return fail(0, kTextWindowOutOfRange);
-  if (string_member(request, "format", "") != "csv") return fail(0, kTextFormatOutOfRange);
+  const std::string format = string_member(request, "format", "");
+  if (format != "csv" && format != "cff") return fail(0, kTextFormatOutOfRange);
 
   AnalysisRecord opened;
   if (std::optional<Answer> early = open_analysis_record(asked, selectors, false, typeurl, opened)) {
@@ -116,6 +118,17 @@ Answer answer_export_record(const Json::Value& request, const std::string& typeu
   ComTrade_format& record = *opened.record;
   if (select_reached(record, opened.reached) < 1) return fail(0, kTextChannelNotFound);
   const cmtr_cfg_info& cfg = record.cfg();
+  const std::int64_t samples = std::max(cfg.samp_count, 0);
+  const std::int64_t first = std::min(*from, samples);
+  const std::int64_t last = std::min(*to, samples);
+  if (format == "cff") {
+    std::vector<SharedText> parts = cff_slice(record, first, last);
+    // A data file that cannot be read is a record without samples to give.
+    if (parts.empty()) return fail(2, kTextNoChannels);
+    return Answer::file("Content-Type: application/octet-stream\r\nContent-Disposition: attachment; filename=\"" +
+                            download_name(asked.fileName, first, last, ".cff") + "\"\r\n",
+                        std::move(parts));
+  }
 
   std::string out = "time_us";
   std::vector<std::pair<std::size_t, bool>> columns;
@@ -129,9 +142,6 @@ Answer answer_export_record(const Json::Value& request, const std::string& typeu
     columns.emplace_back(selected_slot(cfg, *channel), analog);
   }
   out += "\r\n";
-  const std::int64_t samples = std::max(cfg.samp_count, 0);
-  const std::int64_t first = std::min(*from, samples);
-  const std::int64_t last = std::min(*to, samples);
   CsvLines lines(record, std::move(columns), out);
   record.loadSamples({SampleWindow{first, last}}, lines);
 

@@ -23,6 +23,19 @@ std::int64_t days_from_civil(std::int64_t year, std::int64_t month, std::int64_t
   return era * 146097 + day_of_era - 719468;
 }
 
+// The civil date of a day counted from 1970-01-01 (proleptic Gregorian).
+void civil_from_days(std::int64_t days, std::int64_t& year, int& month, int& day) {
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const std::int64_t day_of_era = days - era * 146097;
+  const std::int64_t year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const std::int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const std::int64_t mp = (5 * day_of_year + 2) / 153;
+  day = static_cast<int>(day_of_year - (153 * mp + 2) / 5 + 1);
+  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
+}
+
 }  // namespace
 
 std::vector<std::optional<double>> bucket_times_us(const ComTrade_format& record, const Buckets& buckets,
@@ -84,4 +97,26 @@ std::optional<double> trigger_offset_us(const ComTrade_format& record) {
   const std::optional<double> trigger = stamp_us(record.cfg().end_time, month_first);
   if (!start || !trigger) return std::nullopt;
   return *trigger - *start;
+}
+
+std::string format_stamp(double us) {
+  const std::int64_t total = static_cast<std::int64_t>(std::llround(us));
+  constexpr std::int64_t kPerDay = 86400LL * 1000000LL;
+  std::int64_t days = total / kPerDay;
+  std::int64_t rest = total % kPerDay;
+  if (rest < 0) {
+    rest += kPerDay;
+    --days;
+  }
+  std::int64_t year = 0;
+  int month = 0;
+  int day = 0;
+  civil_from_days(days, year, month, day);
+  const std::int64_t seconds = rest / 1000000;
+  char text[64];
+  std::snprintf(text, sizeof text, "%02d/%02d/%04lld,%02lld:%02lld:%02lld.%06lld", day, month,
+                static_cast<long long>(year), static_cast<long long>(seconds / 3600),
+                static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60),
+                static_cast<long long>(rest % 1000000));
+  return text;
 }

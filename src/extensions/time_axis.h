@@ -27,6 +27,9 @@ std::optional<double> last_sample_offset_us(ComTrade_format& record);
 // "month" above 12 is taken as the day. Only differences are meaningful.
 std::optional<double> stamp_us(const std::string& text, bool month_first);
 
+// `us` of stamp_us as the 2013 form "dd/mm/yyyy,hh:mm:ss.ffffff".
+std::string format_stamp(double us);
+
 // The trigger time after the record's start time, in microseconds; nullopt
 // when either does not parse.
 std::optional<double> trigger_offset_us(const ComTrade_format& record);

@@ -272,6 +272,35 @@ def test_export(service, fmt):
           f"{fmt}: the CSV comes as a download named after the record and the window")
 
 
+def test_export_cff(service, fmt):
+    """The .cff of a window across the rate change reads back as the window of the source."""
+    name = f"three_{fmt}"
+    chosen = ["Trip", {"analog": 3}, "Ia"]
+    headers, text = service.download("/exportRecord", {"groupName": "S", "fileName": name, "channelList": chosen,
+                                                       "from": 1900, "to": 2100, "format": "cff"})
+    check(headers.get("Content-Disposition") == f'attachment; filename="{name}_1900-2100.cff"',
+          f"{fmt}: the .cff comes as a download named after the record and the window")
+    with open(os.path.join(service.records, "S", f"slice_{fmt}.cff"), "wb") as f:
+        f.write(text.encode("latin-1"))
+    info = service.ask("/getRecordInfo", {"groupName": "S", "fileName": f"slice_{fmt}"})["record"]
+    check(info["revision"] == "2013" and info["samples"] == 200 and
+          info["rates"] == [{"rate": 4000, "last": 100}, {"rate": 2000, "last": 200}] and
+          [a["name"] for a in info["analogs"]] == ["Ia", "Ic"] and info["analogs"][1]["skew"] == 50 and
+          [d["name"] for d in info["digitals"]] == ["Trip"] and
+          info["startTime"] == "01/01/2020,00:00:00.475000" and
+          info["triggerTime"] == "01/01/2020,00:00:00.250000",
+          f"{fmt}: the slice's header: its channels renumbered, rates cut, start moved, trigger kept")
+    names = ["Ia", "Ic", "Trip"]
+    whole = service.ask("/getWaveform", {"groupName": "S", "fileName": f"slice_{fmt}", "channelList": names,
+                                         "points": 200})
+    source = service.ask("/getWaveform", {"groupName": "S", "fileName": name, "channelList": names,
+                                          "from": 1900, "to": 2100, "points": 200})
+    check([c["min"] for c in whole["channels"]] == [c["min"] for c in source["channels"]] and
+          [round(t - whole["time"][0], 3) for t in whole["time"]] ==
+          [round(t - source["time"][0], 3) for t in source["time"]],
+          f"{fmt}: the slice read back equals the source's window sample for sample")
+
+
 def test_samples(service, folder):
     """Phasors of real records against numpy on their samples read back at one a bucket."""
     cfgs = sorted(glob.glob(os.path.join(folder, "**", "*.cfg"), recursive=True) +
@@ -334,7 +363,7 @@ def main():
         service = Service(os.path.abspath(args.service), scratch)
         os.makedirs(service.records + "/S")
         tests = [(f, fmt) for fmt in ("ASCII", "BINARY")
-                 for f in (test_phasors, test_harmonics, test_events, test_export)]
+                 for f in (test_phasors, test_harmonics, test_events, test_export, test_export_cff)]
         if args.samples and os.path.isdir(args.samples):
             tests.append((test_samples, args.samples))
         try:

@@ -1,0 +1,124 @@
+// Writing the samples of a slice in the record's own form.
+#include "comtrade_format/slice_data.h"
+
+#include <algorithm>
+#include <charconv>
+#include <vector>
+
+#include "comtrade_format/ascii_fields.h"
+#include "comtrade_format/ascii_lines.h"
+#include "comtrade_format/binary_layout.h"
+#include "comtrade_format/block_file.h"
+#include "comtrade_format/working_lists.h"
+#include "platform/platform.h"
+
+namespace comtrade_detail {
+
+namespace {
+
+constexpr std::int64_t kRunRecords = 4096;
+
+void append_le32(std::string& out, std::uint32_t value) {
+  const char bytes[4] = {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
+                         static_cast<char>((value >> 16) & 0xFF), static_cast<char>((value >> 24) & 0xFF)};
+  out.append(bytes, sizeof bytes);
+}
+
+// A field as written, without the blanks and carriage return that may end a
+// line; the last status field is the rest of the line, cut at its comma.
+std::pair<const char*, const char*> field_text(const char* begin, const char* end, bool rest_of_line) {
+  if (rest_of_line) end = std::find(begin, end, ',');
+  while (end > begin && (end[-1] == '\r' || end[-1] == ' ' || end[-1] == '\t')) --end;
+  return {begin, end};
+}
+
+}  // namespace
+
+std::int64_t write_binary_slice(const cmtr_cfg_info& cfg, int file_type, const DataSection& section,
+                                const SampleWindow& window, std::string& out) {
+  const Layout layout = layout_of(cfg, file_type);
+  if (layout.record_bytes < 1) return -1;
+  platform::ReadFile file;
+  if (!file.open(section.path, false)) return -1;
+  const std::int64_t total = std::min<std::int64_t>(cfg.samp_count, section_bytes(section) / layout.record_bytes);
+  const std::int64_t from = std::clamp<std::int64_t>(window.from, 0, std::max<std::int64_t>(total, 0));
+  const std::int64_t to = std::clamp<std::int64_t>(window.to, from, std::max<std::int64_t>(total, from));
+  std::vector<AnalogColumn> analogs;
+  std::vector<DigitalColumn> digitals;
+  columns_of(cfg, layout, analogs, digitals);
+  const std::int64_t record_bytes = layout.record_bytes;
+  const std::size_t status_words = (static_cast<std::size_t>(cfg.sel_di_num) + 15) / 16;
+  out.reserve(out.size() + static_cast<std::size_t>(to - from) *
+                               (8 + analogs.size() * static_cast<std::size_t>(layout.analog_bytes) + 2 * status_words));
+  if (from < to && !file.seek(section.offset + static_cast<std::uint64_t>(from * record_bytes))) return 0;
+  std::vector<unsigned char> bytes;
+  std::vector<unsigned char> status(2 * status_words);
+  std::int64_t written = 0;
+  for (std::int64_t first = from; first < to;) {
+    const std::int64_t count = std::min(kRunRecords, to - first);
+    bytes.resize(static_cast<std::size_t>(count * record_bytes));
+    const std::int64_t whole =
+        static_cast<std::int64_t>(file.read(reinterpret_cast<char*>(bytes.data()), bytes.size())) / record_bytes;
+    for (std::int64_t i = 0; i < whole; ++i) {
+      const unsigned char* record = bytes.data() + i * record_bytes;
+      append_le32(out, static_cast<std::uint32_t>(++written));
+      out.append(reinterpret_cast<const char*>(record + 4), 4);
+      for (const AnalogColumn& analog : analogs) {
+        out.append(reinterpret_cast<const char*>(record + analog.offset),
+                   static_cast<std::size_t>(layout.analog_bytes));
+      }
+      std::fill(status.begin(), status.end(), 0);
+      for (const DigitalColumn& digital : digitals) {
+        if ((record[digital.offset] & digital.mask) == 0) continue;
+        const std::size_t bit = static_cast<std::size_t>(digital.slot);
+        status[bit / 8] = static_cast<unsigned char>(status[bit / 8] | (1u << (bit % 8)));
+      }
+      out.append(reinterpret_cast<const char*>(status.data()), status.size());
+    }
+    if (whole < count) break;
+    first += count;
+  }
+  return written;
+}
+
+std::int64_t write_ascii_slice(const cmtr_cfg_info& cfg, const DataSection& section, const SampleWindow& window,
+                               std::string& out) {
+  BlockFile file;
+  if (!file.open(section.path, section.offset)) return -1;
+  const std::int64_t to = std::min<std::int64_t>(window.to, cfg.samp_count);
+  const std::int64_t from = std::max<std::int64_t>(window.from, 0);
+  if (from >= to) return 0;
+  file.read_ahead(bytes_after(section));
+  FieldLocator locator(cfg);
+  const std::vector<SelectedField>& fields = locator.fields();
+  std::int64_t line = 0;
+  std::int64_t written = 0;
+  char number[24];
+  walk_sample_lines(file, section.ends_at_section_line, longest_sample_line(cfg),
+                    [&](const char* begin, const char* end) {
+                      if (line >= from) {
+                        out.append(number, std::to_chars(number, number + sizeof number, ++written).ptr);
+                        // The time stamp as written: the second field.
+                        CommaCursor commas(begin, end);
+                        const char* first_comma = commas.next();
+                        const char* stamp_end = first_comma == end ? end : commas.next();
+                        out += ',';
+                        if (first_comma != end) {
+                          const auto [stamp_begin, stamp_stop] = field_text(first_comma + 1, stamp_end, false);
+                          out.append(stamp_begin, stamp_stop);
+                        }
+                        locator.locate(begin, end);
+                        for (std::size_t k = 0; k < fields.size(); ++k) {
+                          out += ',';
+                          const auto [field_begin, field_end] =
+                              field_text(locator.begin(k), locator.end(k), fields[k].rest_of_line);
+                          out.append(field_begin, field_end);
+                        }
+                        out += "\r\n";
+                      }
+                      return ++line < to;
+                    });
+  return written;
+}
+
+}  // namespace comtrade_detail
