@@ -285,6 +285,15 @@ std::size_t ReadFile::read(char* buffer, std::size_t size) {
   }
 }
 
+std::size_t ReadFile::read_at(std::uint64_t offset, char* buffer, std::size_t size) {
+  if (m_fd < 0 || size == 0 || offset > static_cast<std::uint64_t>(INT64_MAX)) return 0;
+  for (;;) {
+    const ssize_t n = ::pread(m_fd, buffer, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    return n < 0 ? 0 : static_cast<std::size_t>(n);
+  }
+}
+
 void ReadFile::close() {
   if (m_fd < 0) return;
   ::close(m_fd);

@@ -161,6 +161,10 @@ class ReadFile {
   // read shorter than asked is taken as the end, as it is for a regular
   // file, so the end costs no system call of its own.
   std::size_t read(char* buffer, std::size_t size);
+  // Up to `size` bytes from byte `offset` on, without moving the position:
+  // one system call where a seek and a read would be two. 0 at the end and
+  // after a failure.
+  std::size_t read_at(std::uint64_t offset, char* buffer, std::size_t size);
   void close();
 
  private:
