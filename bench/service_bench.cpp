@@ -87,7 +87,7 @@ struct Received {
 };
 
 // Receives one reply whose body is a single chunk and the closing chunk, the
-// only shape both senders use. Only the head and the chunk-size line are
+// shape both senders use, or a download of the length it gives. Only the head and the chunk-size line are
 // looked at; the rest is counted as it arrives, as a client that keeps the
 // body would have to at least do.
 Received receive_reply(int fd, std::vector<char>& buffer) {
@@ -107,6 +107,13 @@ Received receive_reply(int fd, std::vector<char>& buffer) {
     if (expected == 0) {
       const std::size_t head_end = reply.start.find("\r\n\r\n");
       if (head_end == std::string::npos) continue;
+      // A download carries its length; the JSON answers come as one chunk.
+      const std::size_t length_at = reply.start.find("Content-Length: ");
+      if (length_at != std::string::npos && length_at < head_end) {
+        expected = head_end + 4 + std::strtoull(reply.start.c_str() + length_at + 16, nullptr, 10);
+        reply.complete = reply.bytes >= expected;
+        continue;
+      }
       const std::size_t size_end = reply.start.find("\r\n", head_end + 4);
       if (size_end == std::string::npos) continue;
       const std::size_t chunk = std::strtoull(reply.start.c_str() + head_end + 4, nullptr, 16);

@@ -229,6 +229,27 @@ analysis_case "phasors ASCII  1M, 4A in 2000 points" /getPhasors ascii_1m "$phas
 analysis_case "events  BINARY 1M, 16 status" /getEvents binary_1m "$event_members" 2
 analysis_case "events  ASCII  1M, 16 status" /getEvents ascii_1m "$event_members" 2
 
+# Exports of a 10% window of 4A+2D, against receiving as many bytes from a
+# minimal sender.
+export_case() {  # label record format
+  local label=$1 record=$2 format=$3
+  echo "measuring $label ..." >&2
+  local body="{\"groupName\":\"bench\",\"fileName\":\"$record\",\"channelList\":[$few],\"from\":450000,\"to\":550000,\"format\":\"$format\"}"
+  start_service "$records"
+  "$sb" ask "$service_port" /exportRecord "$body" 1 >/dev/null
+  local asked send_ms
+  asked=$("$sb" ask "$service_port" /exportRecord "$body" "$runs")
+  stop_service
+  send_ms=$(field "$("$sb" floor "$(field "$asked" bytes)" "$runs")" ms)
+  analysis_rows+=("$(awk -v l="$label" -v b="$(field "$asked" bytes)" -v ms="$(field "$asked" ms)" \
+    -v r="$send_ms" 'BEGIN {
+      ratio = ms / r; kb = b / 1000
+      printf "%-34s %8.1f %9.2f %8.2f %7.2fx %-9s %-4s", l, kb, ms, r, ratio, "<=2x", (ratio <= 2 ? "met" : "MISS") }')")
+}
+export_case "export BINARY 10% as .cff" binary_1m cff
+export_case "export ASCII  10% as .cff" ascii_1m cff
+export_case "export BINARY 10% as CSV" binary_1m csv
+
 # Small queries: the service on the demo records against nginx serving each
 # reply as a static file, both on one worker, wrk with 32 connections.
 mkdir -p "$work/www" "$work/nginx/tmp"
@@ -351,7 +372,8 @@ echo "Waveforms of 4A+2D in 2000 buckets, request sent -> last reply byte (ms); 
 printf '%-34s %8s %9s %8s %8s %-14s %s\n' case "reply KB" service "read" ratio target "<200 KB"
 for row in "${wave_rows[@]}"; do echo "$row"; done
 echo
-echo "Analysis queries over the whole record, request sent -> last reply byte (ms); floor = reading the .dat"
+echo "Analysis queries over the whole record and exports of a 10% window, request sent -> last reply byte (ms);"
+echo "floor = reading the .dat (exports: receiving as many bytes from a minimal sender)"
 printf '%-34s %8s %9s %8s %8s %s\n' case "reply KB" service "read" ratio target
 for row in "${analysis_rows[@]}"; do echo "$row"; done
 echo

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <vector>
 
 #include "comtrade_format/ascii_fields.h"
@@ -18,10 +19,8 @@ namespace {
 
 constexpr std::int64_t kRunRecords = 4096;
 
-void append_le32(std::string& out, std::uint32_t value) {
-  const char bytes[4] = {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
-                         static_cast<char>((value >> 16) & 0xFF), static_cast<char>((value >> 24) & 0xFF)};
-  out.append(bytes, sizeof bytes);
+void put_le32(char* at, std::uint32_t value) {
+  for (int k = 0; k < 4; ++k) at[k] = static_cast<char>((value >> (8 * k)) & 0xFF);
 }
 
 // A field as written, without the blanks and carriage return that may end a
@@ -47,37 +46,46 @@ std::int64_t write_binary_slice(const cmtr_cfg_info& cfg, int file_type, const D
   std::vector<DigitalColumn> digitals;
   columns_of(cfg, layout, analogs, digitals);
   const std::int64_t record_bytes = layout.record_bytes;
-  const std::size_t status_words = (static_cast<std::size_t>(cfg.sel_di_num) + 15) / 16;
-  out.reserve(out.size() + static_cast<std::size_t>(to - from) *
-                               (8 + analogs.size() * static_cast<std::size_t>(layout.analog_bytes) + 2 * status_words));
-  if (from < to && !file.seek(section.offset + static_cast<std::uint64_t>(from * record_bytes))) return 0;
+  const std::size_t status_bytes = 2 * ((static_cast<std::size_t>(cfg.sel_di_num) + 15) / 16);
+  const std::size_t analog_bytes = static_cast<std::size_t>(layout.analog_bytes);
+  const std::size_t slice_bytes = 8 + analogs.size() * analog_bytes + status_bytes;
+  // The slice is written in place into room made once: the records are a
+  // few bytes each, and an append per field would cost more than the copy.
+  const std::size_t start = out.size();
+  out.resize(start + static_cast<std::size_t>(to - from) * slice_bytes);
+  char* at = out.data() + start;
   std::vector<unsigned char> bytes;
-  std::vector<unsigned char> status(2 * status_words);
   std::int64_t written = 0;
   for (std::int64_t first = from; first < to;) {
     const std::int64_t count = std::min(kRunRecords, to - first);
     bytes.resize(static_cast<std::size_t>(count * record_bytes));
+    const std::uint64_t offset =
+        section.offset + static_cast<std::uint64_t>(first) * static_cast<std::uint64_t>(record_bytes);
     const std::int64_t whole =
-        static_cast<std::int64_t>(file.read(reinterpret_cast<char*>(bytes.data()), bytes.size())) / record_bytes;
+        static_cast<std::int64_t>(file.read_at(offset, reinterpret_cast<char*>(bytes.data()), bytes.size())) /
+        record_bytes;
     for (std::int64_t i = 0; i < whole; ++i) {
       const unsigned char* record = bytes.data() + i * record_bytes;
-      append_le32(out, static_cast<std::uint32_t>(++written));
-      out.append(reinterpret_cast<const char*>(record + 4), 4);
+      put_le32(at, static_cast<std::uint32_t>(++written));
+      std::memcpy(at + 4, record + 4, 4);
+      at += 8;
       for (const AnalogColumn& analog : analogs) {
-        out.append(reinterpret_cast<const char*>(record + analog.offset),
-                   static_cast<std::size_t>(layout.analog_bytes));
+        std::memcpy(at, record + analog.offset, analog_bytes);
+        at += analog_bytes;
       }
-      std::fill(status.begin(), status.end(), 0);
+      std::memset(at, 0, status_bytes);
       for (const DigitalColumn& digital : digitals) {
         if ((record[digital.offset] & digital.mask) == 0) continue;
         const std::size_t bit = static_cast<std::size_t>(digital.slot);
-        status[bit / 8] = static_cast<unsigned char>(status[bit / 8] | (1u << (bit % 8)));
+        at[bit / 8] = static_cast<char>(static_cast<unsigned char>(at[bit / 8]) | (1u << (bit % 8)));
       }
-      out.append(reinterpret_cast<const char*>(status.data()), status.size());
+      at += status_bytes;
     }
     if (whole < count) break;
     first += count;
   }
+  // A data file shorter than its configuration ends the slice early.
+  out.resize(static_cast<std::size_t>(at - out.data()));
   return written;
 }
 
