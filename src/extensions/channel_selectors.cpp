@@ -4,6 +4,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "extensions/extension_request.h"
 #include "restfulserver/gbk_texts.h"
 
 namespace {
@@ -48,6 +49,15 @@ std::optional<RequestFailure> read_channel_selectors(const Json::Value& request,
     into.push_back(std::move(*position));
   }
   if (into.empty()) return RequestFailure{0, kTextEmptyChannelList};
+  return std::nullopt;
+}
+
+std::optional<Answer> read_channel_query(const Json::Value& request, const std::string& typeurl,
+                                         ChannelQuery& into) {
+  log_extension_request(typeurl, request);
+  std::optional<RequestFailure> failed = read_record_names(request, into.asked);
+  if (!failed) failed = read_channel_selectors(request, into.selectors);
+  if (failed) return Answer::envelope(failed->result, failed->errorinfo, typeurl);
   return std::nullopt;
 }
 

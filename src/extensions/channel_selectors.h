@@ -14,6 +14,7 @@
 
 #include "comtrade_format/cfg_info.h"
 #include "comtrade_format/comtrade_format.h"
+#include "restfulserver/answer.h"
 #include "restfulserver/request.h"
 
 enum class ChannelKind { kAnalog, kStatus };
@@ -31,6 +32,18 @@ struct ChannelSelector {
 // do positions that are not whole numbers and objects of other members.
 std::optional<RequestFailure> read_channel_selectors(const Json::Value& request,
                                                      std::vector<ChannelSelector>& into);
+
+// What every extension query on a record's channels asks first.
+struct ChannelQuery {
+  ChannelRequest asked;
+  std::vector<ChannelSelector> selectors;
+};
+
+// Writes the query's log line and reads "groupName" (result 2), "fileName"
+// (result 1) and "channelList", in that order; the failure answer when one
+// of them fails.
+std::optional<Answer> read_channel_query(const Json::Value& request, const std::string& typeurl,
+                                         ChannelQuery& into);
 
 // A channel of a record: its kind and its 0-based position within the kind.
 struct ChannelRef {

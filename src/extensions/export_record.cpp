@@ -97,17 +97,13 @@ class CsvLines : public SampleSink {
 }  // namespace
 
 Answer answer_export_record(const Json::Value& request, const std::string& typeurl) {
-  log_extension_request(typeurl, request);
   const auto fail = [&](int result, const char* errorinfo) { return Answer::envelope(result, errorinfo, typeurl); };
-  ChannelRequest asked;
-  std::vector<ChannelSelector> selectors;
-  std::optional<RequestFailure> failed = read_record_names(request, asked);
-  if (!failed) failed = read_channel_selectors(request, selectors);
-  if (failed) return fail(failed->result, failed->errorinfo);
-  constexpr std::int64_t kEnd = std::numeric_limits<std::int64_t>::max();
-  const std::optional<std::int64_t> from = integer_member(request, "from", 0, 0, kEnd);
-  const std::optional<std::int64_t> to = integer_member(request, "to", kEnd, 0, kEnd);
-  if (!from || !to || *from > *to) return fail(0, kTextWindowOutOfRange);
+  ChannelQuery query;
+  if (std::optional<Answer> early = read_channel_query(request, typeurl, query)) return std::move(*early);
+  const ChannelRequest& asked = query.asked;
+  const std::vector<ChannelSelector>& selectors = query.selectors;
+  const std::optional<SampleWindow> window = window_members(request);
+  if (!window) return fail(0, kTextWindowOutOfRange);
   const std::string format = string_member(request, "format", "");
   if (format != "csv" && format != "cff") return fail(0, kTextFormatOutOfRange);
 
@@ -119,8 +115,8 @@ Answer answer_export_record(const Json::Value& request, const std::string& typeu
   if (select_reached(record, opened.reached) < 1) return fail(0, kTextChannelNotFound);
   const cmtr_cfg_info& cfg = record.cfg();
   const std::int64_t samples = std::max(cfg.samp_count, 0);
-  const std::int64_t first = std::min(*from, samples);
-  const std::int64_t last = std::min(*to, samples);
+  const std::int64_t first = std::min(window->from, samples);
+  const std::int64_t last = std::min(window->to, samples);
   if (format == "cff") {
     std::vector<SharedText> parts = cff_slice(record, first, last);
     // A data file that cannot be read is a record without samples to give.

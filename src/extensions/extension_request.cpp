@@ -1,6 +1,8 @@
 // The log line and record lookup of the extension queries.
 #include "extensions/extension_request.h"
 
+#include <limits>
+
 #include "logger/logger.h"
 #include "restfulserver/request.h"
 
@@ -29,4 +31,12 @@ std::optional<std::int64_t> integer_member(const Json::Value& request, const cha
   const std::int64_t value = member.asInt64();
   if (value < low || value > high) return std::nullopt;
   return value;
+}
+
+std::optional<SampleWindow> window_members(const Json::Value& request) {
+  constexpr std::int64_t kEnd = std::numeric_limits<std::int64_t>::max();
+  const std::optional<std::int64_t> from = integer_member(request, "from", 0, 0, kEnd);
+  const std::optional<std::int64_t> to = integer_member(request, "to", kEnd, 0, kEnd);
+  if (!from || !to || *from > *to) return std::nullopt;
+  return SampleWindow{*from, *to};
 }

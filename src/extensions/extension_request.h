@@ -30,4 +30,8 @@ std::unique_ptr<ComTrade_format> read_record(const std::string& file_dir, const 
 std::optional<std::int64_t> integer_member(const Json::Value& request, const char* key, std::int64_t fallback,
                                            std::int64_t low, std::int64_t high);
 
+// "from" (default 0) and "to" (default the end) of a window of samples,
+// whole numbers with "from" no later than "to"; nullopt otherwise.
+std::optional<SampleWindow> window_members(const Json::Value& request);
+
 #endif  // EXTENSIONS_EXTENSION_REQUEST_H_

@@ -58,13 +58,11 @@ void add_harmonics(Json::Value& object, const double* rows, std::size_t stride, 
 }  // namespace
 
 Answer answer_harmonics(const Json::Value& request, const std::string& typeurl) {
-  log_extension_request(typeurl, request);
   const auto fail = [&](int result, const char* errorinfo) { return Answer::envelope(result, errorinfo, typeurl); };
-  ChannelRequest asked;
-  std::vector<ChannelSelector> selectors;
-  std::optional<RequestFailure> failed = read_record_names(request, asked);
-  if (!failed) failed = read_channel_selectors(request, selectors);
-  if (failed) return fail(failed->result, failed->errorinfo);
+  ChannelQuery query;
+  if (std::optional<Answer> early = read_channel_query(request, typeurl, query)) return std::move(*early);
+  const ChannelRequest& asked = query.asked;
+  const std::vector<ChannelSelector>& selectors = query.selectors;
   constexpr std::int64_t kEnd = std::numeric_limits<std::int64_t>::max();
   const std::optional<std::int64_t> at_member = integer_member(request, "at", -1, 0, kEnd);
   if (!at_member) return fail(0, kTextAtOutOfRange);

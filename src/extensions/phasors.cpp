@@ -55,13 +55,11 @@ void append_polar(std::string& out, const std::vector<std::complex<double>>& pha
 }  // namespace
 
 Answer answer_phasors(const Json::Value& request, const std::string& typeurl) {
-  log_extension_request(typeurl, request);
   const auto fail = [&](int result, const char* errorinfo) { return Answer::envelope(result, errorinfo, typeurl); };
-  ChannelRequest asked;
-  std::vector<ChannelSelector> selectors;
-  std::optional<RequestFailure> failed = read_record_names(request, asked);
-  if (!failed) failed = read_channel_selectors(request, selectors);
-  if (failed) return fail(failed->result, failed->errorinfo);
+  ChannelQuery query;
+  if (std::optional<Answer> early = read_channel_query(request, typeurl, query)) return std::move(*early);
+  const ChannelRequest& asked = query.asked;
+  const std::vector<ChannelSelector>& selectors = query.selectors;
   // The three-phase set, read as a channel list of exactly three.
   std::vector<ChannelSelector> phases;
   const bool with_sequence = !request["sequence"].isNull();
@@ -72,10 +70,8 @@ Answer answer_phasors(const Json::Value& request, const std::string& typeurl) {
   }
   const std::optional<std::int64_t> points = integer_member(request, "points", kDefaultPoints, 1, kMostPoints);
   if (!points) return fail(0, kTextPointsOutOfRange);
-  constexpr std::int64_t kEnd = std::numeric_limits<std::int64_t>::max();
-  const std::optional<std::int64_t> from = integer_member(request, "from", 0, 0, kEnd);
-  const std::optional<std::int64_t> to = integer_member(request, "to", kEnd, 0, kEnd);
-  if (!from || !to || *from > *to) return fail(0, kTextWindowOutOfRange);
+  const std::optional<SampleWindow> window = window_members(request);
+  if (!window) return fail(0, kTextWindowOutOfRange);
 
   // The phases are channels like any other, after the listed ones.
   std::vector<ChannelSelector> all = selectors;
@@ -98,8 +94,8 @@ Answer answer_phasors(const Json::Value& request, const std::string& typeurl) {
   // The cycle ends, evenly spread so that the last is the window's last
   // sample.
   const std::int64_t samples = std::max(cfg.samp_count, 0);
-  const std::int64_t first = std::min(*from, samples);
-  const std::int64_t last = std::min(*to, samples);
+  const std::int64_t first = std::min(window->from, samples);
+  const std::int64_t last = std::min(window->to, samples);
   const std::int64_t count = std::min(*points, last - first);
   CycleFinder finder(record.header().rates, opened.frequency);
   std::vector<Cycle> cycles;

@@ -50,21 +50,17 @@ void append_array(std::string& out, const std::vector<double>& values, bool anal
 }  // namespace
 
 Answer answer_waveform(const Json::Value& request, const std::string& typeurl) {
-  log_extension_request(typeurl, request);
   const auto fail = [&](int result, const char* errorinfo) {
     return Answer::envelope(result, errorinfo, typeurl);
   };
-  ChannelRequest asked;
-  std::vector<ChannelSelector> selectors;
-  std::optional<RequestFailure> failed = read_record_names(request, asked);
-  if (!failed) failed = read_channel_selectors(request, selectors);
-  if (failed) return fail(failed->result, failed->errorinfo);
+  ChannelQuery query;
+  if (std::optional<Answer> early = read_channel_query(request, typeurl, query)) return std::move(*early);
+  const ChannelRequest& asked = query.asked;
+  const std::vector<ChannelSelector>& selectors = query.selectors;
   const std::optional<std::int64_t> points = integer_member(request, "points", kDefaultPoints, 1, kMostPoints);
   if (!points) return fail(0, kTextPointsOutOfRange);
-  constexpr std::int64_t kEnd = std::numeric_limits<std::int64_t>::max();
-  const std::optional<std::int64_t> from = integer_member(request, "from", 0, 0, kEnd);
-  const std::optional<std::int64_t> to = integer_member(request, "to", kEnd, 0, kEnd);
-  if (!from || !to || *from > *to) return fail(0, kTextWindowOutOfRange);
+  const std::optional<SampleWindow> window = window_members(request);
+  if (!window) return fail(0, kTextWindowOutOfRange);
 
   const std::optional<std::string> file_dir = read_record_root();
   if (!file_dir) return Answer();
@@ -77,8 +73,8 @@ Answer answer_waveform(const Json::Value& request, const std::string& typeurl) {
 
   // The window as far as the record goes; the buckets are as long as it
   // takes to fit it into `points` of them.
-  const std::int64_t first = std::min<std::int64_t>(*from, std::max(cfg.samp_count, 0));
-  const std::int64_t last = std::min<std::int64_t>(*to, std::max(cfg.samp_count, 0));
+  const std::int64_t first = std::min<std::int64_t>(window->from, std::max(cfg.samp_count, 0));
+  const std::int64_t last = std::min<std::int64_t>(window->to, std::max(cfg.samp_count, 0));
   const std::int64_t step = std::max<std::int64_t>(1, (last - first + *points - 1) / *points);
   Buckets buckets;
   record->loadBuckets(SampleWindow{first, last}, step, buckets);
