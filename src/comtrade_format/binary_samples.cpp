@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "comtrade_format/binary_layout.h"
+#include "comtrade_format/block_file.h"
 #include "comtrade_format/window_samples.h"
 #include "platform/platform.h"
 
@@ -90,6 +91,55 @@ int load_binary_samples(const cmtr_cfg_info& cfg, int file_type, const DataSecti
       first += count;
     }
   }
+  return 0;
+}
+
+int load_binary_changes(const cmtr_cfg_info& cfg, int file_type, const DataSection& section,
+                        const SampleWindow& window, SampleSink& sink) {
+  const Layout layout = layout_of(cfg, file_type);
+  if (layout.record_bytes < 1) return 1;
+  const std::int64_t total = std::min<std::int64_t>(cfg.samp_count, section_bytes(section) / layout.record_bytes);
+  const std::int64_t from = std::clamp<std::int64_t>(window.from, 0, std::max<std::int64_t>(total, 0));
+  const std::int64_t to = std::clamp<std::int64_t>(window.to, from, std::max<std::int64_t>(total, from));
+  const std::int64_t record_bytes = layout.record_bytes;
+  BlockFile file;
+  if (!file.open(section.path, section.offset + static_cast<std::uint64_t>(from * record_bytes),
+                 static_cast<std::uint64_t>((to - from) * record_bytes))) {
+    return 1;
+  }
+  file.read_ahead(static_cast<std::uint64_t>((to - from) * record_bytes));
+  std::vector<AnalogColumn> analogs;
+  std::vector<DigitalColumn> digitals;
+  columns_of(cfg, layout, analogs, digitals);
+  // The status bytes that hold a selected channel, and which of their bits:
+  // a record changes a selected state only where these bits differ.
+  std::vector<std::pair<std::int64_t, unsigned>> watched;
+  for_each_status_group(digitals, [&](const DigitalColumn* group, std::size_t size) {
+    unsigned mask = 0;
+    for (std::size_t c = 0; c < size; ++c) mask |= group[c].mask;
+    watched.emplace_back(group[0].offset, mask);
+  });
+  const std::size_t width = cfg.sel_list.size();
+  std::vector<double> row(width, std::numeric_limits<double>::quiet_NaN());
+  double stamp = 0;
+  std::vector<unsigned char> last(watched.size());
+  bool first = true;
+  walk_records(file, record_bytes, to - from,
+               [&](const unsigned char* records, std::int64_t count, std::int64_t done) {
+    for (std::int64_t i = 0; i < count; ++i) {
+      const unsigned char* record = records + i * record_bytes;
+      bool changed = first;
+      for (std::size_t w = 0; w < watched.size(); ++w) {
+        const unsigned char bits = static_cast<unsigned char>(record[watched[w].first] & watched[w].second);
+        changed = changed || bits != last[w];
+        last[w] = bits;
+      }
+      if (!changed) continue;
+      first = false;
+      decode_run<Decode::kInt16>(record, 1, record_bytes, {}, digitals, cfg.sel_ai_num, width, row.data(), &stamp);
+      sink.take(from + done + i, 1, width, row.data(), &stamp);
+    }
+  });
   return 0;
 }
 

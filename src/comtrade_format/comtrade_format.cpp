@@ -112,3 +112,9 @@ std::int64_t ComTrade_format::writeSliceData(const SampleWindow& window, std::st
   if (type == kFileTypeUnknown) return -1;
   return comtrade_detail::write_binary_slice(m_cfg_info, type, data_section(), window, out);
 }
+
+int ComTrade_format::loadStatusChanges(const SampleWindow& window, SampleSink& sink) {
+  const int type = comtrade_detail::file_type_code(m_cfg_info.file_type);
+  if (type == kFileTypeAscii || type == kFileTypeUnknown) return loadSamples({window}, sink);
+  return comtrade_detail::load_binary_changes(m_cfg_info, type, data_section(), window, sink);
+}

@@ -75,6 +75,11 @@ class ComTrade_format {
   // are read over the windows only. Returns 0 when the data was read, 1 when
   // it cannot be opened or the file type is unknown. Prints nothing.
   int loadSamples(const std::vector<SampleWindow>& windows, SampleSink& sink);
+  // The same over one window for a sink that looks only at status channels
+  // and at when they change: it is handed at least every sample whose
+  // selected status values differ from the sample before, and the first
+  // (binary files: those only, found on the raw status bits).
+  int loadStatusChanges(const SampleWindow& window, SampleSink& sink);
 
   // Appends to `out` the data section of a slice: the samples of `window`
   // and of the selected channels (analog ones first, each kind in record

@@ -19,6 +19,10 @@ namespace comtrade_detail {
 // parsed. Return 0 when the data was read, 1 when it cannot be opened.
 int load_binary_samples(const cmtr_cfg_info& cfg, int file_type, const DataSection& section,
                         const std::vector<SampleWindow>& windows, SampleSink& sink);
+// Only the records of `window` whose selected status channels differ from
+// the record before, and its first: the analog channels are not handed on.
+int load_binary_changes(const cmtr_cfg_info& cfg, int file_type, const DataSection& section,
+                        const SampleWindow& window, SampleSink& sink);
 int load_ascii_samples(const cmtr_cfg_info& cfg, const DataSection& section,
                        const std::vector<SampleWindow>& windows, SampleSink& sink);
 

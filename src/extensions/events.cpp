@@ -2,6 +2,7 @@
 #include "extensions/events.h"
 
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -42,9 +43,14 @@ class ChangeFinder : public SampleSink {
 
   void take(std::int64_t first, std::int64_t count, std::size_t width, const double* values,
             const double* stamps) override {
+    const std::size_t row_bytes = width * sizeof(double);
     for (std::int64_t i = 0; i < count; ++i) {
       const double* row = values + static_cast<std::size_t>(i) * width;
       const std::int64_t sample = first + i;
+      // Most samples change nothing: one comparison of the whole row passes
+      // them (the rows hold only the watched channels, 0 or 1 each).
+      if (m_previous.size() == width && std::memcmp(row, m_previous.data(), row_bytes) == 0) continue;
+      m_previous.assign(row, row + width);
       if (sample == 0) {
         for (Watched& w : m_watched) {
           w.value = row[w.slot];
@@ -90,6 +96,7 @@ class ChangeFinder : public SampleSink {
 
   const ComTrade_format& m_record;
   std::vector<Watched>& m_watched;
+  std::vector<double> m_previous;  // the last row that changed something
   std::string m_initial;
   std::string m_events;
   std::size_t m_count = 0;
@@ -127,12 +134,17 @@ Answer answer_events(const Json::Value& request, const std::string& typeurl) {
   if (statuses.empty()) return fail(0, kTextChannelNotFound);
   select_reached(record, statuses);
 
+  // Each channel once, in channel order: the order of the events at one
+  // sample.
   std::vector<Watched> watched;
-  for (const std::optional<ChannelRef>& channel : statuses) {
-    watched.push_back(Watched{*channel, selected_slot(cfg, *channel)});
+  for (std::size_t j = 0; j < cfg.digitals.size(); ++j) {
+    if (cfg.digitals[j].sel_pos > 0) {
+      const ChannelRef channel{ChannelKind::kStatus, j};
+      watched.push_back(Watched{channel, selected_slot(cfg, channel)});
+    }
   }
   ChangeFinder finder(record, watched);
-  record.loadSamples({SampleWindow{0, std::max(cfg.samp_count, 0)}}, finder);
+  record.loadStatusChanges(SampleWindow{0, std::max(cfg.samp_count, 0)}, finder);
   const std::optional<double> trigger = trigger_offset_us(record);
   // Members in the writer's order; the events, which may run to megabytes,
   // go out as they are, not copied into the rest.

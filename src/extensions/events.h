@@ -13,8 +13,9 @@
 
 // Answers a parsed request document (an object): "groupName", "fileName",
 // and an optional "channelList" of selectors (default every status channel;
-// analog ones are left out). "initial" holds each channel's value at sample
-// 0, "events" each change in sample order, then channel order, at most
+// analog ones are left out; each channel once, in channel order). "initial"
+// holds each channel's value at sample 0, "events" each change in sample
+// order, then channel order, at most
 // 100000 of them ("truncated" says whether there were more), "triggerUs"
 // the trigger time after the start. No reply at all when TAVROOT is not set.
 Answer answer_events(const Json::Value& request, const std::string& typeurl);
