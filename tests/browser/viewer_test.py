@@ -13,6 +13,7 @@ Usage: viewer_test.py --service BINARY --demo DEMO_DIR
        viewer_test.py --url http://127.0.0.1:8000   (a service already running)
 """
 import argparse
+import math
 import os
 import re
 import shutil
@@ -40,12 +41,15 @@ CHROMIUM_FLAGS = [
 ]
 WAIT_SECONDS = 15
 
+# The analog panes and the status lanes.
+ANALOG = "#panes .pane.analog"
+STATUS = "#panes .pane.status"
 # Pixels of the charts' canvases that are coloured (series and bands; the axes
 # and grid are grey) and that are the trigger line's red.
 COUNT_PIXELS_JS = """
-const [id] = arguments;
+const [selector] = arguments;
 let coloured = 0, red = 0;
-for (const canvas of document.querySelectorAll(`#${id} canvas`)) {
+for (const canvas of document.querySelectorAll(`${selector} canvas`)) {
   if (!canvas.width || !canvas.height) continue;
   const data = canvas.getContext("2d").getImageData(0, 0, canvas.width, canvas.height).data;
   for (let i = 0; i < data.length; i += 4) {
@@ -114,7 +118,9 @@ SAMPLES_CASES = [
     ("[[10, 20], [-5, 5], [95, 110], [50, 51], [2.4, 12.6]]"
      ".map(([f, t]) => m.clampWindow(f, t, 100))",
      [{"from": 10, "to": 20}, {"from": 0, "to": 10}, {"from": 85, "to": 100},
-      {"from": 50, "to": 58}, {"from": 2, "to": 12}]),
+      {"from": 47, "to": 55}, {"from": 2, "to": 12}]),
+    # "+" at the narrowest window leaves it where it is.
+    ("m.clampWindow(...m.zoomed({ from: 100, to: 108 }, 0.5), 1000)", {"from": 100, "to": 108}),
     ("[m.clampWindow(0, 3, 5), m.clampWindow(0, 0, 0)]",
      [{"from": 0, "to": 5}, {"from": 0, "to": 0}]),
     ("[m.zoomed({ from: 0, to: 100 }, 0.5), m.zoomed({ from: 0, to: 100 }, 2)]",
@@ -122,7 +128,20 @@ SAMPLES_CASES = [
     # A window too narrow for a quarter still moves by a sample, either way.
     ("[m.panned({ from: 0, to: 100 }, 0.25), m.panned({ from: 10, to: 12 }, -0.25),"
      " m.panned({ from: 10, to: 11 }, 0.25)]", [[25, 125], [9, 11], [11, 12]]),
-    ("[m.msText(1.23456), m.msText(0)]", ["1.235 ms", "0.000 ms"]),
+    ("[m.msText(1.23456), m.msText(0), m.msText(12345.6, 30000), m.timeUnit(9999),"
+     " m.timeUnit(10000)]", ["1.235 ms", "0.000 ms", "12.3456 s", "ms", "s"]),
+    # The span runs to the last sample, not to the start of the last bucket.
+    ("[m.viewSpanMs({ from: 0, to: 6, step: 2, time: [0, 4000, 8000] }),"
+     " m.viewSpanMs({ from: 5, to: 8, step: 1, time: [1000, 2000, 3000] }),"
+     " m.viewSpanMs({ from: 0, to: 7, step: 3, time: [0, 3000, 6000] }),"
+     " m.viewSpanMs({ from: 0, to: 1, step: 1, time: [0] }),"
+     " m.viewSpanMs({ from: 0, to: 0, step: 1, time: [] })]",
+     [[0, 10], [1, 3], [0, 6], [0, 1], None]),
+    ("[m.plausibleTriggerMs(100, 500), m.plausibleTriggerMs(-1266874889659, 500),"
+     " m.plausibleTriggerMs(null, 500), m.plausibleTriggerMs(-2000, 500)]",
+     [100, None, None, -2000]),
+    ("[m.countText(45600), m.countText(186), m.countText(1000000)]",
+     ["45,600", "186", "1,000,000"]),
     ("[m.bandText([1, 1, 1]), m.bandText([1, 1.5, 2]), m.bandText(null)]",
      ["1.0000", "1.0000 … 2.0000", "—"]),
     ("[[1.5, 1.5, 1.5], [2.5, 2.5, 2.5], [1.5, 2, 2.5], null].map((b) => m.stateText(b, 1.5))",
@@ -136,14 +155,137 @@ NAMES_CASES = [
      " return Array.from(m.byteString(m.byteText(all))).every((b, i) => b === i); })()", True),
     (r'[m.display("\uf7b1\uf7b1\uf7be\uf7a9_001"), m.display("GEN01"), m.display("")]',
      ["北京_001", "GEN01", ""]),
-    ('m.seriesLabels([{ name: "Ua" }, { name: "Ub" }, { name: "Ua" }, { name: "X" }],'
-     ' [{ name: "Ua", unit: "kV" }, { name: "Ub", unit: "" }])',
-     ["Ua [kV]", "Ub", "Ua [kV] #3", "X"]),
-    (r'm.seriesLabels([{ name: "\uf7b1\uf7b1" }],'
-     r' [{ name: "\uf7b1\uf7b1", unit: "\uf7a1\uf7e6" }])',
-     ["北 [℃]"]),
+    # UTF-8 where the bytes are valid UTF-8 (电 is E7 94 B5), GBK otherwise.
+    (r'[m.display("\uf7e7\uf794\uf7b5"), m.recordDecoder(["A", "\uf7e7\uf794\uf7b5"])("\uf7e7\uf794\uf7b5"),'
+     r' m.recordDecoder(["\uf7b1\uf7b1", "\uf7e7\uf794\uf7b5"])("\uf7b1\uf7b1")]',
+     ["电", "电", "北"]),
+    # Repeated labels are told apart by kind and position; units lose their padding.
+    ('m.seriesLabels([{ kind: "analog", index: 1, name: "Ua", unit: " kV" },'
+     ' { kind: "analog", index: 2, name: "Ub", unit: "" },'
+     ' { kind: "status", index: 1, name: "*" }, { kind: "status", index: 2, name: "*" },'
+     ' { kind: "status", index: 3, name: "Ua" }], (t) => t)',
+     ["Ua [kV]", "Ub", "* #s1", "* #s2", "Ua"]),
+    (r'm.seriesLabels([{ kind: "analog", index: 1, name: "\uf7b1\uf7b1", unit: "\uf7a1\uf7e6" }],'
+     r' m.recordDecoder([]))', ["北 [℃]"]),
+]
+# Expressions over channels.js.
+CHANNELS_CASES = [
+    ('[m.selectorOf("a3"), m.selectorOf("s12"), m.selectorOf("a0"), m.selectorOf("x1"),'
+     ' m.selectorOf("a")]', [{"analog": 3}, {"status": 12}, None, None, None]),
+    # Positions are counted within each kind, whatever number the record wrote.
+    ('m.recordChannels({ analogs: [{ index: 1 }], digitals: [{ index: 25 }, { index: 26 }] })'
+     '.digitals.map((c) => c.key)', ["s1", "s2"]),
+    ('m.answerKeys({ channels: [{ kind: "status", index: 2 }, {}] }, ["a1", "a7"])', ["s2", "a7"]),
+    ('m.panesOf([{ name: "Ia", unit: "A" }, { name: "Ua", unit: "kV" }, { name: "Ib", unit: " a" },'
+     ' { name: "X", unit: "" }], "unit", (t) => t)'
+     '.map((p) => [p.title, p.channels.map((c) => c.name)])',
+     [["A", ["Ia", "Ib"]], ["kV", ["Ua"]], ["no unit", ["X"]]]),
+    ('m.panesOf([{ name: "Ia", unit: "A" }, { name: "Ib", unit: "A" }], "channel", (t) => t).length', 2),
+    ('[["recorded", "S"], ["primary", "S"], ["secondary", "S"], ["primary", "P"],'
+     ' ["secondary", "P"], ["primary", "x"]]'
+     '.map(([mode, ps]) => m.scaleFactor({ primary: 600, secondary: 5, ps }, mode))',
+     [1, 120, 1, 1, 5 / 600, 1]),
+    ('[m.scaleFactor({ primary: 0, secondary: 5, ps: "S" }, "primary"),'
+     ' m.scaleFactor({ primary: null, secondary: 5, ps: "S" }, "primary")]', [1, 1]),
+    ('[m.matchesFilter("Ia [A]", "ia"), m.matchesFilter("Ia [A]", "kv"),'
+     ' m.matchesFilter("Man_Close_Cmd", "close man"), m.matchesFilter("x", "  ")]',
+     [True, False, True, True]),
+]
+# Expressions over fragment.js: a GBK station name and every part of a view
+# come back as they went in; parts that do not parse are left out.
+FRAGMENT_CASES = [
+    (r'm.parseFragment(m.fragmentOf({ station: "\uf7b1\uf7b1 x", record: "r&1",'
+     r' channels: ["a1", "s3"], window: { from: 10, to: 20 }, cursors: { a: 12, b: null },'
+     r' panes: "channel", values: "primary" }))',
+     {"station": " x", "record": "r&1", "channels": ["a1", "s3"],
+      "window": {"from": 10, "to": 20}, "cursors": {"a": 12, "b": None}, "panes": "channel",
+      "values": "primary"}),
+    ('m.parseFragment("#st=N&rec=R&ch=a1,zz,s0&w=9-3&ca=x&pane=q&val=y")',
+     {"station": "N", "record": "R", "channels": ["a1"], "window": None,
+      "cursors": {"a": None, "b": None}, "panes": "unit", "values": "recorded"}),
+    ('[m.parseFragment(""), m.parseFragment("#st=N")]', [None, None]),
+]
+# Expressions over export.js and cursors.js.
+EXPORT_CASES = [
+    ('m.csvText({ step: 1, time: [0, 250], channels: [{ min: [1, -2.5], max: [1, -2.5] },'
+     ' { min: [0, 1], max: [0, 1] }] }, [{ label: "Ia [A]", factor: 2 },'
+     ' { label: "a,b", status: true, factor: 1 }])',
+     'time_us,Ia [A],"a,b"\r\n0.000,2.0000,0\r\n250.000,-5.0000,1\r\n'),
+    ('m.csvText({ step: 4, time: [0], channels: [{ min: [null], max: [null] }] },'
+     ' [{ label: "U", factor: 1 }])', "time_us,U min,U max\r\n0.000,,\r\n"),
+]
+CURSORS_CASES = [
+    ('[m.deltaText(1, 21), m.deltaText(5, 5), m.deltaText(null, 1)]',
+     ["Δt = 20.000 ms · 1/Δt = 50.000 Hz", "Δt = 0.000 ms · 1/Δt = —", ""]),
 ]
 WINDOW_PATTERN = re.compile(r"Samples (\d+)–(\d+) of (\d+) · step (\d+)")
+
+
+# Records the page is tried on, written at run time into the copy of the demo
+# installation, as ASCII so that the values at each sample are known here.
+GEN_STATION = "Gen"
+EMPTY_STATION = "Empty"
+GEN_RATE = 1000
+GEN_SAMPLES = 400
+
+
+def gen_analog(channel, n):
+    """The value written for analog channel `channel` (0-based) at sample n."""
+    raw = [(n * 7) % 200 - 100, 50 - n % 100, round(200 * math.sin(2 * math.pi * 50 * n / GEN_RATE))]
+    return raw[channel] * (0.01 if channel < 2 else 1)
+
+
+def gen_status(channel, n):
+    return [0, (n // 10) % 2, 1, int(n >= 200), (n // 50) % 2][channel]
+
+
+def write_record(folder, name, analogs, statuses, rates, rows, *,
+                 revision="1999", start="01/12/2026,10:00:00.000000",
+                 trigger="01/12/2026,10:00:00.100000", encoding="gbk"):
+    """An ASCII record: `analogs` are (name, unit, a, primary, secondary, ps),
+    `rows` the raw integers of each written sample; the samples the .cfg
+    declares are the last rate's last sample."""
+    lines = [f"{GEN_STATION},DEV1,{revision}",
+             f"{len(analogs) + len(statuses)},{len(analogs)}A,{len(statuses)}D"]
+    for i, (label, unit, a, primary, secondary, ps) in enumerate(analogs, 1):
+        lines.append(f"{i},{label},,,{unit},{a},0,0,-32767,32767,{primary},{secondary},{ps}")
+    # Status channels numbered on from the analogs, as real records do.
+    lines += [f"{len(analogs) + i},{label},,,0" for i, label in enumerate(statuses, 1)]
+    lines += ["50", str(len(rates))] + [f"{r},{last}" for r, last in rates]
+    lines += [start, trigger, "ASCII", "1"]
+    if revision == "2013":
+        lines += ["+8h00,+8h00", "0,0"]
+    with open(os.path.join(folder, name + ".cfg"), "wb") as f:
+        f.write(("\r\n".join(lines) + "\r\n").encode(encoding))
+    with open(os.path.join(folder, name + ".dat"), "w", newline="\r\n") as f:
+        for n, row in enumerate(rows):
+            f.write(",".join([str(n + 1), str(n * 1000)] + [str(v) for v in row]) + "\n")
+
+
+def write_generated_records(records):
+    folder = os.path.join(records, GEN_STATION)
+    os.makedirs(folder)
+    os.makedirs(os.path.join(records, EMPTY_STATION))
+    # Names repeated within the status kind and across kinds; ±200 kV beside
+    # currents of a few A; a unit padded inside its field.
+    analogs = [("Ia", " A", 0.01, 600, 5, "S"), ("Ib", "A", 0.01, 600, 5, "S"),
+               ("Ua", "kV", 1, 220, 0.1, "P")]
+    statuses = ["*", "*", "*", "Ua", "Man_Close_Cmd"]
+    rows = [[round(gen_analog(k, n) / (0.01 if k < 2 else 1)) for k in range(3)] +
+            [gen_status(k, n) for k in range(5)] for n in range(GEN_SAMPLES)]
+    write_record(folder, "names", analogs, statuses, [(GEN_RATE, GEN_SAMPLES)], rows)
+    # A data file shorter than its .cfg declares.
+    write_record(folder, "short", [("I", "A", 1, 1, 1, "P")], [], [(GEN_RATE, 1000)],
+                 [[n] for n in range(186)])
+    # 83 rate lines, two samples each.
+    write_record(folder, "rates83", [("I", "A", 1, 1, 1, "P")], [],
+                 [(1000 + k, 2 * (k + 1)) for k in range(83)], [[n] for n in range(166)])
+    # 30 s at 10 Hz, triggered by a clock that was never set.
+    write_record(folder, "clock", [("I", "A", 1, 1, 1, "P")], [], [(10, 300)],
+                 [[n % 7] for n in range(300)], trigger="01/01/1970,00:00:00.000000")
+    # A 2013 record written in UTF-8.
+    write_record(folder, "utf8", [("电流", "A", 1, 1, 1, "P")], [], [(GEN_RATE, 50)],
+                 [[n] for n in range(50)], revision="2013", encoding="utf-8")
 
 
 class Failure(Exception):
@@ -167,6 +309,7 @@ def start_service(binary, demo, root):
     shutil.copytree(os.path.join(demo, "cfg"), os.path.join(root, "cfg"))
     shutil.copytree(os.path.join(demo, "records"), os.path.join(root, "records"))
     os.makedirs(os.path.join(root, "log"))
+    write_generated_records(os.path.join(root, "records"))
     port = free_port()
     settings = os.path.join(root, "cfg", "ComTrade.ini")
     with open(settings, encoding="utf-8") as f:
@@ -232,9 +375,13 @@ def waveform_answers(driver):
     return driver.execute_script(WAVEFORM_REQUESTS_JS)
 
 
-def chart_image(driver, chart_id):
+def legend_text(driver, selector):
+    return " ".join(e.text for e in driver.find_elements(By.CSS_SELECTOR, f"{selector} .legend"))
+
+
+def chart_image(driver, selector):
     return driver.execute_script(
-        f"return [...document.querySelectorAll('#{chart_id} canvas')]"
+        f"return [...document.querySelectorAll('{selector} canvas')]"
         ".map((c) => c.toDataURL()).join();")
 
 
@@ -271,10 +418,16 @@ def test_name_helpers(driver, url):
     check_helpers(driver, url, "names.js", NAMES_CASES)
 
 
+def test_other_helpers(driver, url):
+    for module, cases in (("channels.js", CHANNELS_CASES), ("fragment.js", FRAGMENT_CASES),
+                          ("export.js", EXPORT_CASES), ("cursors.js", CURSORS_CASES)):
+        check_helpers(driver, url, module, cases)
+
+
 def test_page(driver, url):
     driver.get(url + "/viewer")
-    wait_for(driver, "the station list", lambda: len(option_texts(driver, "stations")) == 2)
-    check(option_texts(driver, "stations") == ["North", "北京"],
+    wait_for(driver, "the station list", lambda: len(option_texts(driver, "stations")) == 4)
+    check(option_texts(driver, "stations") == [EMPTY_STATION, GEN_STATION, "North", "北京"],
           "the stations are listed with their GBK names decoded")
 
     pick(driver, "stations", "北京")
@@ -292,19 +445,19 @@ def test_page(driver, url):
     tick(driver, "Ub电压")
     tick(driver, "跳闸")
     whole = wait_for(driver, "both charts with the chosen channels", lambda: (
-        "Ub电压" in driver.find_element(By.ID, "analog-legend").text and
-        "跳闸" in driver.find_element(By.ID, "status-legend").text and shown_window(driver)))
-    analog_legend = driver.find_element(By.ID, "analog-legend").text
+        "Ub电压" in legend_text(driver, ANALOG) and
+        "跳闸" in legend_text(driver, STATUS) and shown_window(driver)))
+    analog_legend = legend_text(driver, ANALOG)
     check("Ua电压 [kV]" in analog_legend and "Ub电压 [kV]" in analog_legend,
           f"the analog legend names the channels: {analog_legend!r}")
-    check("跳闸" in driver.find_element(By.ID, "status-legend").text,
+    check("跳闸" in legend_text(driver, STATUS),
           "the status legend names the status channel")
     check(whole[:3] == (0, 2999, 3000) and whole[3] > 1,
           f"the whole record is shown in buckets: {whole}")
-    coloured, red = driver.execute_script(COUNT_PIXELS_JS, "analog-chart")
+    coloured, red = driver.execute_script(COUNT_PIXELS_JS, ANALOG)
     check(coloured > 2000, f"the analog chart is drawn ({coloured} coloured pixels)")
     check(red > 50, f"the trigger time is marked ({red} red pixels)")
-    coloured, _ = driver.execute_script(COUNT_PIXELS_JS, "status-chart")
+    coloured, _ = driver.execute_script(COUNT_PIXELS_JS, STATUS)
     check(coloured > 200, f"the status chart is drawn ({coloured} coloured pixels)")
 
     screenshot = os.environ.get("VIEWER_SCREENSHOT")
@@ -313,8 +466,8 @@ def test_page(driver, url):
         print(f"# screenshot written to {screenshot}")
 
     # A drag over the middle of the analog chart, as a person zooms.
-    before_image = chart_image(driver, "analog-chart")
-    canvas = driver.find_elements(By.CSS_SELECTOR, "#analog-chart canvas")[-1]
+    before_image = chart_image(driver, ANALOG)
+    canvas = driver.find_elements(By.CSS_SELECTOR, f"{ANALOG} canvas")[-1]
     width = canvas.size["width"]
     ActionChains(driver).move_to_element_with_offset(canvas, int(-0.15 * width), 0) \
         .click_and_hold().move_by_offset(int(0.2 * width), 0).release().perform()
@@ -322,8 +475,8 @@ def test_page(driver, url):
                            lambda w: w[0] > 0 and w[1] - w[0] < 0.4 * 3000)
     check(dragged[3] < whole[3] and dragged[3] == 1,
           f"the dragged window is drawn from single samples: {dragged}")
-    check(chart_image(driver, "analog-chart") != before_image, "the chart was redrawn")
-    coloured, _ = driver.execute_script(COUNT_PIXELS_JS, "analog-chart")
+    check(chart_image(driver, ANALOG) != before_image, "the chart was redrawn")
+    coloured, _ = driver.execute_script(COUNT_PIXELS_JS, ANALOG)
     check(coloured > 1000, f"the zoomed chart is drawn ({coloured} coloured pixels)")
 
     # Keys: "+" halves the window around its centre, Home shows the whole record.
@@ -339,7 +492,7 @@ def test_page(driver, url):
           "every /getWaveform request was answered with 200")
 
 
-TESTS = [test_page, test_sample_helpers, test_name_helpers]
+TESTS = [test_page, test_sample_helpers, test_name_helpers, test_other_helpers]
 
 
 def main():
