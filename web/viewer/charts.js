@@ -28,9 +28,10 @@ function markTime(ctx, area, g, ms, colour, text) {
 // chart so that their time axes line up.
 function labelWidth(labels) {
   const ctx = document.createElement("canvas").getContext("2d");
-  ctx.font = "12px sans-serif";
+  // Dygraphs writes axis labels at 14 px.
+  ctx.font = "14px sans-serif";
   const widest = Math.max(0, ...labels.map((l) => ctx.measureText(l).width));
-  return Math.round(Math.min(240, Math.max(64, widest + 14)));
+  return Math.round(Math.min(240, Math.max(64, widest + 20)));
 }
 
 // The charts inside the element `box`. `hooks` are the page's: marks() the

@@ -25,12 +25,14 @@ const BUSY_AFTER_MS = 200;
 const state = {
   stations: [], station: null, records: [], record: null,
   info: null, decode: display, channels: { analogs: [], digitals: [] },
+  labels: new Map(),  // key -> the channel's label, unique within the record
   triggerMs: null,  // trigger time after the first sample, or null
   held: null,       // samples the data file holds, once an answer showed it short
   chosen: [],       // keys of the shown channels (see channels.js), in record order
   window: null,     // the window on screen, {from, to} in samples
   view: null,       // the "/getWaveform" answer on screen
-  cursors: { a: null, b: null }, active: "a",
+  // Clicks place the active cursor; keys move the one placed last.
+  cursors: { a: null, b: null }, active: "a", last: "a",
   panes: "unit", values: "recorded",
   asked: 0,         // numbers the requests, so a late answer cannot overwrite a newer one
 };
@@ -45,7 +47,9 @@ const charts = new Charts($("panes"), {
   },
   panMs: (ms) => {
     if (!state.view) return;
-    const shift = Math.round(sampleAt(state.view, ms + state.view.time[0] / 1000) - state.view.from);
+    // Samples per ms of the span on screen: a drag may reach beyond it.
+    const [first, last] = viewSpanMs(state.view);
+    const shift = Math.round(ms * Math.max(1, state.view.to - state.view.from - 1) / (last - first));
     show(state.window.from + shift, state.window.to + shift);
   },
   click: (ms) => state.view && placeCursor(state.active, Math.floor(sampleAt(state.view, ms))),
@@ -136,12 +140,17 @@ async function loadRecord(restore) {
     state.decode = recordDecoder([info.station, info.device,
         ...[...info.analogs, ...info.digitals].flatMap((c) => [c.name, c.phase, c.circuit, c.unit])]);
     state.held = null;
+    // Labels over the whole record, so that a repeated name reads the same
+    // in the lists, the legends, the readout and the exports.
+    const all = [...state.channels.analogs, ...state.channels.digitals];
+    const labels = seriesLabels(all, state.decode);
+    state.labels = new Map(all.map((c, i) => [c.key, labels[i]]));
     state.triggerMs = plausibleTriggerMs(triggerOffsetMs(info), info.durationUs / 1000);
     const known = new Set([...state.channels.analogs, ...state.channels.digitals].map((c) => c.key));
     state.chosen = restore ? restore.channels.filter((k) => known.has(k))
                            : state.channels.analogs.slice(0, 1).map((c) => c.key);
     state.cursors = { a: null, b: null };
-    state.active = "a";
+    state.active = state.last = "a";
     if (restore) {
       state.panes = restore.panes;
       state.values = restore.values;
@@ -178,7 +187,7 @@ function showRecord(info) {
   showHeader($("header"), info, state.decode, triggerOffsetMs(info), state.held);
   showUnits($("units").querySelector("tbody"), state.channels.analogs, state.decode);
   const chosen = new Set(state.chosen);
-  const caption = (c) => seriesLabels([c], state.decode)[0];
+  const caption = (c) => state.labels.get(c.key);
   picker.fill("analog", state.channels.analogs.map((c) => ({ key: c.key, caption: caption(c) })), chosen);
   picker.fill("status", state.channels.digitals.map((c) => ({ key: c.key, caption: caption(c) })), chosen);
   showReadout($("readout"), [], state.cursors);
@@ -193,10 +202,8 @@ function entry(key) {
 // The shown channels as columns: their labels (unique), whether they are
 // status channels and the factor of the chosen values.
 function columns(keys) {
-  const entries = keys.map(entry);
-  const labels = seriesLabels(entries, state.decode);
-  return entries.map((c, i) => ({
-    key: c.key, label: labels[i], status: c.kind === "status",
+  return keys.map(entry).map((c) => ({
+    key: c.key, label: state.labels.get(c.key), status: c.kind === "status",
     factor: c.kind === "status" ? 1 : scaleFactor(c, state.values),
   }));
 }
@@ -294,6 +301,7 @@ async function placeCursor(name, sample) {
                             { from: sample, to: sample + 1 }, 1);
   const values = new Map(answerKeys(at, keys).map((k, i) => [k, at.channels[i].min[0]]));
   state.cursors[name] = { sample, ms: at.time.length ? at.time[0] / 1000 : 0, values };
+  state.last = name;
   // The next click places the other cursor until both are set.
   const other = name === "a" ? "b" : "a";
   if (!state.cursors[other]) state.active = other;
@@ -309,10 +317,16 @@ function showActive() {
   }
 }
 
+// Makes `name` the cursor that clicks place and keys move.
+function choose(name) {
+  state.active = state.last = name;
+  showActive();
+}
+
 function moveCursor(by) {
-  const c = state.cursors[state.active];
-  const start = c ? c.sample : state.window ? Math.floor((state.window.from + state.window.to) / 2) : 0;
-  placeCursor(state.active, start + by);
+  const c = state.cursors[state.last];
+  const start = c ? c.sample : Math.floor((state.window.from + state.window.to) / 2);
+  placeCursor(state.last, start + by);
 }
 
 function showWhole() {
@@ -335,7 +349,7 @@ function onKey(event) {
     ArrowLeft: () => show(...panned(w, -0.25)), ArrowRight: () => show(...panned(w, 0.25)),
     ArrowUp: () => {}, ArrowDown: () => {},
     "0": showWhole, Home: showWhole,
-    a: () => { state.active = "a"; showActive(); }, b: () => { state.active = "b"; showActive(); },
+    a: () => choose("a"), b: () => choose("b"),
     ",": () => moveCursor(-1), ".": () => moveCursor(1),
     "<": () => moveCursor(-10), ">": () => moveCursor(10),
   };
@@ -411,8 +425,8 @@ async function init() {
   on("pan-left", () => state.window && show(...panned(state.window, -0.25)));
   on("pan-right", () => state.window && show(...panned(state.window, 0.25)));
   on("zoom-reset", () => showWhole());
-  on("cursor-a", () => { state.active = "a"; showActive(); });
-  on("cursor-b", () => { state.active = "b"; showActive(); });
+  on("cursor-a", () => choose("a"));
+  on("cursor-b", () => choose("b"));
   on("export-csv", () => exportCsv().catch(showError));
   on("export-png", () => exportPng().catch(showError));
   $("panes-mode").addEventListener("change", (e) => { state.panes = e.target.value; redraw(); updateFragment(); });
