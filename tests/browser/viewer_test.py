@@ -63,6 +63,12 @@ def start_service(binary, demo, root):
     os.makedirs(os.path.join(root, "log"))
     STORE["records"] = os.path.join(root, "records")
     write_generated_records(STORE["records"])
+    return launch_service(binary, root)
+
+
+def launch_service(binary, root):
+    """The service on the installation `root` (its cfg/ComTrade.ini names the
+    records), on a free port: (process, base URL)."""
     port = free_port()
     settings = os.path.join(root, "cfg", "ComTrade.ini")
     with open(settings, encoding="utf-8") as f:
