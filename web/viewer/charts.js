@@ -142,7 +142,8 @@ export class Charts {
       axes: {
         x: {
           valueFormatter: (ms) => msText(ms, span),
-          axisLabelFormatter: (ms) => msText(ms, span).replace(/ m?s$/, ""),
+          // Tick labels without trailing zeros: "1500", not "1500.000".
+          axisLabelFormatter: (ms) => String(+(timeUnit(span) === "s" ? ms / 1000 : ms).toFixed(4)),
         },
         y: {
           axisLabelWidth: width,
