@@ -4,7 +4,7 @@
 import { matchesFilter } from "./channels.js";
 
 // Ticks closer together than this are one change.
-const SETTLE_MS = 250;
+const SETTLE_MS = 400;
 
 export class Picker {
   // `fieldsets` maps a kind ("analog", "status") to its <fieldset>; `filter`
