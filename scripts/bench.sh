@@ -2,7 +2,8 @@
 # Benchmarks the service end to end and prints one table: large "/getFileInfo"
 # replies against their floors (reading the .dat; receiving a reply of the
 # same size from a minimal sender), small queries against nginx serving a
-# static file of the same size, and the service's peak memory. Missed targets
+# static file of the same size, the service's peak memory, and the viewer
+# opening and zooming a large record in headless Chromium. Missed targets
 # are reported in the table; the exit status is non-zero only when the
 # benchmark cannot run.
 #
@@ -358,6 +359,16 @@ calls_pid=""
 calls_row=$(awk -v r="$calls_rps" -v p="$calls_p99" -v ref="${reference_rps[/getFileName_list]}" 'BEGIN {
   printf "File list, its specified system calls alone (no parsing, no formatting): %.0f req/s, p99 %.2f ms, %.2fx the reference", r, p, r / ref }')
 
+# The viewer in headless Chromium: opening a 1,000,000-sample record and one
+# zoom, measured in the page. Bounded, and left out where the browser test's
+# packages are missing.
+viewer_rows="viewer: not measured (needs chromium, chromium-driver and python3-selenium)"
+if [ -x /usr/bin/chromium ] && [ -x /usr/bin/chromedriver ] && /usr/bin/python3 -c 'import selenium' 2>/dev/null; then
+  echo "measuring the viewer in the browser ..." >&2
+  viewer_rows=$(timeout 600 /usr/bin/python3 "$repo/tests/browser/viewer_bench.py" --service "$service_bin" \
+    --gen "$gen" --runs "$((runs < 5 ? 5 : runs))") || viewer_rows="viewer: the browser benchmark failed"
+fi
+
 echo
 echo "record service benchmark: $(nproc) cores, $runs runs per figure (median), ${seconds} s per load run"
 echo "load average at start: $load_start; at end: $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -383,3 +394,5 @@ printf '%-20s %7s %10s %8s %10s %8s %7s %s\n' query "bytes" "req/s" "p99 ms" "ng
 for row in "${small_rows[@]}"; do echo "$row"; done
 echo
 echo "$calls_row"
+echo
+echo "$viewer_rows"

@@ -7,10 +7,13 @@ that the charts are drawn and that their legends name the channels, zooms
 with a mouse drag and with keys, and checks that each zoom asked
 /getWaveform for a finer window and drew the answer. With VIEWER_SCREENSHOT
 set it saves a screenshot of the page there. It also imports the page's
-modules of pure helpers into the page and checks them against tables.
+modules of pure helpers into the page and checks them against tables
+(helper_cases.py), and drives the page's tools and mended faults on records
+it writes into that copy (viewer_tools.py, generated_records.py).
 
 Usage: viewer_test.py --service BINARY --demo DEMO_DIR
-       viewer_test.py --url http://127.0.0.1:8000   (a service already running)
+       viewer_test.py --url http://127.0.0.1:8000   (a service already running,
+           on a copy of the demo records with generated_records.py DIR run on it)
 """
 import argparse
 import os
@@ -23,11 +26,18 @@ import tempfile
 import time
 
 from selenium import webdriver
-from selenium.common.exceptions import TimeoutException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support.ui import WebDriverWait
+
+from generated_records import EMPTY_STATION, GEN_STATION, STORE, write_generated_records
+from helper_cases import (CHANNELS_CASES, CURSORS_CASES, EXPORT_CASES, FRAGMENT_CASES,
+                          NAMES_CASES, SAMPLES_CASES)
+from page_driving import (ANALOG, COUNT_PIXELS_JS, STATUS, Failure, chart_image, check,
+                          check_helpers, legend_text, option_texts, pick, shown_window, tick,
+                          wait_for, wait_redrawn, waveform_answers)
+from viewer_tools import (test_channels_and_cursors, test_header_faults, test_small_and_dark,
+                          test_window_faults)
 
 CHROMIUM = "/usr/bin/chromium"
 CHROMEDRIVER = "/usr/bin/chromedriver"
@@ -38,122 +48,6 @@ CHROMIUM_FLAGS = [
     "--disable-background-networking", "--disable-component-update", "--disable-sync",
     "--window-size=1280,1000",
 ]
-WAIT_SECONDS = 15
-
-# Pixels of the charts' canvases that are coloured (series and bands; the axes
-# and grid are grey) and that are the trigger line's red.
-COUNT_PIXELS_JS = """
-const [id] = arguments;
-let coloured = 0, red = 0;
-for (const canvas of document.querySelectorAll(`#${id} canvas`)) {
-  if (!canvas.width || !canvas.height) continue;
-  const data = canvas.getContext("2d").getImageData(0, 0, canvas.width, canvas.height).data;
-  for (let i = 0; i < data.length; i += 4) {
-    const [r, g, b, a] = [data[i], data[i + 1], data[i + 2], data[i + 3]];
-    if (a < 128) continue;
-    if (Math.max(r, g, b) - Math.min(r, g, b) > 60) coloured++;
-    if (r > 180 && g < 90 && b < 90) red++;
-  }
-}
-return [coloured, red];
-"""
-# What the browser fetched from /getWaveform and how it was answered.
-WAVEFORM_REQUESTS_JS = """
-return performance.getEntriesByType("resource")
-    .filter((e) => new URL(e.name).pathname === "/getWaveform")
-    .map((e) => e.responseStatus);
-"""
-# Imports the module at arguments[0] into the page and evaluates each of the
-# expressions in arguments[1] with the module as `m`: a {value} or an {error}
-# for each.
-EVALUATE_JS = """
-const [url, expressions, done] = arguments;
-import(url).then((m) => done(expressions.map((e) => {
-  try {
-    return { value: new Function("m", `return (${e});`)(m) };
-  } catch (err) {
-    return { error: String(err) };
-  }
-})), (err) => done([{ error: `import ${url}: ${err}` }]));
-"""
-# Expressions over samples.js and what they give. Time stamps are told apart
-# by their differences, the only use the page makes of them.
-SAMPLES_CASES = [
-    ('m.timestampUs("01/12/2026,10:00:00.100000", false) -'
-     ' m.timestampUs("01/12/2026,10:00:00.000000", false)', 100000),
-    ('m.timestampUs("02/01/2026, 00:00:00", false) - m.timestampUs("01/01/2026,23:59:59.5", false)',
-     500000),
-    ('m.timestampUs("01/01/2026,00:00:01.", false) - m.timestampUs("01/01/2026,00:00:00", false)',
-     1000000),
-    ('m.timestampUs("12/01/2026,00:00:00", true) === m.timestampUs("01/12/2026,00:00:00", false)',
-     True),
-    ('m.timestampUs("13/01/2026,00:00:00", true) === m.timestampUs("13/01/2026,00:00:00", false)',
-     True),
-    ('m.timestampUs("yesterday", false)', None),
-    ('m.timestampUs(null, true)', None),
-    ('m.triggerOffsetMs({ revision: "1999", startTime: "01/12/2026,10:00:00.000000",'
-     ' triggerTime: "01/12/2026,10:00:00.100000" })', 100),
-    ('m.triggerOffsetMs({ revision: "1991", startTime: "01/02/2026,00:00:00",'
-     ' triggerTime: "01/03/2026,00:00:00" })', 86400000),
-    ('m.triggerOffsetMs({ revision: " ", startTime: "01/02/2026,00:00:00",'
-     ' triggerTime: "01/03/2026,00:00:00" })', 86400000),
-    ('m.triggerOffsetMs({ revision: 2013, startTime: "01/02/2026,00:00:00",'
-     ' triggerTime: "01/03/2026,00:00:00" })', 28 * 86400000),
-    ('m.triggerOffsetMs({ revision: "1999", startTime: "01/02/2026,00:00:00", triggerTime: "" })',
-     None),
-    ("[0, 1280.4, 1e7].map(m.pointsForWidth)", [1, 1280, 100000]),
-    ("[m.bucket(1, 3, 0), m.bucket(0, 1, 1.5), m.bucket(null, 1, 0), m.bucket(1, null, 0)]",
-     [[1, 2, 3], [1.5, 2, 2.5], None, None]),
-    # Equal steps, before the first and after the last bucket, then two rates
-    # and a single bucket.
-    ("[0, 0.5, 1, 2.5, -1, 10]"
-     ".map((ms) => m.sampleAt({ from: 100, step: 2, time: [0, 1000, 2000] }, ms))",
-     [100, 101, 102, 105, 100, 106]),
-    ("m.sampleAt({ from: 0, step: 1, time: [0, 1000, 1500] }, 1.25)", 1.5),
-    ("m.sampleAt({ from: 40, step: 4, time: [3000] }, 3.5)", 42),
-    ("[[10, 20], [-5, 5], [95, 110], [50, 51], [2.4, 12.6]]"
-     ".map(([f, t]) => m.clampWindow(f, t, 100))",
-     [{"from": 10, "to": 20}, {"from": 0, "to": 10}, {"from": 85, "to": 100},
-      {"from": 50, "to": 58}, {"from": 2, "to": 12}]),
-    ("[m.clampWindow(0, 3, 5), m.clampWindow(0, 0, 0)]",
-     [{"from": 0, "to": 5}, {"from": 0, "to": 0}]),
-    ("[m.zoomed({ from: 0, to: 100 }, 0.5), m.zoomed({ from: 0, to: 100 }, 2)]",
-     [[25, 75], [-50, 150]]),
-    # A window too narrow for a quarter still moves by a sample, either way.
-    ("[m.panned({ from: 0, to: 100 }, 0.25), m.panned({ from: 10, to: 12 }, -0.25),"
-     " m.panned({ from: 10, to: 11 }, 0.25)]", [[25, 125], [9, 11], [11, 12]]),
-    ("[m.msText(1.23456), m.msText(0)]", ["1.235 ms", "0.000 ms"]),
-    ("[m.bandText([1, 1, 1]), m.bandText([1, 1.5, 2]), m.bandText(null)]",
-     ["1.0000", "1.0000 … 2.0000", "—"]),
-    ("[[1.5, 1.5, 1.5], [2.5, 2.5, 2.5], [1.5, 2, 2.5], null].map((b) => m.stateText(b, 1.5))",
-     ["0", "1", "0/1", "—"]),
-]
-# Expressions over names.js: "\uf7b1\uf7b1\uf7be\uf7a9" is the byte string of
-# 北京 in GBK.
-NAMES_CASES = [
-    (r'Array.from(m.byteString("A\uf7b1\uf7a9"))', [65, 0xB1, 0xA9]),
-    ("(() => { const all = Uint8Array.from({ length: 256 }, (_, i) => i);"
-     " return Array.from(m.byteString(m.byteText(all))).every((b, i) => b === i); })()", True),
-    (r'[m.display("\uf7b1\uf7b1\uf7be\uf7a9_001"), m.display("GEN01"), m.display("")]',
-     ["北京_001", "GEN01", ""]),
-    ('m.seriesLabels([{ name: "Ua" }, { name: "Ub" }, { name: "Ua" }, { name: "X" }],'
-     ' [{ name: "Ua", unit: "kV" }, { name: "Ub", unit: "" }])',
-     ["Ua [kV]", "Ub", "Ua [kV] #3", "X"]),
-    (r'm.seriesLabels([{ name: "\uf7b1\uf7b1" }],'
-     r' [{ name: "\uf7b1\uf7b1", unit: "\uf7a1\uf7e6" }])',
-     ["北 [℃]"]),
-]
-WINDOW_PATTERN = re.compile(r"Samples (\d+)–(\d+) of (\d+) · step (\d+)")
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, what):
-    if not condition:
-        raise Failure(what)
-    print(f"ok - {what}", flush=True)
 
 
 def free_port():
@@ -167,6 +61,14 @@ def start_service(binary, demo, root):
     shutil.copytree(os.path.join(demo, "cfg"), os.path.join(root, "cfg"))
     shutil.copytree(os.path.join(demo, "records"), os.path.join(root, "records"))
     os.makedirs(os.path.join(root, "log"))
+    STORE["records"] = os.path.join(root, "records")
+    write_generated_records(STORE["records"])
+    return launch_service(binary, root)
+
+
+def launch_service(binary, root):
+    """The service on the installation `root` (its cfg/ComTrade.ini names the
+    records), on a free port: (process, base URL)."""
     port = free_port()
     settings = os.path.join(root, "cfg", "ComTrade.ini")
     with open(settings, encoding="utf-8") as f:
@@ -197,72 +99,6 @@ def start_browser(profile):
     return webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
 
 
-def wait_for(driver, what, condition):
-    try:
-        return WebDriverWait(driver, WAIT_SECONDS).until(lambda d: condition())
-    except TimeoutException:
-        error = driver.find_element(By.ID, "error")
-        shown = f"; the page shows the error: {error.text}" if error.is_displayed() else ""
-        raise Failure(f"timed out waiting for {what}{shown}") from None
-
-
-def option_texts(driver, list_id):
-    return [o.text for o in driver.find_elements(By.CSS_SELECTOR, f"#{list_id} option")]
-
-
-def pick(driver, list_id, text):
-    wait_for(driver, f"{text!r} in #{list_id}", lambda: text in option_texts(driver, list_id))
-    next(o for o in driver.find_elements(By.CSS_SELECTOR, f"#{list_id} option")
-         if o.text == text).click()
-
-
-def tick(driver, caption):
-    label = next(l for l in driver.find_elements(By.CSS_SELECTOR, "fieldset label")
-                 if l.text.strip().startswith(caption))
-    label.click()
-
-
-def shown_window(driver):
-    """(from, to, samples, step) as the status line under the toolbar says."""
-    match = WINDOW_PATTERN.search(driver.find_element(By.ID, "window").text)
-    return tuple(int(g) for g in match.groups()) if match else None
-
-
-def waveform_answers(driver):
-    return driver.execute_script(WAVEFORM_REQUESTS_JS)
-
-
-def chart_image(driver, chart_id):
-    return driver.execute_script(
-        f"return [...document.querySelectorAll('#{chart_id} canvas')]"
-        ".map((c) => c.toDataURL()).join();")
-
-
-def wait_redrawn(driver, what, before, accept):
-    """Waits until a /getWaveform answer newer than `before` is on screen and
-    `accept(window)` holds for the window it shows."""
-    asked = len(waveform_answers(driver))
-
-    def done():
-        window = shown_window(driver)
-        return window and window != before and accept(window)
-    window = wait_for(driver, what, lambda: done() and shown_window(driver))
-    answers = waveform_answers(driver)
-    check(len(answers) >= asked and answers and answers[-1] in (0, 200),
-          f"{what}: /getWaveform was asked and answered ({len(answers)} so far)")
-    return window
-
-
-def check_helpers(driver, url, module, cases):
-    driver.get(url + "/viewer")
-    got = driver.execute_async_script(EVALUATE_JS, f"/viewer/{module}", [e for e, _ in cases])
-    wrong = [f"{e} gave {g}, not {expected!r}"
-             for (e, expected), g in zip(cases, got) if g != {"value": expected}]
-    check(len(got) == len(cases) and not wrong,
-          f"{module} gives what each of its {len(cases)} cases expects" +
-          "".join(f"\n  {w}" for w in wrong))
-
-
 def test_sample_helpers(driver, url):
     check_helpers(driver, url, "samples.js", SAMPLES_CASES)
 
@@ -271,10 +107,16 @@ def test_name_helpers(driver, url):
     check_helpers(driver, url, "names.js", NAMES_CASES)
 
 
+def test_other_helpers(driver, url):
+    for module, cases in (("channels.js", CHANNELS_CASES), ("fragment.js", FRAGMENT_CASES),
+                          ("export.js", EXPORT_CASES), ("cursors.js", CURSORS_CASES)):
+        check_helpers(driver, url, module, cases)
+
+
 def test_page(driver, url):
     driver.get(url + "/viewer")
-    wait_for(driver, "the station list", lambda: len(option_texts(driver, "stations")) == 2)
-    check(option_texts(driver, "stations") == ["North", "北京"],
+    wait_for(driver, "the station list", lambda: len(option_texts(driver, "stations")) == 4)
+    check(option_texts(driver, "stations") == [EMPTY_STATION, GEN_STATION, "North", "北京"],
           "the stations are listed with their GBK names decoded")
 
     pick(driver, "stations", "北京")
@@ -292,19 +134,19 @@ def test_page(driver, url):
     tick(driver, "Ub电压")
     tick(driver, "跳闸")
     whole = wait_for(driver, "both charts with the chosen channels", lambda: (
-        "Ub电压" in driver.find_element(By.ID, "analog-legend").text and
-        "跳闸" in driver.find_element(By.ID, "status-legend").text and shown_window(driver)))
-    analog_legend = driver.find_element(By.ID, "analog-legend").text
+        "Ub电压" in legend_text(driver, ANALOG) and
+        "跳闸" in legend_text(driver, STATUS) and shown_window(driver)))
+    analog_legend = legend_text(driver, ANALOG)
     check("Ua电压 [kV]" in analog_legend and "Ub电压 [kV]" in analog_legend,
           f"the analog legend names the channels: {analog_legend!r}")
-    check("跳闸" in driver.find_element(By.ID, "status-legend").text,
+    check("跳闸" in legend_text(driver, STATUS),
           "the status legend names the status channel")
     check(whole[:3] == (0, 2999, 3000) and whole[3] > 1,
           f"the whole record is shown in buckets: {whole}")
-    coloured, red = driver.execute_script(COUNT_PIXELS_JS, "analog-chart")
+    coloured, red = driver.execute_script(COUNT_PIXELS_JS, ANALOG)
     check(coloured > 2000, f"the analog chart is drawn ({coloured} coloured pixels)")
     check(red > 50, f"the trigger time is marked ({red} red pixels)")
-    coloured, _ = driver.execute_script(COUNT_PIXELS_JS, "status-chart")
+    coloured, _ = driver.execute_script(COUNT_PIXELS_JS, STATUS)
     check(coloured > 200, f"the status chart is drawn ({coloured} coloured pixels)")
 
     screenshot = os.environ.get("VIEWER_SCREENSHOT")
@@ -313,8 +155,8 @@ def test_page(driver, url):
         print(f"# screenshot written to {screenshot}")
 
     # A drag over the middle of the analog chart, as a person zooms.
-    before_image = chart_image(driver, "analog-chart")
-    canvas = driver.find_elements(By.CSS_SELECTOR, "#analog-chart canvas")[-1]
+    before_image = chart_image(driver, ANALOG)
+    canvas = driver.find_elements(By.CSS_SELECTOR, f"{ANALOG} canvas")[-1]
     width = canvas.size["width"]
     ActionChains(driver).move_to_element_with_offset(canvas, int(-0.15 * width), 0) \
         .click_and_hold().move_by_offset(int(0.2 * width), 0).release().perform()
@@ -322,8 +164,8 @@ def test_page(driver, url):
                            lambda w: w[0] > 0 and w[1] - w[0] < 0.4 * 3000)
     check(dragged[3] < whole[3] and dragged[3] == 1,
           f"the dragged window is drawn from single samples: {dragged}")
-    check(chart_image(driver, "analog-chart") != before_image, "the chart was redrawn")
-    coloured, _ = driver.execute_script(COUNT_PIXELS_JS, "analog-chart")
+    check(chart_image(driver, ANALOG) != before_image, "the chart was redrawn")
+    coloured, _ = driver.execute_script(COUNT_PIXELS_JS, ANALOG)
     check(coloured > 1000, f"the zoomed chart is drawn ({coloured} coloured pixels)")
 
     # Keys: "+" halves the window around its centre, Home shows the whole record.
@@ -339,7 +181,8 @@ def test_page(driver, url):
           "every /getWaveform request was answered with 200")
 
 
-TESTS = [test_page, test_sample_helpers, test_name_helpers]
+TESTS = [test_page, test_channels_and_cursors, test_window_faults, test_header_faults,
+         test_small_and_dark, test_sample_helpers, test_name_helpers, test_other_helpers]
 
 
 def main():

@@ -6,18 +6,52 @@ import { byteString, byteText, display } from "./names.js";
 // would wait for ever.
 const QUERY_TIMEOUT_MS = 60000;
 
-export class QueryError extends Error {}
+// `result` is the service's result code (null when none came), `info` its
+// "errorinfo" as a byte string.
+export class QueryError extends Error {
+  constructor(message, result = null, info = "") {
+    super(message);
+    this.result = result;
+    this.info = info;
+  }
+}
+
+// Called with the number of requests out each time it changes.
+let onRequests = () => {};
+let out = 0;
+
+export function watchRequests(listener) {
+  onRequests = listener;
+}
+
+// A kept-alive connection the service has closed fails the next request
+// sent on it before any byte comes back; the queries only read, so sending
+// again on a fresh connection is safe.
+async function post(uri, body) {
+  for (let attempt = 0; ; attempt++) {
+    try {
+      return await fetch(uri, { method: "POST", body, signal: AbortSignal.timeout(QUERY_TIMEOUT_MS) });
+    } catch (err) {
+      if (attempt > 0 || err.name === "TimeoutError") throw err;
+    }
+  }
+}
 
 // Posts `request` to `uri` and returns the answer when its "result" is 200.
 // Names in the answer stay byte strings (see names.js).
 export async function query(uri, request) {
+  onRequests(++out);
+  try {
+    return await ask(uri, request);
+  } finally {
+    onRequests(--out);
+  }
+}
+
+async function ask(uri, request) {
   let reply;
   try {
-    reply = await fetch(uri, {
-      method: "POST",
-      body: byteString(JSON.stringify(request)),
-      signal: AbortSignal.timeout(QUERY_TIMEOUT_MS),
-    });
+    reply = await post(uri, byteString(JSON.stringify(request)));
   } catch (err) {
     const why = err.name === "TimeoutError" ? `no answer within ${QUERY_TIMEOUT_MS / 1000} s`
                                             : err.message;
@@ -32,7 +66,8 @@ export async function query(uri, request) {
   }
   if (answer.result !== 200) {
     const why = answer.errorinfo ? display(answer.errorinfo) : "no reason given";
-    throw new QueryError(`${uri} answered result ${answer.result}: ${why}`);
+    throw new QueryError(`${uri} answered result ${answer.result}: ${why}`, answer.result,
+                         answer.errorinfo || "");
   }
   return answer;
 }
@@ -52,8 +87,8 @@ export async function recordInfo(station, record) {
   return (await query("/getRecordInfo", { groupName: station, fileName: record })).record;
 }
 
-// The "/getWaveform" answer for `channels` over `window` in about `points`
-// buckets.
+// The "/getWaveform" answer for `channels` (selectors, see channels.js) over
+// `window` in about `points` buckets.
 export function waveform(station, record, channels, window, points) {
   return query("/getWaveform", {
     groupName: station, fileName: record, channelList: channels,

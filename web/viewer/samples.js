@@ -3,7 +3,9 @@
 
 // The narrowest window, in samples: a handful of single samples.
 export const MIN_WINDOW = 8;
-const MAX_POINTS = 100000;
+export const MAX_POINTS = 100000;
+// From this span on, times are written in s.
+const LONG_SPAN_MS = 10000;
 
 // Microseconds of a COMTRADE time stamp "dd/mm/yyyy,hh:mm:ss.ffffff"
 // (month first in 1991 records), counted from an arbitrary day; null when the
@@ -53,9 +55,16 @@ export function sampleAt(view, ms) {
 }
 
 // The window [from, to) of whole samples nearest to the one asked for, no
-// narrower than MIN_WINDOW and inside a record of `total` samples.
+// narrower than MIN_WINDOW and inside a record of `total` samples. A window
+// widened to MIN_WINDOW keeps its centre, so zooming in at the narrowest
+// window leaves it where it is.
 export function clampWindow(from, to, total) {
-  const width = Math.min(total, Math.max(MIN_WINDOW, Math.round(to - from)));
+  let width = Math.round(to - from);
+  if (width < MIN_WINDOW) {
+    from = (from + to) / 2 - MIN_WINDOW / 2;
+    width = MIN_WINDOW;
+  }
+  width = Math.min(total, width);
   from = Math.max(0, Math.min(total - width, Math.round(from)));
   return { from, to: from + width };
 }
@@ -75,15 +84,54 @@ export function panned(window, fraction) {
   return [from + shift, to + shift];
 }
 
-// A time on the charts' axis.
-export function msText(ms) {
-  return `${ms.toFixed(3)} ms`;
+// A time on the charts' axis, in ms, or in s when `spanMs` (the length of
+// what is shown) is long enough that ms figures stop being readable.
+export function msText(ms, spanMs = 0) {
+  return spanMs >= LONG_SPAN_MS ? `${(ms / 1000).toFixed(4)} s` : `${ms.toFixed(3)} ms`;
+}
+
+// The unit msText writes for a span.
+export function timeUnit(spanMs) {
+  return spanMs >= LONG_SPAN_MS ? "s" : "ms";
+}
+
+// The time span [first, last] in ms that a "/getWaveform" answer covers, from
+// its first sample to its last one (not to the start of its last bucket), or
+// null when it has no samples. The samples of the last bucket are taken to be
+// as far apart as those of the bucket before it.
+export function viewSpanMs(view) {
+  const n = view.time.length;
+  if (n === 0) return null;
+  const first = view.time[0] / 1000, last = view.time[n - 1] / 1000;
+  const inLast = view.to - (view.from + (n - 1) * view.step);
+  const perSample = n > 1 ? (last - view.time[n - 2] / 1000) / view.step : 0;
+  const end = last + Math.max(0, inLast - 1) * perSample;
+  return [first, end > first ? end : first + 1];
+}
+
+// The trigger offset when it is one a record can have: clocks left unset
+// write 1970 and others, thousands of years from the start. Within a day of
+// the record's span, else null.
+export function plausibleTriggerMs(offsetMs, durationMs) {
+  const day = 86400000;
+  if (offsetMs === null || !Number.isFinite(offsetMs)) return null;
+  return offsetMs >= -day && offsetMs <= (durationMs || 0) + day ? offsetMs : null;
+}
+
+// Thousands grouped, as people read sample counts.
+export function countText(n) {
+  return String(n).replace(/\B(?=(\d{3})+(?!\d))/g, ",");
 }
 
 // A bucket's [low, middle, high] as its value, or its span when it has one.
 export function bandText(b) {
   if (!b) return "—";
-  return b[0] === b[2] ? b[0].toFixed(4) : `${b[0].toFixed(4)} … ${b[2].toFixed(4)}`;
+  return b[0] === b[2] ? valueText(b[0]) : `${valueText(b[0])} … ${valueText(b[2])}`;
+}
+
+// A channel value as "/getFileInfo" writes it.
+export function valueText(v) {
+  return v === null || v === undefined || !Number.isFinite(v) ? "—" : v.toFixed(4);
 }
 
 // A status bucket lifted by `offset` as 0 or 1, or "0/1" when it changed.
