@@ -39,7 +39,7 @@ Cycle CycleFinder::ending_at(std::int64_t end) {
 
 void cycle_phasors(const double* rows, std::size_t width, const std::size_t* slots, const double* skews_s,
                    std::size_t channels, int count, double first_s, double step_s, double frequency, int harmonic,
-                   std::complex<double>* out) {
+                   std::complex<double>* out, double* rms) {
   const double omega = 2 * kPi * frequency * harmonic;
   // exp(-j·ω·t_k) once for the cycle, as the k-th power of exp(-j·ω·step)
   // from exp(-j·ω·t_0), set again from sin and cos every few samples so
@@ -70,13 +70,18 @@ void cycle_phasors(const double* rows, std::size_t width, const std::size_t* slo
   const double scale = std::sqrt(2.0) / count;
   for (std::size_t c = 0; c < channels; ++c) {
     const double* x = rows + slots[c];
+    const double* re_k = tw_re.data();
+    const double* im_k = tw_im.data();
     double sum_re = 0;
     double sum_im = 0;
+    double squares = 0;
     for (std::size_t k = 0; k < n; ++k) {
       const double value = x[k * width];
-      sum_re += value * tw_re[k];
-      sum_im += value * tw_im[k];
+      sum_re += value * re_k[k];
+      sum_im += value * im_k[k];
+      squares += value * value;
     }
+    if (rms != nullptr) rms[c] = std::sqrt(squares / count);
     // The skew moves every sample of the channel by the same time: one
     // turn of the sum.
     const double skew_phase = -omega * skews_s[c];

@@ -50,10 +50,11 @@ class CycleFinder {
 // k · step_s seconds, x_k of channel c being rows[k * width + slots[c]]: for
 // x = A·√2·cos(2π·f·t + φ) and h = 1 the magnitude is A and the angle φ.
 // The channels share the cycle's exp(-j·ω·t_k), so one of them costs a
-// multiply-add a sample.
+// multiply-add a sample. With `rms`, rms[c] is channel c's cycle_rms, taken
+// in the same pass.
 void cycle_phasors(const double* rows, std::size_t width, const std::size_t* slots, const double* skews_s,
                    std::size_t channels, int count, double first_s, double step_s, double frequency, int harmonic,
-                   std::complex<double>* out);
+                   std::complex<double>* out, double* rms = nullptr);
 
 // The same for one series of values[k * stride] without skew.
 std::complex<double> cycle_phasor(const double* values, std::size_t stride, int count, double first_s,

@@ -120,14 +120,15 @@ Answer answer_phasors(const Json::Value& request, const std::string& typeurl) {
     skews.push_back(one.skew_s);
   }
   std::vector<std::complex<double>> phasors(series.size());
+  std::vector<double> rms(series.size());
   CycleSamples gathered(spans, [&](const CycleSpan& span, const double* rows, std::size_t width) {
     const Cycle& cycle = cycles[span.point];
     const double first_s = (cycle.end_us - (cycle.samples - 1) * cycle.step_us) * 1e-6;
     cycle_phasors(rows, width, slots.data(), skews.data(), series.size(), cycle.samples, first_s,
-                  cycle.step_us * 1e-6, opened.frequency, 1, phasors.data());
+                  cycle.step_us * 1e-6, opened.frequency, 1, phasors.data(), rms.data());
     for (std::size_t c = 0; c < series.size(); ++c) {
       series[c].phasors[span.point] = phasors[c];
-      series[c].rms[span.point] = cycle_rms(rows + series[c].slot, width, cycle.samples);
+      series[c].rms[span.point] = rms[c];
     }
   });
   record.loadSamples(gathered.windows(), gathered);
