@@ -31,6 +31,7 @@ constexpr ListedFile kListedFiles[] = {
     {"fragment.js", Folder::kPage, "text/javascript; charset=utf-8"},
     {"header.js", Folder::kPage, "text/javascript; charset=utf-8"},
     {"picker.js", Folder::kPage, "text/javascript; charset=utf-8"},
+    {"analysis.js", Folder::kPage, "text/javascript; charset=utf-8"},
     {"diagrams.js", Folder::kPage, "text/javascript; charset=utf-8"},
     {"viewer.css", Folder::kPage, "text/css; charset=utf-8"},
     {"dygraph.min.js", Folder::kDygraphs, "text/javascript; charset=utf-8"},

@@ -36,6 +36,7 @@ from helper_cases import (CHANNELS_CASES, CURSORS_CASES, DIAGRAMS_CASES, EXPORT_
 from page_driving import (ANALOG, COUNT_PIXELS_JS, STATUS, Failure, chart_image, check,
                           check_helpers, legend_text, option_texts, pick, shown_window, tick,
                           wait_for, wait_redrawn, waveform_answers)
+from viewer_analysis import test_analysis
 from viewer_tools import (test_channels_and_cursors, test_header_faults, test_small_and_dark,
                           test_window_faults)
 
@@ -183,7 +184,7 @@ def test_page(driver, url):
 
 
 TESTS = [test_page, test_channels_and_cursors, test_window_faults, test_header_faults,
-         test_small_and_dark, test_sample_helpers, test_name_helpers, test_other_helpers]
+         test_small_and_dark, test_analysis, test_sample_helpers, test_name_helpers, test_other_helpers]
 
 
 def main():
