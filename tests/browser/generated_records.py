@@ -25,7 +25,7 @@ def gen_status(channel, n):
 
 def write_record(folder, name, analogs, statuses, rates, rows, *,
                  revision="1999", start="01/12/2026,10:00:00.000000",
-                 trigger="01/12/2026,10:00:00.100000", encoding="gbk", stamp_us=1000):
+                 trigger="01/12/2026,10:00:00.100000", encoding="gbk", stamp_us=1000, frequency="50"):
     """An ASCII record: `analogs` are (name, unit, a, primary, secondary, ps),
     `rows` the raw integers of each written sample; the samples the .cfg
     declares are the last rate's last sample."""
@@ -35,7 +35,7 @@ def write_record(folder, name, analogs, statuses, rates, rows, *,
         lines.append(f"{i},{label},,,{unit},{a},0,0,-32767,32767,{primary},{secondary},{ps}")
     # Status channels numbered on from the analogs, as real records do.
     lines += [f"{len(analogs) + i},{label},,,0" for i, label in enumerate(statuses, 1)]
-    lines += ["50", str(len(rates))] + [f"{r},{last}" for r, last in rates]
+    lines += [frequency, str(len(rates))] + [f"{r},{last}" for r, last in rates]
     lines += [start, trigger, "ASCII", "1"]
     if revision == "2013":
         lines += ["+8h00,+8h00", "0,0"]
@@ -75,6 +75,9 @@ def write_analysis_record(folder):
             for n in range(PH_SAMPLES)]
     write_record(folder, "phasors", analogs, list(PH_STEPS), [(PH_RATE, PH_SAMPLES)], rows,
                  stamp_us=1000000 // PH_RATE)
+    # No line frequency: nothing to analyse.
+    write_record(folder, "nofreq", analogs[:1], [], [(PH_RATE, 100)], [[n] for n in range(100)],
+                 frequency="0")
 
 
 def write_generated_records(records):

@@ -148,3 +148,10 @@ def test_analysis(driver, url):
                   "--- file type: CFG ---" if fmt == "cff" else "time_us,Ua[kV],Ub[kV],Uc[kV]"),
               f"the {fmt} file is the service's: {saved['name']}, {saved['text'][:40]!r}")
     check(not driver.find_element(By.ID, "error").is_displayed(), "no error is shown")
+
+    # A record without a line frequency: the panel says so at each placing of A.
+    driver.get("about:blank")
+    driver.get(f"{url}/viewer#st={GEN_STATION}&rec=nofreq&ch=a1&ca=50")
+    note = wait_for(driver, "the panel's note", lambda: driver.find_element(By.ID, "phasor-note").text)
+    check("no line frequency" in note and not driver.find_element(By.ID, "error").is_displayed(),
+          f"a record without a line frequency is told in the panel: {note!r}")

@@ -9,7 +9,7 @@ import {
 } from "./diagrams.js";
 import { download } from "./export.js";
 import { display } from "./names.js";
-import { events, exportFile, harmonics, phasors } from "./queries.js";
+import { QueryError, events, exportFile, harmonics, phasors } from "./queries.js";
 import { valueText } from "./samples.js";
 
 // Beyond this many the list would cost more than it tells; the rest are
@@ -144,7 +144,16 @@ export class Analysis {
       this.showPhasors(ph, set);
       this.showHarmonics(hm, harmonicsKey);
     } catch (err) {
-      if (asked === this.asked) this.hooks.failed(err);
+      if (asked !== this.asked) return;
+      // Every placing of A asks again: a record the service cannot analyse
+      // (no line frequency) is said here once, not as the page's error.
+      if (!(err instanceof QueryError)) {
+        this.hooks.failed(err);
+        return;
+      }
+      this.showPhasors(null, set);
+      this.showHarmonics(null, harmonicsKey);
+      $("phasor-note").textContent = err.message;
     }
   }
 
@@ -154,6 +163,8 @@ export class Analysis {
     if (!answer) {
       body.replaceChildren();
       diagram.replaceChildren();
+      $("phasor-note").textContent = "";
+      this.showSequence(null, set, null);
       return;
     }
     const rows = answer.channels.map((c) => {
