@@ -25,7 +25,7 @@ def gen_status(channel, n):
 
 def write_record(folder, name, analogs, statuses, rates, rows, *,
                  revision="1999", start="01/12/2026,10:00:00.000000",
-                 trigger="01/12/2026,10:00:00.100000", encoding="gbk"):
+                 trigger="01/12/2026,10:00:00.100000", encoding="gbk", stamp_us=1000, frequency="50"):
     """An ASCII record: `analogs` are (name, unit, a, primary, secondary, ps),
     `rows` the raw integers of each written sample; the samples the .cfg
     declares are the last rate's last sample."""
@@ -35,7 +35,7 @@ def write_record(folder, name, analogs, statuses, rates, rows, *,
         lines.append(f"{i},{label},,,{unit},{a},0,0,-32767,32767,{primary},{secondary},{ps}")
     # Status channels numbered on from the analogs, as real records do.
     lines += [f"{len(analogs) + i},{label},,,0" for i, label in enumerate(statuses, 1)]
-    lines += ["50", str(len(rates))] + [f"{r},{last}" for r, last in rates]
+    lines += [frequency, str(len(rates))] + [f"{r},{last}" for r, last in rates]
     lines += [start, trigger, "ASCII", "1"]
     if revision == "2013":
         lines += ["+8h00,+8h00", "0,0"]
@@ -43,7 +43,41 @@ def write_record(folder, name, analogs, statuses, rates, rows, *,
         f.write(("\r\n".join(lines) + "\r\n").encode(encoding))
     with open(os.path.join(folder, name + ".dat"), "w", newline="\r\n") as f:
         for n, row in enumerate(rows):
-            f.write(",".join([str(n + 1), str(n * 1000)] + [str(v) for v in row]) + "\n")
+            f.write(",".join([str(n + 1), str(n * stamp_us)] + [str(v) for v in row]) + "\n")
+
+
+# The analysis record: 50 Hz at 2000 Hz, a balanced three-phase set of
+# voltages (RMS, angles in degrees of A·√2·cos(ωt + φ)) and a current with
+# DC, 3rd and 5th harmonics; two status steps, the trigger at sample 200.
+PH_RATE = 2000
+PH_SAMPLES = 800
+PH_VOLTS = 57.735
+PH_ANGLES = [30, -90, 150]
+PH_HARMONICS = {0: 1.0, 1: 10.0, 3: 2.0, 5: 1.0}   # order -> RMS (the mean for 0)
+PH_STEPS = {"Trip": (300, 0, 1), "CB": (500, 1, 0)}  # name -> (sample, before, after)
+
+
+def ph_volts(phase, n):
+    t = n / PH_RATE
+    return PH_VOLTS * math.sqrt(2) * math.cos(2 * math.pi * 50 * t + math.radians(PH_ANGLES[phase]))
+
+
+def ph_current(n):
+    t = n / PH_RATE
+    return sum(m if h == 0 else m * math.sqrt(2) * math.cos(2 * math.pi * 50 * h * t)
+               for h, m in PH_HARMONICS.items())
+
+
+def write_analysis_record(folder):
+    analogs = [(f"U{p}", "kV", 0.01, 220, 0.1, "P") for p in "abc"] + [("Ih", "A", 0.001, 600, 5, "S")]
+    rows = [[round(ph_volts(k, n) / 0.01) for k in range(3)] + [round(ph_current(n) / 0.001)] +
+            [after if n >= at else before for at, before, after in PH_STEPS.values()]
+            for n in range(PH_SAMPLES)]
+    write_record(folder, "phasors", analogs, list(PH_STEPS), [(PH_RATE, PH_SAMPLES)], rows,
+                 stamp_us=1000000 // PH_RATE)
+    # No line frequency: nothing to analyse.
+    write_record(folder, "nofreq", analogs[:1], [], [(PH_RATE, 100)], [[n] for n in range(100)],
+                 frequency="0")
 
 
 def write_generated_records(records):
@@ -70,6 +104,7 @@ def write_generated_records(records):
     # A 2013 record written in UTF-8.
     write_record(folder, "utf8", [("电流", "A", 1, 1, 1, "P")], [], [(GEN_RATE, 50)],
                  [[n] for n in range(50)], revision="2013", encoding="utf-8")
+    write_analysis_record(folder)
 
 
 if __name__ == "__main__":

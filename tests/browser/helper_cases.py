@@ -49,6 +49,9 @@ SAMPLES_CASES = [
     # A window too narrow for a quarter still moves by a sample, either way.
     ("[m.panned({ from: 0, to: 100 }, 0.25), m.panned({ from: 10, to: 12 }, -0.25),"
      " m.panned({ from: 10, to: 11 }, 0.25)]", [[25, 125], [9, 11], [11, 12]]),
+    # A jump keeps a narrow window's width; from the whole record it shows a quarter.
+    ("[m.centredOn({ from: 0, to: 100 }, 500, 1000), m.centredOn({ from: 0, to: 1000 }, 10, 1000),"
+     " m.centredOn({ from: 5, to: 6 }, 3, 10)]", [[450, 550], [-115, 135], [3, 4]]),
     ("[m.msText(1.23456), m.msText(0), m.msText(12345.6, 30000), m.timeUnit(9999),"
      " m.timeUnit(10000)]", ["1.235 ms", "0.000 ms", "12.3456 s", "ms", "s"]),
     # The span runs to the last sample, not to the start of the last bucket.
@@ -138,4 +141,32 @@ EXPORT_CASES = [
 CURSORS_CASES = [
     ('[m.deltaText(1, 21), m.deltaText(5, 5), m.deltaText(null, 1)]',
      ["Δt = 20.000 ms · 1/Δt = 50.000 Hz", "Δt = 0.000 ms · 1/Δt = —", ""]),
+]
+# Expressions over diagrams.js.
+DIAGRAMS_CASES = [
+    ("[m.relativeAngle(-150, 120), m.relativeAngle(180, -180), m.relativeAngle(-90, 90),"
+     " m.relativeAngle(10, null), m.relativeAngle(null, 0)]", [90, 0, 180, None, None]),
+    # The largest reaches the rim, 90° points up; a missing phasor has no arrow and no say.
+    ("m.arrowTips([{ magnitude: 2, angle: 0 }, { magnitude: 1, angle: 90 },"
+     " { magnitude: null, angle: 0 }, { magnitude: 4, angle: null }], 100)",
+     [{"x": 100, "y": 0}, {"x": 0, "y": -50}, None, None]),
+    ("m.arrowTips([{ magnitude: 0, angle: 45 }], 100)", [{"x": 0, "y": 0}]),
+    ("m.harmonicBars([{ order: 0, magnitude: 1 }, { order: 1, magnitude: 4 },"
+     " { order: 2, magnitude: null }], 30, 100).map((b) => [b.order, b.x, b.w, b.y, b.h])",
+     [[0, 1.5, 7, 75, 25], [1, 11.5, 7, 0, 100], [2, 21.5, 7, 100, 0]]),
+    ("[m.eventMs(150000, 100000), m.eventMs(50000, 100000), m.eventMs(1500, null)]",
+     [50, -50, 1.5]),
+    # Each bucket takes the last point before the next one starts.
+    ("m.onBuckets([1000, 2000, 3000], [1, 2, 3], [0, 500, 1500, 2500, 4000])",
+     [None, 1, 2, 3, 3]),
+    ("m.onBuckets([], [], [0, 1])", [None, None]),
+    ('[m.fileNameOf(\'attachment; filename="r_0-10.cff"\', "x"), m.fileNameOf("", "x"),'
+     ' m.fileNameOf("attachment; filename=a.csv", "x"),'
+     ' m.fileNameOf(\'attachment; filename="\\xb1\\xb1.csv"\', "x")]',
+     ["r_0-10.cff", "x", "a.csv", "\uf7b1\uf7b1.csv"]),
+    # The first unit with three channels, "A" and " a" as one; else the first three.
+    ('[m.threePhaseKeys([{ key: "a1", unit: "kV" }, { key: "a2", unit: "A" }, { key: "a3", unit: "kV" },'
+     ' { key: "a4", unit: " a" }, { key: "a5", unit: "a" }, { key: "a6", unit: "V" }], (t) => t),'
+     ' m.threePhaseKeys([{ key: "a1", unit: "kV" }, { key: "a2", unit: "A" }], (t) => t)]',
+     [["a2", "a4", "a5"], ["a1", "a2"]]),
 ]

@@ -96,7 +96,11 @@ def waveform_answers(driver):
 
 
 def legend_text(driver, selector):
-    return " ".join(e.text for e in driver.find_elements(By.CSS_SELECTOR, f"{selector} .legend"))
+    # Read in one script: a chart redrawn between finding a legend and
+    # reading it would leave a stale element.
+    return driver.execute_script(
+        "return [...document.querySelectorAll(arguments[0])].map((e) => e.innerText.trim()).join(' ');",
+        f"{selector} .legend")
 
 
 def chart_image(driver, selector):

@@ -31,11 +31,12 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 
 from generated_records import EMPTY_STATION, GEN_STATION, STORE, write_generated_records
-from helper_cases import (CHANNELS_CASES, CURSORS_CASES, EXPORT_CASES, FRAGMENT_CASES,
-                          NAMES_CASES, SAMPLES_CASES)
+from helper_cases import (CHANNELS_CASES, CURSORS_CASES, DIAGRAMS_CASES, EXPORT_CASES,
+                          FRAGMENT_CASES, NAMES_CASES, SAMPLES_CASES)
 from page_driving import (ANALOG, COUNT_PIXELS_JS, STATUS, Failure, chart_image, check,
                           check_helpers, legend_text, option_texts, pick, shown_window, tick,
                           wait_for, wait_redrawn, waveform_answers)
+from viewer_analysis import test_analysis
 from viewer_tools import (test_channels_and_cursors, test_header_faults, test_small_and_dark,
                           test_window_faults)
 
@@ -109,7 +110,8 @@ def test_name_helpers(driver, url):
 
 def test_other_helpers(driver, url):
     for module, cases in (("channels.js", CHANNELS_CASES), ("fragment.js", FRAGMENT_CASES),
-                          ("export.js", EXPORT_CASES), ("cursors.js", CURSORS_CASES)):
+                          ("export.js", EXPORT_CASES), ("cursors.js", CURSORS_CASES),
+                          ("diagrams.js", DIAGRAMS_CASES)):
         check_helpers(driver, url, module, cases)
 
 
@@ -182,7 +184,7 @@ def test_page(driver, url):
 
 
 TESTS = [test_page, test_channels_and_cursors, test_window_faults, test_header_faults,
-         test_small_and_dark, test_sample_helpers, test_name_helpers, test_other_helpers]
+         test_small_and_dark, test_analysis, test_sample_helpers, test_name_helpers, test_other_helpers]
 
 
 def main():

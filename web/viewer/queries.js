@@ -95,3 +95,56 @@ export function waveform(station, record, channels, window, points) {
     from: window.from, to: window.to, points,
   });
 }
+
+// The "/getPhasors" answer for `channels` over `window` in `points` cycle
+// ends; `sequence` (three selectors, or null) adds their sequence components.
+export function phasors(station, record, channels, window, points, sequence) {
+  return query("/getPhasors", {
+    groupName: station, fileName: record, channelList: channels,
+    from: window.from, to: window.to, points, ...(sequence ? { sequence } : {}),
+  });
+}
+
+// The "/getHarmonics" answer for the cycle of `channel` that ends at sample `at`.
+export function harmonics(station, record, channel, at) {
+  return query("/getHarmonics", { groupName: station, fileName: record, channelList: [channel], at });
+}
+
+// The "/getEvents" answer: every change of every status channel.
+export function events(station, record) {
+  return query("/getEvents", { groupName: station, fileName: record });
+}
+
+// The "/exportRecord" file of `channels` over `window` in `format` ("cff" or
+// "csv") as {blob, disposition}. Failures come as the JSON envelope, told
+// from the file by the attachment header only a file carries.
+export async function exportFile(station, record, channels, window, format) {
+  onRequests(++out);
+  try {
+    const request = { groupName: station, fileName: record, channelList: channels,
+                      from: window.from, to: window.to, format };
+    let reply;
+    try {
+      reply = await post("/exportRecord", byteString(JSON.stringify(request)));
+    } catch (err) {
+      throw new QueryError(`The service did not answer /exportRecord (${err.message}).`);
+    }
+    if (!reply.ok) throw new QueryError(`/exportRecord answered HTTP ${reply.status}.`);
+    const type = reply.headers.get("Content-Type") || "";
+    const disposition = reply.headers.get("Content-Disposition") || "";
+    if (!/^attachment/i.test(disposition)) {
+      let answer;
+      try {
+        answer = JSON.parse(byteText(await reply.arrayBuffer()));
+      } catch (err) {
+        throw new QueryError(`/exportRecord answered neither a file nor JSON (${err.message}).`);
+      }
+      const why = answer.errorinfo ? display(answer.errorinfo) : "no reason given";
+      throw new QueryError(`/exportRecord answered result ${answer.result}: ${why}`, answer.result,
+                           answer.errorinfo || "");
+    }
+    return { blob: new Blob([await reply.arrayBuffer()], { type: type.split(";")[0] }), disposition };
+  } finally {
+    onRequests(--out);
+  }
+}

@@ -84,6 +84,15 @@ export function panned(window, fraction) {
   return [from + shift, to + shift];
 }
 
+// [from, to) of a window around `sample`: the width of `window`, but no more
+// than a quarter of the `total` samples, so that a jump from the whole record
+// shows where it landed (clampWindow keeps it inside the record).
+export function centredOn(window, sample, total) {
+  const width = Math.max(1, Math.min(window.to - window.from, Math.ceil(total / 4)));
+  const from = Math.round(sample - width / 2);
+  return [from, from + width];
+}
+
 // A time on the charts' axis, in ms, or in s when `spanMs` (the length of
 // what is shown) is long enough that ms figures stop being readable.
 export function msText(ms, spanMs = 0) {

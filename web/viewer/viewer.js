@@ -3,6 +3,7 @@
 // window on screen changes only when its samples are drawn: every action
 // asks for a new window and the answer, when it is still the newest one,
 // becomes the view.
+import { Analysis } from "./analysis.js";
 import { Charts } from "./charts.js";
 import { answerKeys, panesOf, recordChannels, scaleFactor, selectorOf } from "./channels.js";
 import { showReadout } from "./cursors.js";
@@ -15,7 +16,7 @@ import {
   QueryError, recordInfo, recordList, stationList, watchRequests, waveform,
 } from "./queries.js";
 import {
-  MAX_POINTS, clampWindow, panned, plausibleTriggerMs, pointsForWidth, sampleAt,
+  MAX_POINTS, centredOn, clampWindow, panned, plausibleTriggerMs, pointsForWidth, sampleAt,
   triggerOffsetMs, viewSpanMs, zoomed,
 } from "./samples.js";
 
@@ -54,6 +55,11 @@ const charts = new Charts($("panes"), {
   },
   click: (ms) => state.view && placeCursor(state.active, Math.floor(sampleAt(state.view, ms))),
   showWhole: () => showWhole(),
+});
+
+const analysis = new Analysis(state, {
+  factor: (key) => scaleFactor(entry(key), state.values), redraw: () => redraw(), failed: showError,
+  goTo: (n) => state.window && show(...centredOn(state.window, n, total())).then(() => placeCursor("a", n)),
 });
 
 const picker = new Picker({ analog: $("analog-channels"), status: $("status-channels") },
@@ -158,6 +164,7 @@ async function loadRecord(restore) {
     $("panes-mode").value = state.panes;
     $("values").value = state.values;
     showRecord(info);
+    analysis.recordOpened().catch(showError);
     const w = restore && restore.window ? restore.window : { from: 0, to: info.samples };
     await show(w.from, w.to);
     if (restore) {
@@ -253,6 +260,7 @@ function draw(view, askedKeys) {
   state.view = view;
   view.keys = answerKeys(view, askedKeys);
   redraw();
+  analysis.windowShown(view);
   const info = state.info;
   const w = state.window;
   $("window").textContent =
@@ -275,7 +283,8 @@ function redraw() {
   const byKey = new Map(view.keys.map((k, i) => [k, series[i]]));
   const analog = view.keys.filter((k) => k[0] === "a").map(entry);
   const panes = panesOf(analog, state.panes, state.decode)
-      .map((p) => ({ title: p.title, series: p.channels.map((c) => byKey.get(c.key)) }));
+      .map((p) => ({ title: p.title,
+                     series: p.channels.flatMap((c) => [byKey.get(c.key), ...analysis.rmsSeries(c.key)]) }));
   const status = view.keys.filter((k) => k[0] === "s").map((k) => byKey.get(k));
   charts.draw(view.time.map((us) => us / 1000), viewSpanMs(view), panes, status);
   showReadout($("readout"), cols, state.cursors);
@@ -302,6 +311,7 @@ async function placeCursor(name, sample) {
   const values = new Map(answerKeys(at, keys).map((k, i) => [k, at.channels[i].min[0]]));
   state.cursors[name] = { sample, ms: at.time.length ? at.time[0] / 1000 : 0, values };
   state.last = name;
+  if (name === "a") analysis.update();
   // The next click places the other cursor until both are set.
   const other = name === "a" ? "b" : "a";
   if (!state.cursors[other]) state.active = other;
@@ -430,7 +440,9 @@ async function init() {
   on("export-csv", () => exportCsv().catch(showError));
   on("export-png", () => exportPng().catch(showError));
   $("panes-mode").addEventListener("change", (e) => { state.panes = e.target.value; redraw(); updateFragment(); });
-  $("values").addEventListener("change", (e) => { state.values = e.target.value; redraw(); updateFragment(); });
+  $("values").addEventListener("change", (e) => {
+    state.values = e.target.value; redraw(); analysis.update(); updateFragment();
+  });
   document.addEventListener("keydown", onKey);
   // The page writes its own fragment with replaceState, which fires no
   // hashchange: this is a link pasted or edited by hand.
