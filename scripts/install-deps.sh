@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   curl python3 nodejs
   chromium chromium-driver python3-selenium python3-numpy libjs-dygraphs fonts-wqy-microhei
+  prometheus-cpp-dev prometheus
   dpkg-dev file lintian
   "$@"
 )

@@ -9,6 +9,7 @@
 
 #include "extensions/viewer_files.h"
 #include "platform/platform.h"
+#include "restfulserver/answer.h"
 
 namespace {
 
@@ -71,13 +72,16 @@ void handler_viewer(transport::Connection& nc, const transport::Request& hm,
       const std::string etag = etag_of(*stamp);
       if (names_etag(hm.if_none_match, etag)) {
         nc.send("HTTP/1.1 304 Not Modified\r\nETag: " + etag + "\r\n" + kCacheHeaders + "\r\n");
+        note_answer_result("http_304");
         return;
       }
       if (std::optional<std::string> bytes = platform::read_whole_file(file->path, true)) {
         send_file_reply(nc, "200 OK", file->content_type, etag, std::move(*bytes), with_body);
+        note_answer_result("http_200");
         return;
       }
     }
   }
   send_file_reply(nc, "404 Not Found", "text/plain; charset=utf-8", "", kNotFoundText, with_body);
+  note_answer_result("http_404");
 }

@@ -93,6 +93,7 @@ void CLogger::reopen() {
 
 void CLogger::rotate(std::uint64_t size) {
   // The backup name has no length limit: a path is a std::string here.
+  ++m_rotations;
   const std::string backup = m_path + "_bak";
   const std::string path = m_path;
   Close();

@@ -50,6 +50,8 @@ class CLogger : public CSingleton<CLogger> {
   // first, so a new Open always starts from a clean stream.
   void Open(const char* path);
   bool IsOpen() const;
+  // How often the log was moved to its backup name since the start.
+  std::uint64_t rotations() const { return m_rotations; }
   // Closes the file when the stream holds no failure; otherwise does nothing.
   void Close();
   // Writes "[Y-M-D hh:mm:ss] :  <message> ->line(<line>)" and its line end
@@ -91,6 +93,7 @@ class CLogger : public CSingleton<CLogger> {
   std::int64_t m_prefix_second;
   // Lines lost since the last one written, and why the first was.
   std::uint64_t m_lost_lines;
+  std::uint64_t m_rotations = 0;
   std::string m_lost_reason;
   // A failed write left part of its line in the file.
   bool m_broken_line;

@@ -77,11 +77,26 @@ void send_file(transport::Connection& nc, const std::string& headers, const std:
 
 }  // namespace
 
+namespace {
+
+std::string& current_result() {
+  static std::string result = "none";
+  return result;
+}
+
+}  // namespace
+
+void note_answer_result(std::string result) { current_result() = std::move(result); }
+
+const std::string& answer_result() { return current_result(); }
+
 Answer::Kind send_answer(transport::Connection& nc, const Answer& answer, const Sending& how) {
   switch (answer.kind()) {
     case Answer::Kind::kNoReply:
       break;
     case Answer::Kind::kDocument: {
+      const Json::Value& result = answer.document()["result"];
+      note_answer_result(result.isInt() ? std::to_string(result.asInt()) : "none");
       std::string text = write_json(answer.document(), how.non_finite);
       if (how.document_log_head != nullptr && answer.checked()) {
         LOG_WRITE_TEXT(LOG_INFO, how.document_log_head, text, "");
@@ -90,9 +105,11 @@ Answer::Kind send_answer(transport::Connection& nc, const Answer& answer, const 
       break;
     }
     case Answer::Kind::kText:
+      note_answer_result("200");
       send_parts(nc, answer.parts());
       break;
     case Answer::Kind::kFile:
+      note_answer_result("200");
       send_file(nc, answer.headers(), answer.parts());
       break;
   }

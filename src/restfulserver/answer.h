@@ -76,6 +76,13 @@ struct Sending {
 // itself. Returns the kind that was sent.
 Answer::Kind send_answer(transport::Connection& nc, const Answer& answer, const Sending& how = {});
 
+// What the request being handled was answered, for the metrics: the
+// "result" of a document ("200", "0", ...), "200" for a text or a file,
+// "none" without a reply. Handlers that answer without send_answer say it
+// with note_answer_result (the viewer's files: "http_200", "http_404"...).
+void note_answer_result(std::string result);
+const std::string& answer_result();
+
 // Parts shorter than this are copied into their neighbours: one buffer per
 // tiny text would cost more than the copy.
 constexpr std::size_t kShareThreshold = 4096;

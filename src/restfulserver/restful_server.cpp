@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "restfulserver/answer.h"
 #include "restfulserver/handlers.h"
 
 namespace {
@@ -51,9 +52,25 @@ bool matches(const Route& route, const std::string& uri) {
 // Requests dispatched so far; the poll loop watches it to tell busy from idle.
 unsigned long g_requests_handled = 0;
 
+RestfulServer::RequestObserver g_observer = nullptr;
+// The server that runs, for its transport's figures.
+const transport::HttpServer* g_running = nullptr;
+
 }  // namespace
 
-RestfulServer::RestfulServer() : m_server(&RestfulServer::ev_handler, &may_answer_large) {}
+RestfulServer::RestfulServer() : m_server(&RestfulServer::ev_handler, &may_answer_large) {
+  g_running = &m_server;
+}
+
+RestfulServer::~RestfulServer() {
+  if (g_running == &m_server) g_running = nullptr;
+}
+
+void RestfulServer::set_request_observer(RequestObserver observer) { g_observer = observer; }
+
+transport::TransportStats RestfulServer::transport_stats() {
+  return g_running != nullptr ? g_running->stats() : transport::TransportStats();
+}
 
 void RestfulServer::run(const std::string& port) {
   std::string reason;
@@ -106,9 +123,11 @@ void RestfulServer::add_route(const std::string& uri, QueryHandler handler, bool
 
 void RestfulServer::ev_handler(transport::Connection& nc, const transport::Request& hm) {
   ++g_requests_handled;
+  const auto started = std::chrono::steady_clock::now();
+  note_answer_result("none");
+  const auto route = std::find_if(routes().begin(), routes().end(),
+                                  [&](const Route& row) { return matches(row, hm.uri); });
   try {
-    const auto route = std::find_if(routes().begin(), routes().end(),
-                                    [&](const Route& row) { return matches(row, hm.uri); });
     if (route != routes().end()) {
       route->handler(nc, hm, route->uri.substr(1));
     } else {
@@ -120,6 +139,11 @@ void RestfulServer::ev_handler(transport::Connection& nc, const transport::Reque
     // and the end of the stream right after it instead of a long wait.
     std::printf("unknow  exception\n");
     nc.close_after_queued();
+    note_answer_result("exception");
+  }
+  if (g_observer != nullptr) {
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+    g_observer(route != routes().end() ? route->uri : std::string("other"), answer_result(), took.count());
   }
   // Every diagnostic line of a request reaches a pipe or file before the
   // next request is handled, in order.

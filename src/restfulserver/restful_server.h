@@ -16,6 +16,7 @@ class RestfulServer {
  public:
   // Handlers read the record root per request; the server keeps none.
   RestfulServer();
+  ~RestfulServer();
   // Binds `port` and polls in 100 ms slices for ever. When binding fails it
   // writes "Error starting orin_auth on port <port>: <reason>" to standard
   // error and ends the process with exit status 1. Does not return.
@@ -40,6 +41,14 @@ class RestfulServer {
   // that continues it after a "/" ("/viewer" then takes "/viewer/a.js"). Call
   // before requests arrive; rows are never removed.
   static void add_route(const std::string& uri, QueryHandler handler, bool prefix = false);
+
+  // Told of every request once it is handled: the row's URI ("other" for a
+  // URI without a row), what answer_result says it was answered, and the
+  // seconds the handling took. One observer; nullptr for none.
+  using RequestObserver = void (*)(const std::string& uri, const std::string& result, double seconds);
+  static void set_request_observer(RequestObserver observer);
+  // What the transport of the running server holds (zeros before one runs).
+  static transport::TransportStats transport_stats();
 
  private:
   transport::HttpServer m_server;

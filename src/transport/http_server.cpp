@@ -127,6 +127,17 @@ void HttpServer::poll(int milliseconds) {
   m_impl->io.run_for(std::chrono::milliseconds(milliseconds));
 }
 
+TransportStats HttpServer::stats() const {
+  const Shared& shared = m_impl->shared;
+  TransportStats stats;
+  stats.bytes_sent = shared.bytes_sent;
+  stats.open_connections = shared.open_sessions;
+  stats.reply_bytes_queued = shared.replies.queued_bytes();
+  stats.reply_budget = shared.replies.limit();
+  stats.waiting_requests = shared.replies.waiter_count();
+  return stats;
+}
+
 unsigned short HttpServer::local_port() const {
   beast::error_code ec;
   tcp::endpoint endpoint = m_impl->acceptor.local_endpoint(ec);

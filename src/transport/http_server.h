@@ -50,6 +50,15 @@ using LargeAnswerTest = std::function<bool(const Request&)>;
 // The reply budget when nobody sets one.
 constexpr std::uint64_t kDefaultReplyBudget = 512ull * 1024 * 1024;
 
+// What the transport is holding and has done, as the metrics show it.
+struct TransportStats {
+  std::uint64_t bytes_sent = 0;        // bytes the sockets took since the start
+  std::size_t open_connections = 0;
+  std::uint64_t reply_bytes_queued = 0;  // the reply budget in use
+  std::uint64_t reply_budget = 0;
+  std::size_t waiting_requests = 0;    // requests waiting for the budget
+};
+
 class HttpServer {
  public:
   // With no `may_answer_large`, no request ever waits for the budget.
@@ -74,6 +83,7 @@ class HttpServer {
   void set_reply_budget(std::uint64_t bytes);
   // Runs the loop for at most `milliseconds`, handling whatever is ready.
   void poll(int milliseconds);
+  TransportStats stats() const;
   // The bound port (useful after listening on port 0).
   unsigned short local_port() const;
   // Stops accepting; connections already open are released with the server.

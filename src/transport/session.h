@@ -53,6 +53,8 @@ struct Shared {
   // request needs descriptors for its record files, so accepting stops short
   // of the process's limit rather than at it.
   std::size_t open_sessions = 0;
+  // Answer bytes the sockets took, for the metrics.
+  std::uint64_t bytes_sent = 0;
   std::size_t session_limit = SIZE_MAX;
   std::function<void()> on_session_closed;
 };

@@ -102,6 +102,7 @@ void Session::on_written(const beast::error_code& ec, std::size_t written) {
     return;
   }
   m_pending.consume(written);
+  m_shared.bytes_sent += written;
   if (written > 0) {
     m_progress = Clock::now();
     m_deadline = m_progress + kStallTimeout;

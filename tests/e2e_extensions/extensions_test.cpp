@@ -1,6 +1,7 @@
 // The extension queries against the real binary: the station list, the full
 // record header with its time axis, and min/max waveforms whose buckets are
 // checked against the raw samples, byte for byte where the text is fixed.
+#include <chrono>
 #include <fstream>
 #include <random>
 #include <string>
@@ -201,6 +202,36 @@ TEST_F(ExtensionsTest, ListsTheStationsOfTheRecordRoot) {
   e2e::write_file(m_service.settings_path(), settings);
   EXPECT_EQ("{\"errorinfo\":\"\",\"result\":200,\"stationList\":0,\"typeurl\":\"getStationList\"}\n",
             ask("/getStationList", "{}").body);
+}
+
+// The operations URIs answer with ordinary headers; the counters follow the
+// requests, and the health check follows the record root.
+TEST_F(ExtensionsTest, CountsRequestsAndTellsWhetherTheRootCanBeListed) {
+  const auto get = [&](const std::string& uri) {
+    e2e::HttpClient client(m_service.port());
+    EXPECT_TRUE(client.send("GET " + uri + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"));
+    return client.read_for(std::chrono::seconds(5));
+  };
+  ask("/getStationList", "{}");
+  ask("/getStationList", "{}");
+  ask("/getRecordInfo", "{}");
+  const std::string metrics = get("/metrics");
+  EXPECT_EQ(0u, metrics.find("HTTP/1.1 200 OK\r\nContent-Type: text/plain; version=0.0.4")) << metrics;
+  for (const char* line : {"comtrade_requests_total{result=\"200\",uri=\"/getStationList\"} 2\n",
+                           "comtrade_requests_total{result=\"1\",uri=\"/getRecordInfo\"} 1\n",
+                           "comtrade_request_duration_seconds_count{uri=\"/getStationList\"} 2\n",
+                           "\ncomtrade_open_connections ", "comtrade_waiting_requests 0\n"}) {
+    EXPECT_NE(std::string::npos, metrics.find(line)) << line << metrics;
+  }
+  EXPECT_EQ("HTTP/1.1 200 OK\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: 3\r\n\r\nok\n",
+            get("/healthz"));
+  std::string settings = e2e::read_file(m_service.settings_path()).value();
+  settings.replace(settings.find(m_records.path().string()), m_records.path().string().size(),
+                   (m_records.path() / "gone").string());
+  e2e::write_file(m_service.settings_path(), settings);
+  const std::string unhealthy = get("/healthz");
+  EXPECT_EQ(0u, unhealthy.find("HTTP/1.1 503 Service Unavailable\r\n")) << unhealthy;
+  EXPECT_NE(std::string::npos, unhealthy.find("cannot be listed")) << unhealthy;
 }
 
 // Two rates: samples 1..10 at 1000 Hz, 11..20 at 500 Hz. Every header field
