@@ -12,6 +12,8 @@ set(COMTRADE_ROOT_DIR "${CMAKE_INSTALL_FULL_SYSCONFDIR}/comtrade-service")
 set(COMTRADE_STATE_DIR "${CMAKE_INSTALL_FULL_LOCALSTATEDIR}/lib/comtrade-service")
 set(COMTRADE_RECORD_DIR "${COMTRADE_STATE_DIR}/records")
 set(COMTRADE_LOG_DIR "${CMAKE_INSTALL_FULL_LOCALSTATEDIR}/log/comtrade-service")
+set(COMTRADE_DATA_DIR "${CMAKE_INSTALL_FULL_DATADIR}/comtrade-service")
+set(COMTRADE_LIBEXEC_DIR "${CMAKE_INSTALL_PREFIX}/lib/comtrade-service")
 if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
   set(unit_dir_default /lib/systemd/system)
   pkg_get_variable(systemd_unit_dir systemd systemdsystemunitdir)
@@ -28,6 +30,7 @@ set(pkg_src "${CMAKE_CURRENT_LIST_DIR}")
 set(pkg_out "${PROJECT_BINARY_DIR}/packaging")
 configure_file("${pkg_src}/ComTrade.ini.in" "${pkg_out}/ComTrade.ini" @ONLY)
 configure_file("${pkg_src}/comtrade-service.service.in" "${pkg_out}/comtrade-service.service" @ONLY)
+configure_file("${pkg_src}/comtrade-service@.service.in" "${pkg_out}/comtrade-service@.service" @ONLY)
 
 # Debian wants the changelog and man page compressed with gzip -9, without
 # a time stamp so that two builds give the same bytes.
@@ -45,7 +48,11 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 install(TARGETS comtrade_service RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(FILES "${pkg_out}/ComTrade.ini" DESTINATION "${COMTRADE_ROOT_DIR}/cfg")
-install(FILES "${pkg_out}/comtrade-service.service" DESTINATION "${COMTRADE_SYSTEMD_UNIT_DIR}")
+install(FILES "${pkg_out}/comtrade-service.service" "${pkg_out}/comtrade-service@.service"
+  DESTINATION "${COMTRADE_SYSTEMD_UNIT_DIR}")
+install(PROGRAMS "${pkg_src}/replica-settings" DESTINATION "${COMTRADE_LIBEXEC_DIR}")
+install(FILES "${pkg_src}/nginx-site.conf" DESTINATION "${CMAKE_INSTALL_DATADIR}/comtrade-service/nginx"
+  RENAME comtrade-service.conf)
 install(FILES "${pkg_src}/copyright" "${pkg_out}/changelog.gz" DESTINATION "${doc_dir}")
 install(FILES "${pkg_out}/comtrade_service.1.gz" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 # The viewer's files are written alongside this; until they are there the

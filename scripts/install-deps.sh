@@ -10,7 +10,7 @@ packages=(
   curl python3 nodejs
   chromium chromium-driver python3-selenium python3-numpy libjs-dygraphs fonts-wqy-microhei
   prometheus-cpp-dev prometheus
-  dpkg-dev file lintian
+  dpkg-dev file lintian nginx openssl
   "$@"
 )
 sudo_cmd=()

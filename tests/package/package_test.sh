@@ -146,6 +146,57 @@ else
   echo "skip - systemd-analyze verify: no systemd-analyze here"
 fi
 
+# Replicas and the proxy --------------------------------------------------------
+template="$tree/$(dirname "${unit_path#./}")/comtrade-service@.service"
+template_ok() {
+  [ -f "$template" ] || { echo "no comtrade-service@.service beside the unit"; return 1; }
+  local pre script
+  pre="$(sed -n 's/^ExecStartPre=//p' "$template")"
+  script="${pre%% *}"
+  [ -x "$tree$script" ] || { echo "ExecStartPre $script is not in the package"; return 1; }
+  # The replica's settings: the shared ones on 127.0.0.1:PORT, a log of its own.
+  "$tree$script" "$tree/etc/comtrade-service/cfg/ComTrade.ini" "$work/replica" 8001
+  grep -qx 'port=127.0.0.1:8001' "$work/replica/cfg/ComTrade.ini" || { echo "replica port not set"; return 1; }
+  grep -q '^logDir=.*-8001\.log$' "$work/replica/cfg/ComTrade.ini" || { echo "replica log not its own"; return 1; }
+  grep -q '^Environment=TAVROOT=/run/comtrade-service-%i$' "$template" || { echo "TAVROOT is not per replica"; return 1; }
+}
+check "the template unit runs one replica a port with settings of its own" template_ok
+check "the packaged settings listen on 127.0.0.1 only" \
+  grep -qx 'port=127.0.0.1:8000' "$tree/etc/comtrade-service/cfg/ComTrade.ini"
+if command -v systemd-analyze > /dev/null; then
+  template_verify_ok() {
+    sed -e "s|^ExecStart=|ExecStart=$tree|" -e "s|^ExecStartPre=|ExecStartPre=$tree|" "$template" \
+      > "$work/comtrade-service@8001.service"
+    local out
+    out="$(systemd-analyze verify --man=no "$work/comtrade-service@8001.service" 2>&1)" || { echo "$out"; return 1; }
+    [ -z "$out" ] || { echo "$out"; return 1; }
+  }
+  check "systemd-analyze verify accepts a replica of the template" template_verify_ok
+fi
+site="$tree/usr/share/comtrade-service/nginx/comtrade-service.conf"
+if command -v nginx > /dev/null && command -v openssl > /dev/null; then
+  # The real nginx reads the shipped site, with a certificate and a password
+  # file made here in place of the ones an operator fills in.
+  site_ok() {
+    [ -f "$site" ] || { echo "no nginx site in the package"; return 1; }
+    mkdir -p "$work/nginx/tmp"
+    openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost \
+      -keyout "$work/nginx/key.pem" -out "$work/nginx/cert.pem" 2> /dev/null
+    echo "user:$(openssl passwd -apr1 secret)" > "$work/nginx/htpasswd"
+    sed -e "s|/etc/ssl/certs/comtrade-service.pem|$work/nginx/cert.pem|" \
+      -e "s|/etc/ssl/private/comtrade-service.key|$work/nginx/key.pem|" \
+      -e "s|/etc/comtrade-service/htpasswd|$work/nginx/htpasswd|" \
+      -e "s|listen 443 ssl;|listen 127.0.0.1:18443 ssl;|" -e "/listen \[::\]:443 ssl;/d" "$site" > "$work/nginx/site.conf"
+    printf 'pid %s;\nerror_log %s;\nevents {}\nhttp {\n  access_log off;\n  client_body_temp_path %s;\n  proxy_temp_path %s;\n  include %s;\n}\n' \
+      "$work/nginx/nginx.pid" "$work/nginx/error.log" "$work/nginx/tmp" "$work/nginx/tmp" "$work/nginx/site.conf" \
+      > "$work/nginx/nginx.conf"
+    nginx -t -q -p "$work/nginx" -c "$work/nginx/nginx.conf"
+  }
+  check "nginx accepts the shipped site" site_ok
+else
+  echo "skip - nginx site: no nginx or openssl here"
+fi
+
 # The packaged binary with the packaged settings, pointed at a temporary
 # record root, log and port.
 settings="$tree/etc/comtrade-service/cfg/ComTrade.ini"
