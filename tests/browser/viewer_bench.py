@@ -15,7 +15,7 @@ import sys
 import tempfile
 
 from page_driving import Failure, pick, shown_window, wait_for
-from viewer_test import launch_service, start_browser
+from viewer_test import launch_service, start_browser, stop_all
 
 SAMPLES = 1000000
 # From an action in the page until #window shows a new window: the page's
@@ -90,11 +90,7 @@ def main():
             print(f"viewer bench: {failure}", file=sys.stderr)
             return 1
         finally:
-            if driver:
-                driver.quit()
-            if service:
-                service.kill()
-                service.wait()
+            stop_all(driver, service)
             shutil.rmtree(root, ignore_errors=True)
 
 

@@ -20,7 +20,7 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 
 from page_driving import ANALOG, Failure, shown_window, wait_for
-from viewer_test import launch_service, start_browser
+from viewer_test import launch_service, start_browser, stop_all
 
 STATION = "Relay"
 PICTURE = "viewer-cursors.png"
@@ -100,11 +100,7 @@ def main():
             print(f"viewer screenshots: {failure}", file=sys.stderr)
             return 1
         finally:
-            if driver:
-                driver.quit()
-            if service:
-                service.kill()
-                service.wait()
+            stop_all(driver, service)
 
 
 if __name__ == "__main__":

@@ -92,6 +92,15 @@ def launch_service(binary, root):
     raise Failure("the service did not listen within 10 s")
 
 
+def stop_all(driver, service):
+    """Quits the browser and ends the service, whichever of them started."""
+    if driver:
+        driver.quit()
+    if service:
+        service.kill()
+        service.wait()
+
+
 def start_browser(profile):
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
@@ -221,11 +230,7 @@ def main():
             print(f"0 passed, {len(TESTS)} failed")
             return 1
         finally:
-            if driver:
-                driver.quit()
-            if service:
-                service.kill()
-                service.wait()
+            stop_all(driver, service)
 
 
 if __name__ == "__main__":

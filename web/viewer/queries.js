@@ -20,6 +20,17 @@ export class QueryError extends Error {
 let onRequests = () => {};
 let out = 0;
 
+// Shows `element` once requests have been out for `afterMs`, and hides it
+// when none is.
+export function showWhileBusy(element, afterMs) {
+  let timer = null;
+  watchRequests((out) => {
+    clearTimeout(timer);
+    if (out > 0) timer = setTimeout(() => { element.hidden = false; }, afterMs);
+    else element.hidden = true;
+  });
+}
+
 export function watchRequests(listener) {
   onRequests = listener;
 }

@@ -13,7 +13,7 @@ import { showHeader, showUnits } from "./header.js";
 import { display, recordDecoder, seriesLabels } from "./names.js";
 import { Picker } from "./picker.js";
 import {
-  QueryError, recordInfo, recordList, stationList, watchRequests, waveform,
+  QueryError, recordInfo, recordList, showWhileBusy, stationList, waveform,
 } from "./queries.js";
 import {
   MAX_POINTS, centredOn, clampWindow, panned, plausibleTriggerMs, pointsForWidth, sampleAt,
@@ -400,21 +400,12 @@ async function restoreFragment() {
   await loadRecord(view);
 }
 
-function watchBusy() {
-  let timer = null;
-  watchRequests((out) => {
-    clearTimeout(timer);
-    if (out > 0) timer = setTimeout(() => { $("busy").hidden = false; }, BUSY_AFTER_MS);
-    else $("busy").hidden = true;
-  });
-}
-
 async function init() {
   if (typeof Dygraph === "undefined") {
     showError(new QueryError("The chart library did not load from /viewer/dygraph.min.js " +
                              "(Debian's libjs-dygraphs must be installed where the service runs)."));
   }
-  watchBusy();
+  showWhileBusy($("busy"), BUSY_AFTER_MS);
   $("stations").addEventListener("change", (event) => {
     const name = state.stations[+event.target.value];
     if (name === undefined) return;
