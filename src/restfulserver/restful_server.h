@@ -17,9 +17,12 @@ class RestfulServer {
   // Handlers read the record root per request; the server keeps none.
   RestfulServer();
   ~RestfulServer();
-  // Binds `port` and polls in 100 ms slices for ever. When binding fails it
-  // writes "Error starting orin_auth on port <port>: <reason>" to standard
-  // error and ends the process with exit status 1. Does not return.
+  // Binds `port` and polls in 100 ms slices until the process is asked to
+  // end (SIGTERM, SIGINT): it then accepts no more, lets the answers in hand
+  // finish (30 s at most; asked again, none), and ends the process with exit
+  // status 0. When binding fails it writes "Error starting orin_auth on port
+  // <port>: <reason>" to standard error and ends the process with exit
+  // status 1. Does not return.
   [[noreturn]] void run(const std::string& port);
   // Releases the listener; returns true.
   bool stop();

@@ -4,9 +4,12 @@
 #include "transport/http_server.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
@@ -34,7 +37,8 @@ constexpr std::size_t kSpareDescriptors = 16;
 }  // namespace
 
 struct HttpServer::Impl {
-  Impl(RequestHandler handler, LargeAnswerTest may_answer_large) : acceptor(io), retry_timer(io) {
+  Impl(RequestHandler handler, LargeAnswerTest may_answer_large)
+      : acceptor(io), retry_timer(io), drain_timer(io) {
     shared.handler = std::move(handler);
     shared.may_answer_large = std::move(may_answer_large);
     shared.stall_check.emplace(io);
@@ -73,12 +77,60 @@ struct HttpServer::Impl {
     });
   }
 
+  void stop_accepting() {
+    beast::error_code ignored;
+    acceptor.close(ignored);
+    retry_timer.cancel();
+  }
+
+  // Each session is asked through a weak pointer: closing one may run
+  // another's completion, but never destroys a session while it is asked.
+  template <typename Ask>
+  void ask_every_session(Ask ask) {
+    std::vector<std::weak_ptr<Session>> sessions;
+    sessions.reserve(shared.live.size());
+    for (Session* session : shared.live) sessions.push_back(session->weak_from_this());
+    for (const std::weak_ptr<Session>& weak : sessions) {
+      if (const std::shared_ptr<Session> session = weak.lock()) ask(*session);
+    }
+  }
+
+  void drain(std::chrono::milliseconds limit) {
+    if (shared.draining) return;
+    shared.draining = true;
+    stop_accepting();
+    ask_every_session([](Session& session) { session.end_when_idle(); });
+    drain_timer.expires_after(limit);
+    drain_timer.async_wait([this](const beast::error_code& ec) {
+      if (!ec) close_every_session();
+    });
+  }
+
+  void close_every_session() {
+    ask_every_session([](Session& session) { session.evict(); });
+  }
+
+  void wait_for_signal(std::chrono::milliseconds limit, std::function<void(int)> on_signal) {
+    signals->async_wait([this, limit, on_signal](const beast::error_code& ec, int signal) {
+      if (ec) return;
+      if (on_signal) on_signal(signal);
+      if (shared.draining) {
+        close_every_session();
+      } else {
+        drain(limit);
+      }
+      wait_for_signal(limit, on_signal);
+    });
+  }
+
   // Declared before the io_context: sessions destroyed with the context hold
   // a reference to it.
   Shared shared;
   asio::io_context io;
   tcp::acceptor acceptor;
   asio::steady_timer retry_timer;
+  asio::steady_timer drain_timer;
+  std::optional<asio::signal_set> signals;
   bool accept_paused = false;
 };
 
@@ -144,10 +196,20 @@ unsigned short HttpServer::local_port() const {
   return ec ? 0 : endpoint.port();
 }
 
-void HttpServer::close() {
-  beast::error_code ignored;
-  m_impl->acceptor.close(ignored);
-  m_impl->retry_timer.cancel();
+void HttpServer::close() { m_impl->stop_accepting(); }
+
+void HttpServer::drain(std::chrono::milliseconds limit) {
+  asio::post(m_impl->io, [impl = m_impl.get(), limit] { impl->drain(limit); });
+}
+
+void HttpServer::drain_on_termination(std::chrono::milliseconds limit,
+                                      std::function<void(int)> on_signal) {
+  m_impl->signals.emplace(m_impl->io, SIGTERM, SIGINT);
+  m_impl->wait_for_signal(limit, std::move(on_signal));
+}
+
+bool HttpServer::drained() const {
+  return m_impl->shared.draining && m_impl->shared.open_sessions == 0;
 }
 
 }  // namespace transport

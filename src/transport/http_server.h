@@ -4,6 +4,7 @@
 #ifndef TRANSPORT_HTTP_SERVER_H_
 #define TRANSPORT_HTTP_SERVER_H_
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -88,6 +89,18 @@ class HttpServer {
   unsigned short local_port() const;
   // Stops accepting; connections already open are released with the server.
   void close();
+  // Stops accepting and lets every connection end once its answer is out: an
+  // idle one at once, one with a request in hand (read, waiting for the
+  // budget, being built or written) after that answer, so a proxy in front
+  // never loses an answer it was sent and retries what was refused. What is
+  // still open after `limit` is closed. May be called from any thread.
+  void drain(std::chrono::milliseconds limit);
+  // Drains (see drain) when the process is asked to end (SIGTERM, SIGINT);
+  // asked again, it closes every connection at once. `on_signal` is told
+  // the signal, on the loop's thread.
+  void drain_on_termination(std::chrono::milliseconds limit, std::function<void(int)> on_signal);
+  // Whether a drain began and every connection it waited for has ended.
+  bool drained() const;
 
  private:
   struct Impl;

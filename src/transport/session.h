@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include <boost/asio.hpp>
@@ -57,6 +58,10 @@ struct Shared {
   std::uint64_t bytes_sent = 0;
   std::size_t session_limit = SIZE_MAX;
   std::function<void()> on_session_closed;
+  // Every session not yet destroyed, for a drain to reach the idle ones.
+  std::unordered_set<Session*> live;
+  // Set by a drain: no answer after the one in hand keeps a connection open.
+  bool draining = false;
 };
 
 class Session : public Connection, public std::enable_shared_from_this<Session> {
@@ -92,6 +97,9 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
   }
   // Gives up the answer of a client that stopped reading.
   void evict() { close(); }
+  // For a drain: a connection waiting for its next request ends now, one
+  // with a request in hand once that request is answered.
+  void end_when_idle();
 
  private:
   using Parser = boost::beast::http::request_parser<boost::beast::http::string_body>;
@@ -153,6 +161,8 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
   bool m_head_only = false;  // the request is HEAD: its reply ends with the header
   HeaderOnly m_header_only;
   bool m_keep_alive = true;
+  // Reading a request header; with nothing of it read yet the session is idle.
+  bool m_awaiting_request = false;
   bool m_closed = false;
 };
 

@@ -42,9 +42,11 @@ Session::Session(tcp::socket socket, Shared& shared)
       m_shared(shared),
       m_pending(std::vector<asio::const_buffer>{}) {
   ++m_shared.open_sessions;
+  m_shared.live.insert(this);
 }
 
 Session::~Session() {
+  m_shared.live.erase(this);
   if (!m_closed) --m_shared.open_sessions;
 }
 
@@ -80,6 +82,7 @@ void Session::move_deadline_earlier(Clock::time_point deadline) {
 
 void Session::read_header() {
   m_deadline = Clock::now() + kStallTimeout;
+  m_awaiting_request = true;
   m_parser.emplace();
   m_parser->header_limit(kHeaderLimit);
   m_parser->body_limit(kBodyLimit);
@@ -91,6 +94,7 @@ void Session::read_header() {
 }
 
 void Session::on_header(const beast::error_code& ec) {
+  m_awaiting_request = false;
   if (m_closed) return;
   if (ec) {
     reject(ec);
@@ -173,7 +177,7 @@ void Session::reject(const beast::error_code& ec) {
 void Session::dispatch() {
   http::request<http::string_body> message = m_parser->release();
   m_parser.reset();
-  m_keep_alive = message.keep_alive();
+  m_keep_alive = message.keep_alive() && !m_shared.draining;
   m_head_only = message.method() == http::verb::head;
   m_header_only = HeaderOnly();
 
@@ -253,6 +257,15 @@ void Session::answer() {
     asio::post(m_socket.get_executor(), [&shared = m_shared] { write_unwritten(shared); });
   }
   m_shared.unwritten.push_back(weak_from_this());
+}
+
+void Session::end_when_idle() {
+  if (m_closed) return;
+  m_keep_alive = false;
+  // A request that began to arrive is read and answered; bytes the kernel
+  // holds and nobody has read yet are refused by the close, which a proxy
+  // sees before any answer and may retry elsewhere.
+  if (m_awaiting_request && m_buffer.size() == 0 && !(m_parser && m_parser->got_some())) close();
 }
 
 void start_session(tcp::socket socket, Shared& shared) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "support/e2e_support.h"
 
@@ -229,6 +230,49 @@ TEST(TransportTest, KeepsServingWhenAHandlerThrows) {
   HttpClient client(server.local_port());
   ASSERT_TRUE(client.send(e2e::post("/throw", "") + e2e::post("/fine", "")));
   EXPECT_EQ("partialpartial", client.read_for(300ms));
+}
+
+// Stopped behind a proxy: nothing half-answered, nothing new taken, and
+// the loop learns when it may end.
+TEST(TransportTest, DrainsByFinishingAnswersInHandAndTakingNoNewConnections) {
+  auto big = std::make_shared<const std::string>(16 * 1024 * 1024, 'v');
+  transport::HttpServer server([&big](transport::Connection& nc, const transport::Request& hm) {
+    if (hm.uri == "/big") nc.send(reply_of(*big));
+    if (hm.uri == "/small") nc.send(reply_of("small"));
+  });
+  std::string error;
+  ASSERT_TRUE(server.listen("127.0.0.1:0", error));
+  const unsigned short port = server.local_port();
+  auto idle = std::make_unique<HttpClient>(port);
+  auto reading = std::make_unique<HttpClient>(port, 4096);
+  auto partial = std::make_unique<HttpClient>(port);
+  std::atomic<bool> drained{false};
+  std::thread loop([&server, &drained] {
+    const auto end = std::chrono::steady_clock::now() + 20s;
+    while (!server.drained() && std::chrono::steady_clock::now() < end) server.poll(20);
+    drained = server.drained();
+  });
+  EXPECT_TRUE(idle->send(e2e::post("/small", "")));
+  EXPECT_EQ(reply_of("small"), idle->read_until("small"));
+  EXPECT_TRUE(reading->send(e2e::post("/big", "")));
+  const std::string request = e2e::post("/small", "");
+  EXPECT_TRUE(partial->send(request.substr(0, 10)));
+  std::this_thread::sleep_for(100ms);
+
+  server.drain(10s);
+  EXPECT_TRUE(idle->wait_closed(2s)) << "an idle connection outlived the drain";
+  const int late = e2e::connect_loopback(port);
+  EXPECT_EQ(-1, late) << "a new connection was taken while draining";
+  if (late >= 0) ::close(late);
+  EXPECT_TRUE(partial->send(request.substr(10)));
+  EXPECT_EQ(reply_of("small"), partial->read_for(2s)) << "a request begun before the drain";
+  EXPECT_TRUE(reading->read_for(10s) == reply_of(*big)) << "the answer in hand was cut";
+  // Each connection ends when its client leaves.
+  idle.reset();
+  reading.reset();
+  partial.reset();
+  loop.join();
+  EXPECT_TRUE(drained.load());
 }
 
 // Error paths
