@@ -179,17 +179,7 @@ if command -v nginx > /dev/null && command -v openssl > /dev/null; then
   # file made here in place of the ones an operator fills in.
   site_ok() {
     [ -f "$site" ] || { echo "no nginx site in the package"; return 1; }
-    mkdir -p "$work/nginx/tmp"
-    openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost \
-      -keyout "$work/nginx/key.pem" -out "$work/nginx/cert.pem" 2> /dev/null
-    echo "user:$(openssl passwd -apr1 secret)" > "$work/nginx/htpasswd"
-    sed -e "s|/etc/ssl/certs/comtrade-service.pem|$work/nginx/cert.pem|" \
-      -e "s|/etc/ssl/private/comtrade-service.key|$work/nginx/key.pem|" \
-      -e "s|/etc/comtrade-service/htpasswd|$work/nginx/htpasswd|" \
-      -e "s|listen 443 ssl;|listen 127.0.0.1:18443 ssl;|" -e "/listen \[::\]:443 ssl;/d" "$site" > "$work/nginx/site.conf"
-    printf 'pid %s;\nerror_log %s;\nevents {}\nhttp {\n  access_log off;\n  client_body_temp_path %s;\n  proxy_temp_path %s;\n  include %s;\n}\n' \
-      "$work/nginx/nginx.pid" "$work/nginx/error.log" "$work/nginx/tmp" "$work/nginx/tmp" "$work/nginx/site.conf" \
-      > "$work/nginx/nginx.conf"
+    tests/operations/proxy_front.sh "$site" "$work/nginx" 18443 8001 8002 > /dev/null
     nginx -t -q -p "$work/nginx" -c "$work/nginx/nginx.conf"
   }
   check "nginx accepts the shipped site" site_ok
