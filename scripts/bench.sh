@@ -26,7 +26,7 @@ build_type=${BENCH_BUILD_TYPE:-Release}
 nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE="$build_type" >/dev/null
-cmake --build "$build" -j "$(nproc)" --target comtrade_service comtrade_gen_tool service_bench >/dev/null
+cmake --build "$build" -j "$(nproc)" --target comtrade_service comtrade_gen_tool service_bench counting_bench >/dev/null
 service_bin=$(cd "$build" && pwd)/src/main/comtrade_service
 gen=$build/tools/comtrade_gen/comtrade_gen
 sb=$build/bench/service_bench
@@ -359,6 +359,17 @@ calls_pid=""
 calls_row=$(awk -v r="$calls_rps" -v p="$calls_p99" -v ref="${reference_rps[/getFileName_list]}" 'BEGIN {
   printf "File list, its specified system calls alone (no parsing, no formatting): %.0f req/s, p99 %.2f ms, %.2fx the reference", r, p, r / ref }')
 
+# What counting for the metrics adds to each request, beside the time a
+# small query takes at the rate measured above.
+counting_ns=$("$build/bench/counting_bench" | awk '{ print $2 }')
+list_rps=$(awk '$1 == "/getFileName_list" { print $3 }' <<<"${small_rows[1]}")
+counting_row=$(awk -v ns="$counting_ns" -v r="$list_rps" 'BEGIN {
+  printf "Counting for the metrics: %d ns a request, %.2f%% of a /getFileName_list answer at %.0f req/s", ns, ns * r / 1e7, r }')
+
+echo "measuring through nginx ..." >&2
+proxy_rows=$(timeout 600 "$repo/scripts/bench-proxy.sh" "$service_bin" "$gen" "$seconds") ||
+  proxy_rows="nginx in front: the benchmark failed"
+
 # The viewer in headless Chromium: opening a 1,000,000-sample record and one
 # zoom, measured in the page. Bounded, and left out where the browser test's
 # packages are missing.
@@ -394,5 +405,8 @@ printf '%-20s %7s %10s %8s %10s %8s %7s %s\n' query "bytes" "req/s" "p99 ms" "ng
 for row in "${small_rows[@]}"; do echo "$row"; done
 echo
 echo "$calls_row"
+echo "$counting_row"
+echo
+echo "$proxy_rows"
 echo
 echo "$viewer_rows"

@@ -74,6 +74,7 @@ struct Metrics {
   // labels on every request would cost more than counting it.
   std::unordered_map<std::string, prometheus::Counter*> counted;
   std::unordered_map<std::string, prometheus::Histogram*> timed;
+  std::string key;  // reused: a key made afresh would be an allocation a request
   // What the counters fed from running totals had taken so far.
   std::uint64_t bytes_counted = 0;
   std::uint64_t rotations_counted = 0;
@@ -82,21 +83,6 @@ struct Metrics {
 Metrics& metrics() {
   static Metrics instance;
   return instance;
-}
-
-void observe(const std::string& uri, const std::string& result, double seconds) {
-  Metrics& m = metrics();
-  const std::string key = uri + '\n' + result;
-  auto counter = m.counted.find(key);
-  if (counter == m.counted.end()) {
-    counter = m.counted.emplace(key, &m.requests.Add({{"uri", uri}, {"result", result}})).first;
-  }
-  counter->second->Increment();
-  auto histogram = m.timed.find(uri);
-  if (histogram == m.timed.end()) {
-    histogram = m.timed.emplace(uri, &m.durations.Add({{"uri", uri}}, kSeconds)).first;
-  }
-  histogram->second->Observe(seconds);
 }
 
 void send_text(transport::Connection& nc, const char* status, const char* content_type, const std::string& text,
@@ -109,9 +95,24 @@ void send_text(transport::Connection& nc, const char* status, const char* conten
 
 }  // namespace
 
+void count_request(const std::string& uri, const std::string& result, double seconds) {
+  Metrics& m = metrics();
+  m.key.assign(uri).append(1, '\n').append(result);
+  auto counter = m.counted.find(m.key);
+  if (counter == m.counted.end()) {
+    counter = m.counted.emplace(m.key, &m.requests.Add({{"uri", uri}, {"result", result}})).first;
+  }
+  counter->second->Increment();
+  auto histogram = m.timed.find(uri);
+  if (histogram == m.timed.end()) {
+    histogram = m.timed.emplace(uri, &m.durations.Add({{"uri", uri}}, kSeconds)).first;
+  }
+  histogram->second->Observe(seconds);
+}
+
 void start_metrics() {
   metrics().started.Set(static_cast<double>(platform::now_seconds()));
-  RestfulServer::set_request_observer(&observe);
+  RestfulServer::set_request_observer(&count_request);
 }
 
 std::string metrics_text() {

@@ -11,6 +11,10 @@
 // notes the process start time. Call once, before requests arrive.
 void start_metrics();
 
+// Counts one handled request (the dispatcher's observer; the benchmark
+// times it). On the loop's thread only.
+void count_request(const std::string& uri, const std::string& result, double seconds);
+
 // The Prometheus text exposition of requests by URI and result, their
 // durations by URI, bytes sent, the reply budget in use and the requests
 // waiting for it, open connections, log rotations and the start time.
