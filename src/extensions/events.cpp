@@ -27,6 +27,9 @@ struct Watched {
   ChannelRef channel;
   std::size_t slot;
   double value = kNaN;  // the state last seen
+  // `{"index":n,"kind":"status","name":"..."`, written once: a long record
+  // has tens of thousands of changes of a few channels.
+  std::string head;
 };
 
 // Compares each sample's states with the one before, a run at a time.
@@ -54,9 +57,9 @@ class ChangeFinder : public SampleSink {
       if (sample == 0) {
         for (Watched& w : m_watched) {
           w.value = row[w.slot];
-          open_entry(m_initial, w.channel);
-          append_key(m_initial, "value");
-          m_initial += w.value != 0 ? "1}" : "0}";
+          if (!m_initial.empty()) m_initial += ',';
+          m_initial += w.head;
+          m_initial += w.value != 0 ? ",\"value\":1}" : ",\"value\":0}";
         }
         continue;
       }
@@ -68,27 +71,18 @@ class ChangeFinder : public SampleSink {
           continue;
         }
         ++m_count;
-        open_entry(m_events, w.channel);
-        append_key(m_events, "sample");
-        m_events += std::to_string(sample);
-        append_key(m_events, "time");
+        if (!m_events.empty()) m_events += ',';
+        m_events += w.head;
+        m_events += ",\"sample\":";
+        append_integer(m_events, sample);
+        m_events += ",\"time\":";
         append_number(m_events, time_of(sample, stamps[i]));
-        append_key(m_events, "value");
-        m_events += w.value != 0 ? "1}" : "0}";
+        m_events += w.value != 0 ? ",\"value\":1}" : ",\"value\":0}";
       }
     }
   }
 
  private:
-  // {"index":n,"kind":"status","name":"..." of the next entry of `list`.
-  void open_entry(std::string& list, const ChannelRef& channel) {
-    if (!list.empty()) list += ',';
-    list += '{';
-    list += channel_identity_members(channel);
-    append_key(list, "name");
-    append_string(list, channel_name(m_record.cfg(), channel));
-  }
-
   double time_of(std::int64_t sample, double stamp) {
     if (m_by_rates) return m_clock.offset_us(sample);
     return stamp * m_record.header().time_multiplier;
@@ -140,7 +134,10 @@ Answer answer_events(const Json::Value& request, const std::string& typeurl) {
   for (std::size_t j = 0; j < cfg.digitals.size(); ++j) {
     if (cfg.digitals[j].sel_pos > 0) {
       const ChannelRef channel{ChannelKind::kStatus, j};
-      watched.push_back(Watched{channel, selected_slot(cfg, channel)});
+      std::string head = "{" + channel_identity_members(channel);
+      append_key(head, "name");
+      append_string(head, channel_name(cfg, channel));
+      watched.push_back(Watched{channel, selected_slot(cfg, channel), kNaN, std::move(head)});
     }
   }
   ChangeFinder finder(record, watched);

@@ -5,12 +5,16 @@
 #ifndef EXTENSIONS_JSON_TEXT_H_
 #define EXTENSIONS_JSON_TEXT_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 // `value` as the shortest text that reads back as the same double, or null
 // when it is not finite.
 void append_number(std::string& out, double value);
+
+// `value` in decimal digits.
+void append_integer(std::string& out, std::int64_t value);
 
 // [v1,v2,...] by append_number.
 void append_numbers(std::string& out, const std::vector<double>& values);
