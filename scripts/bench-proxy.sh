@@ -23,15 +23,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-wait_port() {
-  for _ in $(seq 1 200); do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; then return 0; fi
-    sleep 0.05
-  done
-  echo "bench-proxy: nothing listens on port $1" >&2
-  return 1
-}
+# shellcheck source=ports.sh
+. "$repo/scripts/ports.sh"
 
 cp -r "$repo/demo/records" "$work/store"
 "$gen" --out "$work/store/North/big" --binary --analog 4 --digital 4 --samples 1000000 --seed 5 >/dev/null

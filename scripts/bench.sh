@@ -52,15 +52,8 @@ trap cleanup EXIT
 server_cpu=()
 client_cpu=()
 
-# Waits until 127.0.0.1:$1 accepts a connection.
-wait_port() {
-  for _ in $(seq 1 200); do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; then return 0; fi
-    sleep 0.05
-  done
-  echo "bench: nothing listens on port $1" >&2
-  return 1
-}
+# shellcheck source=ports.sh
+. "$repo/scripts/ports.sh"
 
 # Starts a fresh service (so that its peak memory belongs to one case) on the
 # record root $1; sets service_pid and service_port.

@@ -29,6 +29,12 @@ namespace {
 const prometheus::Histogram::BucketBoundaries kSeconds = {0.0005, 0.001, 0.0025, 0.005, 0.01, 0.025,
                                                           0.05,   0.1,   0.25,   0.5,   1,    2.5, 10};
 
+// A family of one unlabelled series, for totals and levels.
+template <typename Builder>
+auto& single_series(Builder builder, const char* name, const char* help, prometheus::Registry& registry) {
+  return builder.Name(name).Help(help).Register(registry).Add({});
+}
+
 struct Metrics {
   std::shared_ptr<prometheus::Registry> registry = std::make_shared<prometheus::Registry>();
   prometheus::Family<prometheus::Counter>& requests = prometheus::BuildCounter()
@@ -39,37 +45,22 @@ struct Metrics {
                                                              .Name("comtrade_request_duration_seconds")
                                                              .Help("Time to handle a request, by URI")
                                                              .Register(*registry);
-  prometheus::Counter& bytes_sent = prometheus::BuildCounter()
-                                        .Name("comtrade_sent_bytes_total")
-                                        .Help("Answer bytes the sockets took")
-                                        .Register(*registry)
-                                        .Add({});
-  prometheus::Counter& rotations = prometheus::BuildCounter()
-                                       .Name("comtrade_log_rotations_total")
-                                       .Help("Log files moved to their backup")
-                                       .Register(*registry)
-                                       .Add({});
+  prometheus::Counter& bytes_sent = single_series(prometheus::BuildCounter(), "comtrade_sent_bytes_total",
+                                                  "Answer bytes the sockets took", *registry);
+  prometheus::Counter& rotations = single_series(prometheus::BuildCounter(), "comtrade_log_rotations_total",
+                                                 "Log files moved to their backup", *registry);
   prometheus::Family<prometheus::Gauge>& gauges = prometheus::BuildGauge()
                                                       .Name("comtrade_reply_budget_bytes")
                                                       .Help("The reply budget: bytes in use and its limit")
                                                       .Register(*registry);
   prometheus::Gauge& budget_used = gauges.Add({{"state", "in_use"}});
   prometheus::Gauge& budget_limit = gauges.Add({{"state", "limit"}});
-  prometheus::Gauge& waiting = prometheus::BuildGauge()
-                                   .Name("comtrade_waiting_requests")
-                                   .Help("Requests waiting for the reply budget")
-                                   .Register(*registry)
-                                   .Add({});
-  prometheus::Gauge& connections = prometheus::BuildGauge()
-                                       .Name("comtrade_open_connections")
-                                       .Help("Client connections open")
-                                       .Register(*registry)
-                                       .Add({});
-  prometheus::Gauge& started = prometheus::BuildGauge()
-                                   .Name("process_start_time_seconds")
-                                   .Help("Start time of the process since 1970, in seconds")
-                                   .Register(*registry)
-                                   .Add({});
+  prometheus::Gauge& waiting = single_series(prometheus::BuildGauge(), "comtrade_waiting_requests",
+                                             "Requests waiting for the reply budget", *registry);
+  prometheus::Gauge& connections = single_series(prometheus::BuildGauge(), "comtrade_open_connections",
+                                                 "Client connections open", *registry);
+  prometheus::Gauge& started = single_series(prometheus::BuildGauge(), "process_start_time_seconds",
+                                             "Start time of the process since 1970, in seconds", *registry);
   // The series of each URI and result once made: looking a series up by its
   // labels on every request would cost more than counting it.
   std::unordered_map<std::string, prometheus::Counter*> counted;
