@@ -146,7 +146,10 @@ void Session::drain() {
 }
 
 // The session's share of the budget and the pool is given back at once,
-// not when its last pending operation lets go of it.
+// not when its last pending operation lets go of it. The parser stays: a
+// read that had already taken bytes when the session closed (a drain or a
+// time-out between its completion and its handler) still parses them into
+// it before it sees the session closed; it goes with the session.
 void Session::close() {
   if (m_closed) return;
   m_closed = true;
@@ -154,7 +157,6 @@ void Session::close() {
   m_socket.shutdown(tcp::socket::shutdown_both, ignored);
   m_socket.close(ignored);
   m_timer.cancel();
-  m_parser.reset();
   m_request.reset();
   release_body();
   m_queue.clear();

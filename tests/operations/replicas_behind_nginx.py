@@ -95,7 +95,9 @@ class Replica:
         if status != 0:
             with open(os.path.join(self.root, f"stdout-{self.starts}.txt"), "rb") as f:
                 lines = [l for l in f.read().decode(errors="replace").splitlines() if "outStr" not in l]
-                print(f"replica {self.port} ended with {status}:", "\n".join(lines[-30:])[-3000:])
+                # A sanitizer's verdict first: its stack can be longer than the tail shown.
+                verdict = [l for l in lines if "ERROR: " in l or "SUMMARY: " in l or "runtime error" in l]
+                print(f"replica {self.port} ended with {status}:", "\n".join(verdict + lines[-30:])[-6000:])
         return status
 
     def kill(self):
