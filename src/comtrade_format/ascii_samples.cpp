@@ -1,8 +1,11 @@
 // The samples of an ASCII data section over windows: one walk over the
-// lines up to the last window's end, only the lines inside a window parsed.
+// lines up to the last window's end, only the lines inside a window parsed;
+// and the lines whose status fields differ from the line before.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "comtrade_format/ascii_fields.h"
@@ -59,6 +62,28 @@ class SampleRun {
   std::int64_t m_count = 0;
 };
 
+// Where the status fields of a sample line start: after comma `commas`
+// (2 + the analog count), or null when the line has fewer.
+const char* status_text(const char* begin, const char* end, std::int64_t commas) {
+  CommaCursor cursor(begin, end);
+  const char* comma = end;
+  for (std::int64_t k = 0; k < commas; ++k) {
+    comma = cursor.next();
+    if (comma == end) return nullptr;
+  }
+  return comma + 1;
+}
+
+// Whether the line's status fields are `text` to the byte: the line ends
+// with ",<text>" and that comma is comma number `commas`.
+bool same_status_text(const char* begin, const char* end, const std::string& text, std::int64_t commas) {
+  const std::ptrdiff_t size = static_cast<std::ptrdiff_t>(text.size());
+  if (end - begin <= size) return false;
+  const char* comma = end - size - 1;
+  return *comma == ',' && std::memcmp(comma + 1, text.data(), text.size()) == 0 &&
+         count_commas(begin, comma) == commas - 1;
+}
+
 }  // namespace
 
 int load_ascii_samples(const cmtr_cfg_info& cfg, const DataSection& section,
@@ -77,6 +102,36 @@ int load_ascii_samples(const cmtr_cfg_info& cfg, const DataSection& section,
                     [&](const char* begin, const char* end) {
                       while (next < windows.size() && windows[next].to <= line) ++next;
                       if (next < windows.size() && windows[next].from <= line) run.parse(line, begin, end);
+                      return ++line < to;
+                    });
+  run.flush();
+  return 0;
+}
+
+int load_ascii_changes(const cmtr_cfg_info& cfg, const DataSection& section, const SampleWindow& window,
+                       SampleSink& sink) {
+  BlockFile file;
+  if (!file.open(section.path, section.offset)) return 1;
+  const std::int64_t from = std::max<std::int64_t>(window.from, 0);
+  const std::int64_t to = std::min<std::int64_t>(window.to, cfg.samp_count);
+  if (from >= to) return 0;
+  file.read_ahead(bytes_after(section));
+  // States follow from the status fields' text alone, so a line whose
+  // status text is the last parsed line's, byte for byte, changes nothing
+  // and is passed without parsing: nearly every line of a long record.
+  const std::int64_t status_commas = 2 + std::max<std::int64_t>(cfg.ai_num, 0);
+  std::string last_text;
+  bool have_text = false;
+  SampleRun run(cfg, sink);
+  std::int64_t line = 0;
+  walk_sample_lines(file, section.ends_at_section_line, longest_sample_line(cfg),
+                    [&](const char* begin, const char* end) {
+                      if (line >= from && !(have_text && same_status_text(begin, end, last_text, status_commas))) {
+                        run.parse(line, begin, end);
+                        const char* text = status_text(begin, end, status_commas);
+                        have_text = text != nullptr;
+                        if (have_text) last_text.assign(text, end);
+                      }
                       return ++line < to;
                     });
   run.flush();

@@ -115,6 +115,7 @@ std::int64_t ComTrade_format::writeSliceData(const SampleWindow& window, std::st
 
 int ComTrade_format::loadStatusChanges(const SampleWindow& window, SampleSink& sink) {
   const int type = comtrade_detail::file_type_code(m_cfg_info.file_type);
-  if (type == kFileTypeAscii || type == kFileTypeUnknown) return loadSamples({window}, sink);
+  if (type == kFileTypeAscii) return comtrade_detail::load_ascii_changes(m_cfg_info, data_section(), window, sink);
+  if (type == kFileTypeUnknown) return 1;
   return comtrade_detail::load_binary_changes(m_cfg_info, type, data_section(), window, sink);
 }

@@ -78,7 +78,8 @@ class ComTrade_format {
   // The same over one window for a sink that looks only at status channels
   // and at when they change: it is handed at least every sample whose
   // selected status values differ from the sample before, and the first
-  // (binary files: those only, found on the raw status bits).
+  // (binary files: those only, found on the raw status bits; ASCII files:
+  // the lines whose status fields differ in text from the line before).
   int loadStatusChanges(const SampleWindow& window, SampleSink& sink);
 
   // Appends to `out` the data section of a slice: the samples of `window`

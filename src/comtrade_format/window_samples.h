@@ -25,6 +25,10 @@ int load_binary_changes(const cmtr_cfg_info& cfg, int file_type, const DataSecti
                         const SampleWindow& window, SampleSink& sink);
 int load_ascii_samples(const cmtr_cfg_info& cfg, const DataSection& section,
                        const std::vector<SampleWindow>& windows, SampleSink& sink);
+// The lines of `window` whose status fields differ in text from the line
+// before, and its first, all selected channels parsed.
+int load_ascii_changes(const cmtr_cfg_info& cfg, const DataSection& section, const SampleWindow& window,
+                       SampleSink& sink);
 
 }  // namespace comtrade_detail
 

@@ -4,6 +4,7 @@
 // plain split at commas.
 #include "comtrade_format/ascii_fields.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -137,6 +138,11 @@ TEST(AsciiFieldsTest, LocatesTheSelectedFieldsAsAPlainSplitDoes) {
     ASSERT_EQ(locator.size(), seen.size()) << c.what;
     for (std::size_t k = 0; k < seen.size(); ++k) {
       EXPECT_EQ(std::string(locator.begin(k), locator.end(k)), seen[k]) << c.what << ", field " << k;
+    }
+    // Every prefix, so that the counted span ends at each place of a chunk.
+    for (std::size_t length = 0; length <= c.line.size(); ++length) {
+      EXPECT_EQ(std::count(begin, begin + length, ','), count_commas(begin, begin + length))
+          << c.what << ", first " << length << " bytes";
     }
   }
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "record_fixture.h"
@@ -227,3 +228,43 @@ TEST_F(AsciiReaderTest, NonPositiveSampCountReadsNothing) {
 }
 
 }  // namespace
+
+// Every sample's selected values, or only those a change load hands on.
+struct RowsSeen : SampleSink {
+  void take(std::int64_t first, std::int64_t count, std::size_t width, const double* values,
+            const double*) override {
+    for (std::int64_t i = 0; i < count; ++i) {
+      rows.emplace_back(first + i, std::vector<double>(values + i * width, values + (i + 1) * width));
+    }
+  }
+  std::vector<std::pair<std::int64_t, std::vector<double>>> rows;
+};
+
+TEST_F(AsciiReaderTest, HandsOnEverySampleWhoseStatusesDifferFromTheOneBefore) {
+  write_cfg("r", make_cfg(2, 2, 12, "ASCII"));
+  // Status texts that differ but hold the same states; a short line whose
+  // end reads like the line before's statuses but holds other fields; a
+  // missing field; a last field that runs on.
+  write_dat("r",
+            "1,0,5,5,0,1\n2,0,6,6,0,1\n3,0,7,7, 0,1\n4,0,8,8,1,1\n5,0,9,1,1\n6,0,9,9,1,1\n"
+            "7,0,9,9,1\n8,0,1,1,1,0,1\n9,0,1,1,1,0\n10,0,2,2,1,0\n\n11,0,3,3,1,1\n12,0,4,4,1,1\n");
+  ComTrade_format rec((m_dir / "r").string());
+  ASSERT_EQ(kCfgReadOk, rec.Get_cmtr_cfg_info());
+  rec.Select_channels({"A1", "D1", "D2"}, 3);
+  RowsSeen all;
+  RowsSeen changes;
+  ASSERT_EQ(0, rec.loadSamples({SampleWindow{0, 12}}, all));
+  ASSERT_EQ(0, rec.loadStatusChanges(SampleWindow{0, 12}, changes));
+  ASSERT_EQ(12u, all.rows.size());
+  ASSERT_FALSE(changes.rows.empty());
+  EXPECT_EQ(0, changes.rows.front().first);
+  // Holding the statuses of the last sample handed on gives every sample's.
+  std::size_t next = 0;
+  std::vector<double> held;
+  for (const auto& [sample, row] : all.rows) {
+    if (next < changes.rows.size() && changes.rows[next].first == sample) held = changes.rows[next++].second;
+    EXPECT_EQ(std::vector<double>(row.begin() + 1, row.end()), std::vector<double>(held.begin() + 1, held.end()))
+        << "sample " << sample;
+  }
+  EXPECT_EQ(changes.rows.size(), next);
+}
