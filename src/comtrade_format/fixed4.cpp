@@ -1,6 +1,7 @@
-// Exact "%.4f" by integer arithmetic. printf rounds the exact binary value of
-// the double half to even; scaling by 1e4 in floating point first would round
-// twice and differ for a few values in ten thousand (-23.59385 is one).
+// Exact "%.4f" and "%.3f" by integer arithmetic. printf rounds the exact
+// binary value of the double half to even; scaling by 1e4 in floating point
+// first would round twice and differ for a few values in ten thousand
+// (-23.59385 is one).
 #include "comtrade_format/fixed4.h"
 
 #include <cmath>
@@ -17,8 +18,23 @@ constexpr char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
+// The decimals written, and 10^decimals.
+template <int kDecimals>
+struct Fixed;
+template <>
+struct Fixed<3> {
+  static constexpr std::uint64_t kScale = 1000;
+  static constexpr const char* kFormat = "%.3f";
+};
+template <>
+struct Fixed<4> {
+  static constexpr std::uint64_t kScale = 10000;
+  static constexpr const char* kFormat = "%.4f";
+};
+
+template <int kDecimals>
 std::size_t format_by_printf(double value, char* out) {
-  const int written = std::snprintf(out, kFixed4MaxChars, "%.4f", value);
+  const int written = std::snprintf(out, kFixed4MaxChars, Fixed<kDecimals>::kFormat, value);
   return written < 0 ? 0 : static_cast<std::size_t>(written);
 }
 
@@ -47,11 +63,17 @@ int decimal_digits(std::uint64_t number) {
   return digits;
 }
 
-// Writes "." and the four decimals of `fraction` (below 10^4) at `at`.
+// Writes "." and the decimals of `fraction` (below 10^decimals) at `at`.
+template <int kDecimals>
 void write_fraction(std::uint64_t fraction, char* at) {
   at[0] = '.';
-  std::memcpy(at + 1, kDigitPairs + 2 * (fraction / 100), 2);
-  std::memcpy(at + 3, kDigitPairs + 2 * (fraction % 100), 2);
+  if constexpr (kDecimals == 4) {
+    std::memcpy(at + 1, kDigitPairs + 2 * (fraction / 100), 2);
+    std::memcpy(at + 3, kDigitPairs + 2 * (fraction % 100), 2);
+  } else {
+    at[1] = static_cast<char>('0' + fraction / 100);
+    std::memcpy(at + 2, kDigitPairs + 2 * (fraction % 100), 2);
+  }
 }
 
 char* write_integer_backwards(Uint128 number, char* end) {
@@ -69,14 +91,15 @@ char* write_integer_backwards(Uint128 number, char* end) {
   return write_integer_backwards(static_cast<std::uint64_t>(number), end);
 }
 
-// round-half-even(|value| * 10^4) for the magnitudes samples have, or false
+// round-half-even(|value| * 10^decimals) for the magnitudes samples have, or false
 // when the product lies too close to a half for floating point to tell. The
 // product in double differs from the exact one by at most half an ulp, so a
 // fraction farther than twice that from one half rounds the same either way.
+template <int kDecimals>
 bool units_by_double(double value, std::uint64_t& units) {
   const double magnitude = std::fabs(value);
   if (!(magnitude < 0x1p36)) return false;  // also NaN; the product stays below 2^50
-  const double scaled = magnitude * 10000.0;
+  const double scaled = magnitude * static_cast<double>(Fixed<kDecimals>::kScale);
   const double whole = std::floor(scaled);
   const double fraction = scaled - whole;  // exact: whole is within a factor 2 of scaled
   if (!(std::fabs(fraction - 0.5) > scaled * 0x1p-52)) return false;
@@ -84,30 +107,31 @@ bool units_by_double(double value, std::uint64_t& units) {
   return true;
 }
 
-// Writes the sign, the integer part and the four decimals of `units`
-// (round(|value| * 10^4)) to `out`; returns the length.
+// Writes the sign, the integer part and the decimals of `units`
+// (round(|value| * 10^decimals)) to `out`; returns the length.
+template <int kDecimals>
 std::size_t write_units(bool negative, std::uint64_t units, char* out) {
   char* p = out;
   // printf keeps the sign of negative values that round to zero ("-0.0000").
   if (negative) *p++ = '-';
-  const std::uint64_t integer = units / 10000;
+  const std::uint64_t integer = units / Fixed<kDecimals>::kScale;
   p += decimal_digits(integer);
   write_integer_backwards(integer, p);
-  write_fraction(units % 10000, p);
-  return static_cast<std::size_t>(p + 5 - out);
+  write_fraction<kDecimals>(units % Fixed<kDecimals>::kScale, p);
+  return static_cast<std::size_t>(p + 1 + kDecimals - out);
 }
 
-}  // namespace
-
-std::size_t format_fixed4(double value, char* out) {
+template <int kDecimals>
+std::size_t format_fixed(double value, char* out) {
+  constexpr std::uint64_t kScale = Fixed<kDecimals>::kScale;
   std::uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   const bool negative = (bits >> 63) != 0;
   std::uint64_t fast_units;
-  if (units_by_double(value, fast_units)) return write_units(negative, fast_units, out);
+  if (units_by_double<kDecimals>(value, fast_units)) return write_units<kDecimals>(negative, fast_units, out);
   const int exponent_field = static_cast<int>((bits >> 52) & 0x7FF);
   const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
-  if (exponent_field == 0x7FF) return format_by_printf(value, out);  // inf, nan
+  if (exponent_field == 0x7FF) return format_by_printf<kDecimals>(value, out);  // inf, nan
 
   // value = mantissa * 2^exponent exactly.
   std::uint64_t mantissa = fraction;
@@ -118,10 +142,10 @@ std::size_t format_fixed4(double value, char* out) {
   }
 
   // scaled < 2^67, so any left shift up to 60 still fits 128 bits.
-  const Uint128 scaled = static_cast<Uint128>(mantissa) * 10000u;
-  Uint128 units;  // round-half-even(|value| * 10^4)
+  const Uint128 scaled = static_cast<Uint128>(mantissa) * kScale;
+  Uint128 units;  // round-half-even(|value| * 10^decimals)
   if (exponent >= 0) {
-    if (exponent > 60) return format_by_printf(value, out);
+    if (exponent > 60) return format_by_printf<kDecimals>(value, out);
     units = scaled << exponent;
   } else {
     const int shift = -exponent;
@@ -135,16 +159,22 @@ std::size_t format_fixed4(double value, char* out) {
     }
   }
 
-  if ((units >> 64) == 0) return write_units(negative, static_cast<std::uint64_t>(units), out);
+  if ((units >> 64) == 0) return write_units<kDecimals>(negative, static_cast<std::uint64_t>(units), out);
   char* p = out;
   if (negative) *p++ = '-';
   // Built backwards in a local buffer: the integer part's length is not
   // known before its digits are.
   char buffer[64];
   char* const end = buffer + sizeof buffer;
-  write_fraction(static_cast<std::uint64_t>(units % 10000), end - 5);
-  char* const begin = write_integer_backwards(units / 10000, end - 5);
+  write_fraction<kDecimals>(static_cast<std::uint64_t>(units % kScale), end - 1 - kDecimals);
+  char* const begin = write_integer_backwards(units / kScale, end - 1 - kDecimals);
   const std::size_t length = static_cast<std::size_t>(end - begin);
   std::memcpy(p, begin, length);
   return static_cast<std::size_t>(p + length - out);
 }
+
+}  // namespace
+
+std::size_t format_fixed4(double value, char* out) { return format_fixed<4>(value, out); }
+
+std::size_t format_fixed3(double value, char* out) { return format_fixed<3>(value, out); }

@@ -1,4 +1,4 @@
-// Exact "%.4f": the same text printf("%.4f", v) gives, without printf's cost.
+// Exact "%.4f" and "%.3f": the same text printf gives, without its cost.
 #ifndef COMTRADE_FORMAT_FIXED4_H_
 #define COMTRADE_FORMAT_FIXED4_H_
 
@@ -12,5 +12,7 @@ constexpr std::size_t kFixed4MaxChars = 330;
 // Writes the "%.4f" text of `value` to `out` (no NUL) and returns its length.
 // `out` must hold kFixed4MaxChars bytes.
 std::size_t format_fixed4(double value, char* out);
+// The same for "%.3f".
+std::size_t format_fixed3(double value, char* out);
 
 #endif  // COMTRADE_FORMAT_FIXED4_H_

@@ -3,7 +3,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 #include <memory>
 #include <string>
@@ -63,26 +62,28 @@ class CsvLines : public SampleSink {
 
   void take(std::int64_t first, std::int64_t count, std::size_t width, const double* values,
             const double* stamps) override {
-    char text[kFixed4MaxChars];
+    // A line is written into room for its longest form and appended once:
+    // an append per field would cost as much as formatting it.
+    m_line.resize((1 + m_columns.size()) * (kFixed4MaxChars + 1) + 2);
     for (std::int64_t i = 0; i < count; ++i) {
+      char* const line = m_line.data();
+      char* at = line;
       const double time = m_by_rates ? m_clock.offset_us(first + i)
                                      : stamps[i] * m_record.header().time_multiplier;
-      if (std::isfinite(time)) {
-        char stamp[64];
-        const int length = std::snprintf(stamp, sizeof stamp, "%.3f", time);
-        m_out.append(stamp, static_cast<std::size_t>(length));
-      }
+      if (std::isfinite(time)) at += format_fixed3(time, at);
       const double* row = values + static_cast<std::size_t>(i) * width;
       for (const auto& [slot, analog] : m_columns) {
-        m_out += ',';
+        *at++ = ',';
         const double value = row[slot];
         if (!analog) {
-          m_out += value != 0 ? '1' : '0';
+          *at++ = value != 0 ? '1' : '0';
         } else if (std::isfinite(value)) {
-          m_out.append(text, format_fixed4(value, text));
+          at += format_fixed4(value, at);
         }
       }
-      m_out += "\r\n";
+      *at++ = '\r';
+      *at++ = '\n';
+      m_out.append(line, static_cast<std::size_t>(at - line));
     }
   }
 
@@ -92,6 +93,7 @@ class CsvLines : public SampleSink {
   std::string& m_out;
   bool m_by_rates;
   RateClock m_clock;
+  std::vector<char> m_line;
 };
 
 }  // namespace

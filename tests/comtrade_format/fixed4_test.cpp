@@ -1,4 +1,4 @@
-// format_fixed4 against the C library's own "%.4f".
+// format_fixed4 and format_fixed3 against the C library's own "%.4f" and "%.3f".
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -15,10 +15,15 @@
 
 namespace {
 
-std::string printf_text(double value) {
+std::string printf_text(double value, const char* format = "%.4f") {
   char buffer[400];
-  std::snprintf(buffer, sizeof buffer, "%.4f", value);
+  std::snprintf(buffer, sizeof buffer, format, value);
   return buffer;
+}
+
+std::string fixed3_text(double value) {
+  char buffer[kFixed4MaxChars];
+  return std::string(buffer, format_fixed3(value, buffer));
 }
 
 std::string fixed4_text(double value) {
@@ -32,22 +37,28 @@ long long value_budget() { return std::getenv("COMTRADE_SANITIZED") ? 300000 : 1
 // Counts mismatches and reports the first few, so one run shows the pattern.
 class Comparer {
  public:
+  // Both widths; the three decimals of time stamps on every fourth value.
   void check(double value) {
     ++m_checked;
-    char ours[kFixed4MaxChars];
-    char theirs[400];
-    const std::size_t length = format_fixed4(value, ours);
-    const int their_length = std::snprintf(theirs, sizeof theirs, "%.4f", value);
-    if (static_cast<int>(length) == their_length && std::memcmp(ours, theirs, length) == 0) return;
-    if (++m_failures <= 10) {
-      ADD_FAILURE() << "value " << std::hexfloat << value << ": printf " << theirs << ", ours "
-                    << std::string(ours, length);
-    }
+    check(value, format_fixed4, "%.4f");
+    if (m_checked % 4 == 0) check(value, format_fixed3, "%.3f");
   }
   long long checked() const { return m_checked; }
   long long failures() const { return m_failures; }
 
  private:
+  void check(double value, std::size_t (*format)(double, char*), const char* printf_format) {
+    char ours[kFixed4MaxChars];
+    char theirs[400];
+    const std::size_t length = format(value, ours);
+    const int their_length = std::snprintf(theirs, sizeof theirs, printf_format, value);
+    if (static_cast<int>(length) == their_length && std::memcmp(ours, theirs, length) == 0) return;
+    if (++m_failures <= 10) {
+      ADD_FAILURE() << printf_format << " of " << std::hexfloat << value << ": printf " << theirs << ", ours "
+                    << std::string(ours, length);
+    }
+  }
+
   long long m_checked = 0;
   long long m_failures = 0;
 };
@@ -66,7 +77,15 @@ TEST(Fixed4Test, MatchesPrintfOnEdgeCases) {
       std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
       std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
   };
-  for (double value : cases) EXPECT_EQ(printf_text(value), fixed4_text(value)) << std::hexfloat << value;
+  for (double value : cases) {
+    EXPECT_EQ(printf_text(value), fixed4_text(value)) << std::hexfloat << value;
+    EXPECT_EQ(printf_text(value, "%.3f"), fixed3_text(value)) << std::hexfloat << value;
+  }
+  // Times between samples at rates that give no whole microseconds.
+  EXPECT_EQ("-0.000", fixed3_text(-0.0));
+  EXPECT_EQ("0.062", fixed3_text(0.0625));
+  EXPECT_EQ("208.333", fixed3_text(1e6 / 4800));
+  EXPECT_EQ("99999999.999", fixed3_text(99999999.9994));
 }
 
 TEST(Fixed4Test, NegativeValuesKeepTheirSignEvenAtZero) {
