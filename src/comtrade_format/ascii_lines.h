@@ -43,8 +43,10 @@ inline std::int64_t longest_sample_line(const cmtr_cfg_info& cfg) {
 // or the data ends. Blank and padding lines are no samples; neither is a line
 // longer than `longest_line`, which is skipped without being held, with one
 // line on standard output. In a .cff the data ends at the next section line.
+// Returns true when the walk stopped before the file's end: `take` said so
+// or a section line ended the data.
 template <typename Take>
-inline void walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longest_line, Take take) {
+inline bool walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longest_line, Take take) {
   const auto too_long = [&](std::uint64_t at) {
     std::cout << "skip dat line at byte " << at << ": longer than " << longest_line
               << " bytes, so no sample line of this record" << '\n';
@@ -80,7 +82,7 @@ inline void walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_
     if (skipping) {
       const char* newline = find_newline(p, end);
       if (newline == nullptr) {
-        if (at_end) return;
+        if (at_end) return false;
         keep = 0;
         continue;
       }
@@ -89,12 +91,11 @@ inline void walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_
     }
     LineEnds line_ends(p, end);
     for (const char* newline; (newline = line_ends.next()) != end; p = newline + 1) {
-      if (!one_line(p, newline)) return;
+      if (!one_line(p, newline)) return true;
     }
     if (at_end) {
       // The last line may lack its line end.
-      if (p < end) one_line(p, end);
-      return;
+      return p < end && !one_line(p, end);
     }
     if (end - p > longest_line) {
       // Not a sample, and never to be held whole: dropped as it is read.

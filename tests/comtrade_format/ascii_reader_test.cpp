@@ -3,10 +3,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "comtrade_format/window_samples.h"
 #include "record_fixture.h"
 
 namespace {
@@ -232,12 +234,14 @@ TEST_F(AsciiReaderTest, NonPositiveSampCountReadsNothing) {
 // Every sample's selected values, or only those a change load hands on.
 struct RowsSeen : SampleSink {
   void take(std::int64_t first, std::int64_t count, std::size_t width, const double* values,
-            const double*) override {
+            const double* stamps) override {
     for (std::int64_t i = 0; i < count; ++i) {
       rows.emplace_back(first + i, std::vector<double>(values + i * width, values + (i + 1) * width));
+      this->stamps.push_back(stamps[i]);
     }
   }
   std::vector<std::pair<std::int64_t, std::vector<double>>> rows;
+  std::vector<double> stamps;
 };
 
 TEST_F(AsciiReaderTest, HandsOnEverySampleWhoseStatusesDifferFromTheOneBefore) {
@@ -267,4 +271,54 @@ TEST_F(AsciiReaderTest, HandsOnEverySampleWhoseStatusesDifferFromTheOneBefore) {
         << "sample " << sample;
   }
   EXPECT_EQ(changes.rows.size(), next);
+}
+
+TEST_F(AsciiReaderTest, TwoLanesHandOnWhatOneLaneDoesWhateverTheLinesAreNumbered) {
+  const int lines = 3000;
+  const auto numbered = [&](auto number_of, const std::string& between) {
+    std::string dat;
+    for (int i = 0; i < lines; ++i) {
+      dat += std::to_string(number_of(i)) + "," + std::to_string(10 * i) + "," + std::to_string(i % 97) + ",-" +
+             std::to_string(i % 13) + "," + std::to_string(i / 7 % 2) + "\r\n";
+      if (i == 1000) dat += between;
+    }
+    return dat;
+  };
+  const auto places = [](int i) { return i + 1; };
+  const std::vector<SampleWindow> cycles = {{10, 30}, {700, 760}, {1490, 1510}, {2200, 2300}, {2990, 3000}};
+  const struct {
+    const char* what;
+    std::string dat;
+    int samp_count;
+    std::vector<SampleWindow> windows;
+  } cases[] = {
+      {"numbers are places", numbered(places, ""), lines, cycles},
+      {"numbers from 0", numbered([](int i) { return i; }, ""), lines, cycles},
+      {"every number 1", numbered([](int) { return 1; }, ""), lines, cycles},
+      {"blank and too long lines before the cut", numbered(places, "\r\n  \n" + std::string(20000, '7') + "\n"),
+       lines, cycles},
+      // The cut falls past the last sample: the first lane stops before it.
+      {"fewer samples than lines", numbered(places, ""), 1200, cycles},
+      {"one window past the cut", numbered(places, ""), lines, {{2500, 2600}}},
+      {"one window before the cut", numbered(places, ""), lines, {{100, 200}}},
+      {"the last line without its end", numbered(places, "").substr(0, numbered(places, "").size() - 2), lines,
+       {{0, 3000}}},
+  };
+  for (const auto& c : cases) {
+    write_cfg("r", make_cfg(2, 1, c.samp_count, "ASCII", 0.5, 1));
+    const std::string path = write_dat("r", c.dat) + ".dat";
+    ComTrade_format rec((m_dir / "r").string());
+    ASSERT_EQ(kCfgReadOk, rec.Get_cmtr_cfg_info());
+    rec.Select_channels({"A2", "D1", "A1"}, 3);
+    const DataSection section{path, path, 0, std::nullopt, false};
+    const std::int64_t to = std::min<std::int64_t>(c.windows.back().to, c.samp_count);
+    ASSERT_TRUE(comtrade_detail::lane_split(rec.cfg(), section, c.windows, to, 0)) << c.what;
+    RowsSeen one;
+    RowsSeen two;
+    ASSERT_EQ(0, comtrade_detail::load_ascii_samples(rec.cfg(), section, c.windows, one, UINT64_MAX));
+    ASSERT_EQ(0, comtrade_detail::load_ascii_samples(rec.cfg(), section, c.windows, two, 0));
+    EXPECT_FALSE(one.rows.empty()) << c.what;
+    EXPECT_EQ(one.rows, two.rows) << c.what;
+    EXPECT_EQ(one.stamps, two.stamps) << c.what;
+  }
 }
