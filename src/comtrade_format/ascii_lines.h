@@ -38,6 +38,15 @@ inline std::int64_t longest_sample_line(const cmtr_cfg_info& cfg) {
   return std::min(kLineSlackBytes + kBytesPerField * fields, kLongestLineCap);
 }
 
+// Where a walk over part of the data reports a line too long to be a
+// sample: its bytes counted from `first_byte`, the data's byte at which the
+// walk starts; with `met` set, not on standard output but as *met = true (a
+// lane whose report would come out of order).
+struct LongLineReport {
+  std::uint64_t first_byte = 0;
+  bool* met = nullptr;
+};
+
 // Calls `take(begin, end)` for every sample line of the data, in file order
 // (line ends and a CR before them not included), until `take` returns false
 // or the data ends. Blank and padding lines are no samples; neither is a line
@@ -46,12 +55,17 @@ inline std::int64_t longest_sample_line(const cmtr_cfg_info& cfg) {
 // Returns true when the walk stopped before the file's end: `take` said so
 // or a section line ended the data.
 template <typename Take>
-inline bool walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longest_line, Take take) {
+inline bool walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longest_line, Take take,
+                              LongLineReport report = {}) {
   const auto too_long = [&](std::uint64_t at) {
+    if (report.met != nullptr) {
+      *report.met = true;
+      return;
+    }
     std::cout << "skip dat line at byte " << at << ": longer than " << longest_line
               << " bytes, so no sample line of this record" << '\n';
   };
-  std::uint64_t base = 0;  // where file.data() starts, in bytes from the data's start
+  std::uint64_t base = report.first_byte;  // where file.data() starts, in bytes from the data's start
   // False when the data ends with this line.
   const auto one_line = [&](const char* begin, const char* end) {
     if (end - begin > longest_line) {

@@ -74,6 +74,13 @@ std::optional<std::uint64_t> line_start_from(const DataSection& section, std::ui
   return std::nullopt;
 }
 
+// The place among the sample lines that a line's sample number (its first
+// field, from 1) gives it.
+std::int64_t place_by_number(const char* begin, const char* end) {
+  const void* comma = std::memchr(begin, ',', static_cast<std::size_t>(end - begin));
+  return std::max<std::int64_t>(parse_sample(begin, comma ? static_cast<const char*>(comma) : end), 1) - 1;
+}
+
 // Joins the second lane whatever ends the first.
 struct Joined {
   std::thread& thread;
@@ -131,16 +138,12 @@ bool load_in_two_lanes(const cmtr_cfg_info& cfg, const DataSection& section, con
         std::int64_t line = -1;
         walk_sample_lines(file, section.ends_at_section_line, longest_sample_line(cfg),
                           [&](const char* begin, const char* end) {
-                            if (line < 0) {
-                              const void* comma = std::memchr(begin, ',', static_cast<std::size_t>(end - begin));
-                              const std::int32_t number =
-                                  parse_sample(begin, comma ? static_cast<const char*>(comma) : end);
-                              line = guessed = std::max<std::int64_t>(number, 1) - 1;
-                            }
+                            if (line < 0) line = guessed = place_by_number(begin, end);
                             while (next < windows.size() && windows[next].to <= line) ++next;
                             if (next < windows.size() && windows[next].from <= line) run.parse(line, begin, end);
                             return ++line < to;
-                          });
+                          },
+                          LongLineReport{split, &second_failed});
         run.flush();
       } catch (const std::exception&) {
         second_failed = true;
@@ -170,7 +173,7 @@ bool load_in_two_lanes(const cmtr_cfg_info& cfg, const DataSection& section, con
   BlockFile again;
   if (!again.open(section.path, section.offset + split)) return true;
   SampleRun rest(cfg, sink);
-  walk_windows(again, cfg, section, windows, first.lines, to, rest);
+  walk_windows(again, cfg, section, windows, first.lines, to, rest, LongLineReport{split});
   rest.flush();
   return true;
 }

@@ -74,7 +74,7 @@ struct WalkedLines {
 // `to`.
 inline WalkedLines walk_windows(BlockFile& file, const cmtr_cfg_info& cfg, const DataSection& section,
                                 const std::vector<SampleWindow>& windows, std::int64_t first, std::int64_t to,
-                                SampleRun& run) {
+                                SampleRun& run, LongLineReport report = {}) {
   std::size_t next = 0;  // the first window not yet passed
   std::int64_t line = first;
   WalkedLines walked;
@@ -89,7 +89,8 @@ inline WalkedLines walk_windows(BlockFile& file, const cmtr_cfg_info& cfg, const
                                          run.parse(line, begin, end);
                                        }
                                        return ++line < to;
-                                     });
+                                     },
+                                     report);
   walked.lines = line - first;
   return walked;
 }

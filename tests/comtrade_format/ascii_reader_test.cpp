@@ -275,12 +275,12 @@ TEST_F(AsciiReaderTest, HandsOnEverySampleWhoseStatusesDifferFromTheOneBefore) {
 
 TEST_F(AsciiReaderTest, TwoLanesHandOnWhatOneLaneDoesWhateverTheLinesAreNumbered) {
   const int lines = 3000;
-  const auto numbered = [&](auto number_of, const std::string& between) {
+  const auto numbered = [&](auto number_of, const std::string& between, int after = 1000) {
     std::string dat;
     for (int i = 0; i < lines; ++i) {
       dat += std::to_string(number_of(i)) + "," + std::to_string(10 * i) + "," + std::to_string(i % 97) + ",-" +
              std::to_string(i % 13) + "," + std::to_string(i / 7 % 2) + "\r\n";
-      if (i == 1000) dat += between;
+      if (i == after) dat += between;
     }
     return dat;
   };
@@ -299,6 +299,8 @@ TEST_F(AsciiReaderTest, TwoLanesHandOnWhatOneLaneDoesWhateverTheLinesAreNumbered
        lines, cycles},
       // The cut falls past the last sample: the first lane stops before it.
       {"fewer samples than lines", numbered(places, ""), 1200, cycles},
+      // Its report must come where and as one lane gives it.
+      {"a too long line after the cut", numbered(places, std::string(20000, '7') + "\n", 2800), lines, cycles},
       {"one window past the cut", numbered(places, ""), lines, {{2500, 2600}}},
       {"one window before the cut", numbered(places, ""), lines, {{100, 200}}},
       {"the last line without its end", numbered(places, "").substr(0, numbered(places, "").size() - 2), lines,
@@ -315,8 +317,11 @@ TEST_F(AsciiReaderTest, TwoLanesHandOnWhatOneLaneDoesWhateverTheLinesAreNumbered
     ASSERT_TRUE(comtrade_detail::lane_split(rec.cfg(), section, c.windows, to, 0)) << c.what;
     RowsSeen one;
     RowsSeen two;
-    ASSERT_EQ(0, comtrade_detail::load_ascii_samples(rec.cfg(), section, c.windows, one, UINT64_MAX));
-    ASSERT_EQ(0, comtrade_detail::load_ascii_samples(rec.cfg(), section, c.windows, two, 0));
+    const std::string one_said = captured_stdout(
+        [&] { EXPECT_EQ(0, comtrade_detail::load_ascii_samples(rec.cfg(), section, c.windows, one, UINT64_MAX)); });
+    const std::string two_said = captured_stdout(
+        [&] { EXPECT_EQ(0, comtrade_detail::load_ascii_samples(rec.cfg(), section, c.windows, two, 0)); });
+    EXPECT_EQ(one_said, two_said) << c.what;
     EXPECT_FALSE(one.rows.empty()) << c.what;
     EXPECT_EQ(one.rows, two.rows) << c.what;
     EXPECT_EQ(one.stamps, two.stamps) << c.what;
