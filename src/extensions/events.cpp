@@ -71,18 +71,30 @@ class ChangeFinder : public SampleSink {
           continue;
         }
         ++m_count;
-        if (!m_events.empty()) m_events += ',';
-        m_events += w.head;
-        m_events += ",\"sample\":";
-        append_integer(m_events, sample);
-        m_events += ",\"time\":";
-        append_number(m_events, time_of(sample, stamps[i]));
-        m_events += w.value != 0 ? ",\"value\":1}" : ",\"value\":0}";
+        // Written whole into room for it and appended once: tens of
+        // thousands of entries, each of a few appends, cost more than their
+        // numbers.
+        m_entry.resize(w.head.size() + 2 * kNumberChars + 64);
+        char* const entry = m_entry.data();
+        char* at = entry;
+        if (!m_events.empty()) *at++ = ',';
+        at = put(at, w.head.data(), w.head.size());
+        at = put(at, ",\"sample\":", 10);
+        at = write_integer(at, sample);
+        at = put(at, ",\"time\":", 8);
+        at = write_number(at, time_of(sample, stamps[i]));
+        at = put(at, w.value != 0 ? ",\"value\":1}" : ",\"value\":0}", 11);
+        m_events.append(entry, static_cast<std::size_t>(at - entry));
       }
     }
   }
 
  private:
+  static char* put(char* at, const char* text, std::size_t size) {
+    std::memcpy(at, text, size);
+    return at + size;
+  }
+
   double time_of(std::int64_t sample, double stamp) {
     if (m_by_rates) return m_clock.offset_us(sample);
     return stamp * m_record.header().time_multiplier;
@@ -91,6 +103,7 @@ class ChangeFinder : public SampleSink {
   const ComTrade_format& m_record;
   std::vector<Watched>& m_watched;
   std::vector<double> m_previous;  // the last row that changed something
+  std::vector<char> m_entry;       // one event's text
   std::string m_initial;
   std::string m_events;
   std::size_t m_count = 0;

@@ -8,9 +8,19 @@
 #include "restfulserver/reply.h"
 
 void append_number(std::string& out, double value) {
+  char text[kNumberChars];
+  out.append(text, write_number(text, value));
+}
+
+void append_integer(std::string& out, std::int64_t value) {
+  char text[kNumberChars];
+  out.append(text, write_integer(text, value));
+}
+
+char* write_number(char* at, double value) {
   if (!std::isfinite(value)) {
-    out += "null";
-    return;
+    std::memcpy(at, "null", 4);
+    return at + 4;
   }
   // Plain digits where they stay short, as people read them ("100000",
   // not "1e+05"); the shortest exponent form beyond.
@@ -18,20 +28,14 @@ void append_number(std::string& out, double value) {
   // Whole numbers (sample times in microseconds, most of all) take the
   // integer conversion, which writes the same digits several times faster.
   if (size < 1e15 && value == std::trunc(value) && !(value == 0 && std::signbit(value))) {
-    append_integer(out, static_cast<std::int64_t>(value));
-    return;
+    return write_integer(at, static_cast<std::int64_t>(value));
   }
   const bool plain = size == 0 || (size >= 1e-5 && size < 1e15);
-  char text[64];
-  out.append(text, std::to_chars(text, text + sizeof text, value,
-                                 plain ? std::chars_format::fixed : std::chars_format::general)
-                       .ptr);
+  return std::to_chars(at, at + kNumberChars, value, plain ? std::chars_format::fixed : std::chars_format::general)
+      .ptr;
 }
 
-void append_integer(std::string& out, std::int64_t value) {
-  char text[24];
-  out.append(text, std::to_chars(text, text + sizeof text, value).ptr);
-}
+char* write_integer(char* at, std::int64_t value) { return std::to_chars(at, at + kNumberChars, value).ptr; }
 
 void append_numbers(std::string& out, const std::vector<double>& values) {
   out += '[';

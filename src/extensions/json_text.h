@@ -5,6 +5,7 @@
 #ifndef EXTENSIONS_JSON_TEXT_H_
 #define EXTENSIONS_JSON_TEXT_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,6 +16,13 @@ void append_number(std::string& out, double value);
 
 // `value` in decimal digits.
 void append_integer(std::string& out, std::int64_t value);
+
+// The same texts written at `at`, which has room for kNumberChars bytes;
+// they return the end of what they wrote. For answers that write an entry
+// into a buffer and append it once.
+constexpr std::size_t kNumberChars = 64;
+char* write_number(char* at, double value);
+char* write_integer(char* at, std::int64_t value);
 
 // [v1,v2,...] by append_number.
 void append_numbers(std::string& out, const std::vector<double>& values);
