@@ -154,8 +154,9 @@ int run_requests(unsigned short port, const std::string& request, int runs) {
     }
     times.push_back(ms);
   }
-  std::printf("ms %.2f\nmin_ms %.2f\nbytes %zu\nok %d\n", median(times),
-              *std::min_element(times.begin(), times.end()), reply.bytes,
+  std::printf("ms %.2f\nmin_ms %.2f\nmax_ms %.2f\nbytes %zu\nok %d\n", median(times),
+              *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()),
+              reply.bytes,
               reply.end.find("\"result\" : 200") != std::string::npos ||
                       reply.end.find("\"result\":200") != std::string::npos
                   ? 1
