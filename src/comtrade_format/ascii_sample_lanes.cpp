@@ -28,6 +28,8 @@ constexpr std::uint64_t kLineEndSearch = 64 * 1024;
 // Runs of samples kept to be handed on later, in order.
 class HeldRuns : public SampleSink {
  public:
+  explicit HeldRuns(const SampleSink& sink) : m_wants_stamps(sink.wants_stamps()) {}
+  bool wants_stamps() const override { return m_wants_stamps; }
   void take(std::int64_t first, std::int64_t count, std::size_t width, const double* values,
             const double* stamps) override {
     m_runs.emplace_back(first, count);
@@ -48,6 +50,7 @@ class HeldRuns : public SampleSink {
   std::vector<double> m_values;
   std::vector<double> m_stamps;
   std::size_t m_width = 0;
+  bool m_wants_stamps;
 };
 
 // The window samples before sample `at`.
@@ -121,7 +124,7 @@ std::optional<std::uint64_t> lane_split(const cmtr_cfg_info& cfg, const DataSect
 
 bool load_in_two_lanes(const cmtr_cfg_info& cfg, const DataSection& section, const std::vector<SampleWindow>& windows,
                        std::int64_t to, std::uint64_t split, SampleSink& sink) {
-  HeldRuns held;
+  HeldRuns held(sink);
   std::int64_t guessed = -1;  // the second lane's first sample, -1 when it met no line
   bool second_failed = false;
   std::thread second;

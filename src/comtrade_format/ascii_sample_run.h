@@ -25,7 +25,7 @@ class SampleRun {
   SampleRun(const cmtr_cfg_info& cfg, SampleSink& sink)
       : m_locator(cfg), m_sink(sink), m_analog_selected(cfg.sel_ai_num), m_width(cfg.sel_list.size()),
         m_values(static_cast<std::size_t>(kColumnLines) * m_width, std::numeric_limits<double>::quiet_NaN()),
-        m_stamps(kColumnLines) {}
+        m_stamps(kColumnLines), m_wants_stamps(sink.wants_stamps()) {}
 
   void parse(std::int64_t line, const char* p, const char* end) {
     if (m_count > 0 && line != m_first + m_count) flush();
@@ -42,7 +42,8 @@ class SampleRun {
         row[static_cast<std::size_t>(m_analog_selected + field.slot)] = sample != 0 ? 1.0 : 0.0;
       }
     }
-    m_stamps[static_cast<std::size_t>(m_count)] = line_stamp(p, end);
+    m_stamps[static_cast<std::size_t>(m_count)] =
+        m_wants_stamps ? line_stamp(p, end) : std::numeric_limits<double>::quiet_NaN();
     if (++m_count == kColumnLines) flush();
   }
 
@@ -58,6 +59,7 @@ class SampleRun {
   std::size_t m_width;
   std::vector<double> m_values;
   std::vector<double> m_stamps;
+  bool m_wants_stamps;
   std::int64_t m_first = 0;
   std::int64_t m_count = 0;
 };

@@ -18,6 +18,9 @@ class SampleSink {
   // Runs arrive in rising sample order.
   virtual void take(std::int64_t first, std::int64_t count, std::size_t width, const double* values,
                     const double* stamps) = 0;
+  // False when the sink never looks at the stamps: an ASCII load then
+  // leaves them NaN instead of converting a field a line.
+  virtual bool wants_stamps() const { return true; }
 };
 
 #endif  // COMTRADE_FORMAT_SAMPLE_SINK_H_

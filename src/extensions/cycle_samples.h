@@ -32,6 +32,8 @@ class CycleSamples : public SampleSink {
 
   void take(std::int64_t first, std::int64_t count, std::size_t width, const double* values,
             const double* stamps) override;
+  // Cycles are timed by the record's rates alone.
+  bool wants_stamps() const override { return false; }
 
  private:
   std::vector<CycleSpan> m_spans;

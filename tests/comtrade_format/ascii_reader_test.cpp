@@ -1,5 +1,6 @@
 // Reading an ASCII .dat into one value text per selected channel.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -244,6 +245,10 @@ struct RowsSeen : SampleSink {
   std::vector<double> stamps;
 };
 
+struct RowsSeenWithoutStamps : RowsSeen {
+  bool wants_stamps() const override { return false; }
+};
+
 TEST_F(AsciiReaderTest, HandsOnEverySampleWhoseStatusesDifferFromTheOneBefore) {
   write_cfg("r", make_cfg(2, 2, 12, "ASCII"));
   // Status texts that differ but hold the same states; a short line whose
@@ -322,6 +327,10 @@ TEST_F(AsciiReaderTest, TwoLanesHandOnWhatOneLaneDoesWhateverTheLinesAreNumbered
     const std::string two_said = captured_stdout(
         [&] { EXPECT_EQ(0, comtrade_detail::load_ascii_samples(rec.cfg(), section, c.windows, two, 0)); });
     EXPECT_EQ(one_said, two_said) << c.what;
+    RowsSeenWithoutStamps blind;
+    captured_stdout([&] { comtrade_detail::load_ascii_samples(rec.cfg(), section, c.windows, blind, 0); });
+    EXPECT_EQ(one.rows, blind.rows) << c.what;
+    EXPECT_TRUE(std::all_of(blind.stamps.begin(), blind.stamps.end(), [](double s) { return std::isnan(s); }));
     EXPECT_FALSE(one.rows.empty()) << c.what;
     EXPECT_EQ(one.rows, two.rows) << c.what;
     EXPECT_EQ(one.stamps, two.stamps) << c.what;
