@@ -32,11 +32,18 @@ class HeldRuns : public SampleSink {
   bool wants_stamps() const override { return m_wants_stamps; }
   void take(std::int64_t first, std::int64_t count, std::size_t width, const double* values,
             const double* stamps) override {
+    // Past its room the lane holds nothing more; its part is walked again.
+    const std::size_t adding = static_cast<std::size_t>(count) * (width + 1);
+    if (m_overflowed || (m_values.size() + m_stamps.size() + adding) * sizeof(double) > kMostHeldBytes) {
+      m_overflowed = true;
+      return;
+    }
     m_runs.emplace_back(first, count);
     m_values.insert(m_values.end(), values, values + static_cast<std::size_t>(count) * width);
     m_stamps.insert(m_stamps.end(), stamps, stamps + count);
     m_width = width;
   }
+  bool overflowed() const { return m_overflowed; }
   void hand_on(SampleSink& sink) const {
     std::size_t at = 0;
     for (const auto& [first, count] : m_runs) {
@@ -51,6 +58,7 @@ class HeldRuns : public SampleSink {
   std::vector<double> m_stamps;
   std::size_t m_width = 0;
   bool m_wants_stamps;
+  bool m_overflowed = false;
 };
 
 // The window samples before sample `at`.
@@ -75,13 +83,6 @@ std::optional<std::uint64_t> line_start_from(const DataSection& section, std::ui
     searched += got;
   }
   return std::nullopt;
-}
-
-// The place among the sample lines that a line's sample number (its first
-// field, from 1) gives it.
-std::int64_t place_by_number(const char* begin, const char* end) {
-  const void* comma = std::memchr(begin, ',', static_cast<std::size_t>(end - begin));
-  return std::max<std::int64_t>(parse_sample(begin, comma ? static_cast<const char*>(comma) : end), 1) - 1;
 }
 
 // Joins the second lane whatever ends the first.
@@ -122,10 +123,10 @@ std::optional<std::uint64_t> lane_split(const cmtr_cfg_info& cfg, const DataSect
   return line_start_from(section, static_cast<std::uint64_t>(line_bytes * static_cast<double>(low)));
 }
 
-bool load_in_two_lanes(const cmtr_cfg_info& cfg, const DataSection& section, const std::vector<SampleWindow>& windows,
-                       std::int64_t to, std::uint64_t split, SampleSink& sink) {
+bool load_in_two_lanes(const cmtr_cfg_info& cfg, const DataSection& section, std::uint64_t split, SampleSink& sink,
+                       const PartWalk& walk) {
   HeldRuns held(sink);
-  std::int64_t guessed = -1;  // the second lane's first sample, -1 when it met no line
+  WalkedLines second_walked;
   bool second_failed = false;
   std::thread second;
   try {
@@ -137,16 +138,7 @@ bool load_in_two_lanes(const cmtr_cfg_info& cfg, const DataSection& section, con
           return;
         }
         SampleRun run(cfg, held);
-        std::size_t next = 0;
-        std::int64_t line = -1;
-        walk_sample_lines(file, section.ends_at_section_line, longest_sample_line(cfg),
-                          [&](const char* begin, const char* end) {
-                            if (line < 0) line = guessed = place_by_number(begin, end);
-                            while (next < windows.size() && windows[next].to <= line) ++next;
-                            if (next < windows.size() && windows[next].from <= line) run.parse(line, begin, end);
-                            return ++line < to;
-                          },
-                          LongLineReport{split, &second_failed});
+        second_walked = walk(file, -1, run, LongLineReport{split, &second_failed});
         run.flush();
       } catch (const std::exception&) {
         second_failed = true;
@@ -164,19 +156,20 @@ bool load_in_two_lanes(const cmtr_cfg_info& cfg, const DataSection& section, con
     return false;
   }
   SampleRun run(cfg, sink);
-  const WalkedLines first = walk_windows(file, cfg, section, windows, 0, to, run);
+  const WalkedLines first = walk(file, 0, run, LongLineReport{});
   run.flush();
   second.join();
   // Stopped in the first part: the second holds nothing that is needed.
   if (first.stopped) return true;
-  if (!second_failed && (guessed == first.lines || guessed < 0)) {
+  const std::int64_t guessed = second_walked.first_place;
+  if (!second_failed && !held.overflowed() && (guessed == first.lines || guessed < 0)) {
     held.hand_on(sink);
     return true;
   }
   BlockFile again;
   if (!again.open(section.path, section.offset + split)) return true;
   SampleRun rest(cfg, sink);
-  walk_windows(again, cfg, section, windows, first.lines, to, rest, LongLineReport{split});
+  walk(again, first.lines, rest, LongLineReport{split});
   rest.flush();
   return true;
 }

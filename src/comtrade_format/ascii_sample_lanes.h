@@ -10,9 +10,13 @@
 #define COMTRADE_FORMAT_ASCII_SAMPLE_LANES_H_
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
+#include "comtrade_format/ascii_lines.h"
+#include "comtrade_format/ascii_sample_run.h"
+#include "comtrade_format/block_file.h"
 #include "comtrade_format/cfg_info.h"
 #include "comtrade_format/data_section.h"
 #include "comtrade_format/sample_sink.h"
@@ -33,11 +37,15 @@ std::optional<std::uint64_t> lane_split(const cmtr_cfg_info& cfg, const DataSect
                                         const std::vector<SampleWindow>& windows, std::int64_t to,
                                         std::uint64_t two_lanes_from);
 
-// Hands the samples of `windows` up to sample `to` to `sink`, in order, the
-// data cut at `split`. False, with nothing handed on, when no second thread
-// can be had.
-bool load_in_two_lanes(const cmtr_cfg_info& cfg, const DataSection& section, const std::vector<SampleWindow>& windows,
-                       std::int64_t to, std::uint64_t split, SampleSink& sink);
+// Walks one part of the data (walk_numbered's `first` and `report`),
+// parsing into the run what the load wants of it.
+using PartWalk = std::function<WalkedLines(BlockFile& file, std::int64_t first, SampleRun& run,
+                                           LongLineReport report)>;
+
+// Hands what `walk` parses to `sink`, in order, the data cut at `split`.
+// False, with nothing handed on, when no second thread can be had.
+bool load_in_two_lanes(const cmtr_cfg_info& cfg, const DataSection& section, std::uint64_t split, SampleSink& sink,
+                       const PartWalk& walk);
 
 }  // namespace comtrade_detail
 

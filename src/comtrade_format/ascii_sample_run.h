@@ -4,7 +4,9 @@
 #ifndef COMTRADE_FORMAT_ASCII_SAMPLE_RUN_H_
 #define COMTRADE_FORMAT_ASCII_SAMPLE_RUN_H_
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -64,37 +66,56 @@ class SampleRun {
   std::int64_t m_count = 0;
 };
 
-// What a walk over part of the data found: its sample lines, and whether
-// it stopped before the part's end (line `to` reached, or a section line).
+// What a walk over part of the data found: its sample lines, whether it
+// stopped before the part's end (sample `to` reached, or a section line),
+// and the sample of its first line (-1 when it met none).
 struct WalkedLines {
   std::int64_t lines = 0;
   bool stopped = false;
+  std::int64_t first_place = -1;
 };
 
-// Walks the sample lines of `file` as samples `first`, `first` + 1, ...,
-// parsing into `run` those inside `windows` (in rising order), until sample
-// `to`.
+// The place among the sample lines that a line's sample number (its first
+// field, from 1) gives it.
+inline std::int64_t place_by_number(const char* begin, const char* end) {
+  const void* comma = std::memchr(begin, ',', static_cast<std::size_t>(end - begin));
+  return std::max<std::int64_t>(parse_sample(begin, comma ? static_cast<const char*>(comma) : end), 1) - 1;
+}
+
+// Walks the sample lines of `file` as samples `first`, `first` + 1, ...
+// (`first` < 0: from the place the first line's number gives), calling
+// `visit(sample, begin, end)` for each until sample `to`.
+template <typename Visit>
+inline WalkedLines walk_numbered(BlockFile& file, const cmtr_cfg_info& cfg, const DataSection& section,
+                                 std::int64_t first, std::int64_t to, LongLineReport report, Visit visit) {
+  WalkedLines walked;
+  if (first >= to) {
+    walked.stopped = true;
+    return walked;
+  }
+  std::int64_t line = first;
+  walked.stopped = walk_sample_lines(file, section.ends_at_section_line, longest_sample_line(cfg),
+                                     [&](const char* begin, const char* end) {
+                                       if (line < 0) line = place_by_number(begin, end);
+                                       if (walked.first_place < 0) walked.first_place = line;
+                                       ++walked.lines;
+                                       visit(line, begin, end);
+                                       return ++line < to;
+                                     },
+                                     report);
+  return walked;
+}
+
+// The same, parsing into `run` the lines inside `windows` (in rising order).
 inline WalkedLines walk_windows(BlockFile& file, const cmtr_cfg_info& cfg, const DataSection& section,
                                 const std::vector<SampleWindow>& windows, std::int64_t first, std::int64_t to,
                                 SampleRun& run, LongLineReport report = {}) {
   std::size_t next = 0;  // the first window not yet passed
-  std::int64_t line = first;
-  WalkedLines walked;
-  if (line >= to) {
-    walked.stopped = true;
-    return walked;
-  }
-  walked.stopped = walk_sample_lines(file, section.ends_at_section_line, longest_sample_line(cfg),
-                                     [&](const char* begin, const char* end) {
-                                       while (next < windows.size() && windows[next].to <= line) ++next;
-                                       if (next < windows.size() && windows[next].from <= line) {
-                                         run.parse(line, begin, end);
-                                       }
-                                       return ++line < to;
-                                     },
-                                     report);
-  walked.lines = line - first;
-  return walked;
+  return walk_numbered(file, cfg, section, first, to, report,
+                       [&](std::int64_t line, const char* begin, const char* end) {
+                         while (next < windows.size() && windows[next].to <= line) ++next;
+                         if (next < windows.size() && windows[next].from <= line) run.parse(line, begin, end);
+                       });
 }
 
 }  // namespace comtrade_detail

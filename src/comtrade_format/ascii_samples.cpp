@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,7 +53,10 @@ int load_ascii_samples(const cmtr_cfg_info& cfg, const DataSection& section,
   const std::int64_t to = std::min<std::int64_t>(windows.back().to, cfg.samp_count);
   if (to <= 0) return 0;
   const std::optional<std::uint64_t> split = lane_split(cfg, section, windows, to, two_lanes_from);
-  if (split && load_in_two_lanes(cfg, section, windows, to, *split, sink)) return 0;
+  const PartWalk walk = [&](BlockFile& part, std::int64_t first, SampleRun& run, LongLineReport report) {
+    return walk_windows(part, cfg, section, windows, first, to, run, report);
+  };
+  if (split && load_in_two_lanes(cfg, section, *split, sink, walk)) return 0;
   // Only worth the second thread when the walk is long.
   file.read_ahead(bytes_after(section));
   SampleRun run(cfg, sink);
@@ -62,31 +66,36 @@ int load_ascii_samples(const cmtr_cfg_info& cfg, const DataSection& section,
 }
 
 int load_ascii_changes(const cmtr_cfg_info& cfg, const DataSection& section, const SampleWindow& window,
-                       SampleSink& sink) {
+                       SampleSink& sink, std::uint64_t two_lanes_from) {
   BlockFile file;
   if (!file.open(section.path, section.offset)) return 1;
   const std::int64_t from = std::max<std::int64_t>(window.from, 0);
   const std::int64_t to = std::min<std::int64_t>(window.to, cfg.samp_count);
   if (from >= to) return 0;
-  file.read_ahead(bytes_after(section));
   // States follow from the status fields' text alone, so a line whose
   // status text is the last parsed line's, byte for byte, changes nothing
-  // and is passed without parsing: nearly every line of a long record.
+  // and is passed without parsing: nearly every line of a long record. A
+  // part's first line is parsed whatever the line before it.
   const std::int64_t status_commas = 2 + std::max<std::int64_t>(cfg.ai_num, 0);
-  std::string last_text;
-  bool have_text = false;
+  const PartWalk walk = [&](BlockFile& part, std::int64_t first, SampleRun& run, LongLineReport report) {
+    std::string last_text;
+    bool have_text = false;
+    return walk_numbered(part, cfg, section, first, to, report,
+                         [&](std::int64_t line, const char* begin, const char* end) {
+                           if (line < from || (have_text && same_status_text(begin, end, last_text, status_commas))) {
+                             return;
+                           }
+                           run.parse(line, begin, end);
+                           const char* text = status_text(begin, end, status_commas);
+                           have_text = text != nullptr;
+                           if (have_text) last_text.assign(text, end);
+                         });
+  };
+  const std::optional<std::uint64_t> split = lane_split(cfg, section, {}, to, two_lanes_from);
+  if (split && load_in_two_lanes(cfg, section, *split, sink, walk)) return 0;
+  file.read_ahead(bytes_after(section));
   SampleRun run(cfg, sink);
-  std::int64_t line = 0;
-  walk_sample_lines(file, section.ends_at_section_line, longest_sample_line(cfg),
-                    [&](const char* begin, const char* end) {
-                      if (line >= from && !(have_text && same_status_text(begin, end, last_text, status_commas))) {
-                        run.parse(line, begin, end);
-                        const char* text = status_text(begin, end, status_commas);
-                        have_text = text != nullptr;
-                        if (have_text) last_text.assign(text, end);
-                      }
-                      return ++line < to;
-                    });
+  walk(file, 0, run, LongLineReport{});
   run.flush();
   return 0;
 }

@@ -32,7 +32,7 @@ int load_ascii_samples(const cmtr_cfg_info& cfg, const DataSection& section,
 // The lines of `window` whose status fields differ in text from the line
 // before, and its first, all selected channels parsed.
 int load_ascii_changes(const cmtr_cfg_info& cfg, const DataSection& section, const SampleWindow& window,
-                       SampleSink& sink);
+                       SampleSink& sink, std::uint64_t two_lanes_from = kTwoLanesFromBytes);
 
 }  // namespace comtrade_detail
 

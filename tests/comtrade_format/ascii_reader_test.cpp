@@ -249,6 +249,23 @@ struct RowsSeenWithoutStamps : RowsSeen {
   bool wants_stamps() const override { return false; }
 };
 
+// Each sample's statuses (the values from `first_status` on) as the last
+// row handed on at or before it gives them.
+std::vector<std::vector<double>> held_statuses(const RowsSeen& seen, std::int64_t samples, std::size_t first_status) {
+  std::vector<std::vector<double>> rows;
+  std::size_t next = 0;
+  std::vector<double> held;
+  for (std::int64_t sample = 0; sample < samples; ++sample) {
+    while (next < seen.rows.size() && seen.rows[next].first <= sample) {
+      held.assign(seen.rows[next].second.begin() + static_cast<std::ptrdiff_t>(first_status),
+                  seen.rows[next].second.end());
+      ++next;
+    }
+    rows.push_back(held);
+  }
+  return rows;
+}
+
 TEST_F(AsciiReaderTest, HandsOnEverySampleWhoseStatusesDifferFromTheOneBefore) {
   write_cfg("r", make_cfg(2, 2, 12, "ASCII"));
   // Status texts that differ but hold the same states; a short line whose
@@ -280,11 +297,11 @@ TEST_F(AsciiReaderTest, HandsOnEverySampleWhoseStatusesDifferFromTheOneBefore) {
 
 TEST_F(AsciiReaderTest, TwoLanesHandOnWhatOneLaneDoesWhateverTheLinesAreNumbered) {
   const int lines = 3000;
-  const auto numbered = [&](auto number_of, const std::string& between, int after = 1000) {
+  const auto numbered = [&](auto number_of, const std::string& between, int after = 1000, int period = 7) {
     std::string dat;
     for (int i = 0; i < lines; ++i) {
       dat += std::to_string(number_of(i)) + "," + std::to_string(10 * i) + "," + std::to_string(i % 97) + ",-" +
-             std::to_string(i % 13) + "," + std::to_string(i / 7 % 2) + "\r\n";
+             std::to_string(i % 13) + "," + std::to_string(i / period % 2) + "\r\n";
       if (i == after) dat += between;
     }
     return dat;
@@ -306,6 +323,7 @@ TEST_F(AsciiReaderTest, TwoLanesHandOnWhatOneLaneDoesWhateverTheLinesAreNumbered
       {"fewer samples than lines", numbered(places, ""), 1200, cycles},
       // Its report must come where and as one lane gives it.
       {"a too long line after the cut", numbered(places, std::string(20000, '7') + "\n", 2800), lines, cycles},
+      {"a status changing every line", numbered(places, "", 1000, 1), lines, cycles},
       {"one window past the cut", numbered(places, ""), lines, {{2500, 2600}}},
       {"one window before the cut", numbered(places, ""), lines, {{100, 200}}},
       {"the last line without its end", numbered(places, "").substr(0, numbered(places, "").size() - 2), lines,
@@ -331,6 +349,17 @@ TEST_F(AsciiReaderTest, TwoLanesHandOnWhatOneLaneDoesWhateverTheLinesAreNumbered
     captured_stdout([&] { comtrade_detail::load_ascii_samples(rec.cfg(), section, c.windows, blind, 0); });
     EXPECT_EQ(one.rows, blind.rows) << c.what;
     EXPECT_TRUE(std::all_of(blind.stamps.begin(), blind.stamps.end(), [](double s) { return std::isnan(s); }));
+    // The status changes the same, the second part's first line handed on
+    // whatever the line before it.
+    RowsSeen one_changes;
+    RowsSeen two_changes;
+    const std::string one_changes_said = captured_stdout([&] {
+      comtrade_detail::load_ascii_changes(rec.cfg(), section, SampleWindow{0, to}, one_changes, UINT64_MAX);
+    });
+    const std::string two_changes_said = captured_stdout(
+        [&] { comtrade_detail::load_ascii_changes(rec.cfg(), section, SampleWindow{0, to}, two_changes, 0); });
+    EXPECT_EQ(one_changes_said, two_changes_said) << c.what;
+    EXPECT_EQ(held_statuses(one_changes, to, 2), held_statuses(two_changes, to, 2)) << c.what;
     EXPECT_FALSE(one.rows.empty()) << c.what;
     EXPECT_EQ(one.rows, two.rows) << c.what;
     EXPECT_EQ(one.stamps, two.stamps) << c.what;
