@@ -34,6 +34,9 @@ TEST_F(SettingsTest, ReadsFileDirAnewOnEveryCall) {
   EXPECT_EQ("/data/one", read_record_root());
   write_ini("[BASE]\nFileDir=/data/two\nport=1\n");
   EXPECT_EQ("/data/two", read_record_root());
+  EXPECT_EQ("/data/two", read_record_root());
+  write_ini("[base]\nfileDir = /data/one\n");
+  EXPECT_EQ("/data/one", read_record_root());
 }
 
 TEST_F(SettingsTest, GivesEmptyTextWithoutTheKeyOrTheFile) {
