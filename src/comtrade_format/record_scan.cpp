@@ -4,6 +4,8 @@
 #include <iostream>
 #include <optional>
 #include <set>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/platform.h"
@@ -13,16 +15,16 @@ std::vector<std::string> g_station_vec;
 namespace {
 
 // Whether `text` is `extension` in any letter case.
-bool is_extension(const std::string& text, const char* extension) {
+bool is_extension(std::string_view text, const char* extension) {
   return platform::equals_ignoring_case(text, extension);
 }
 
 // The text after the first "." of a file name; the whole text after it must
 // be the extension, so a.b.cfg is not a record. nullopt without a ".": such a
 // name is never a record.
-std::optional<std::string> extension_of(const std::string& name) {
+std::optional<std::string_view> extension_of(std::string_view name) {
   const std::size_t dot = name.find('.');
-  if (dot == std::string::npos) return std::nullopt;
+  if (dot == std::string_view::npos) return std::nullopt;
   return name.substr(dot + 1);
 }
 
@@ -36,9 +38,9 @@ void walk_entries(const std::string& dir, const std::vector<platform::DirEntry>&
   // Names match without regard to case, as they do when the record is opened.
   std::set<std::string> pairs;
   for (const platform::DirEntry& entry : entries) {
-    const std::optional<std::string> extension = extension_of(entry.name);
+    const std::optional<std::string_view> extension = extension_of(entry.name);
     if (!entry.is_dir && extension && is_extension(*extension, "cfg")) {
-      pairs.insert(platform::fold_case(entry.name.substr(0, entry.name.find('.'))));
+      pairs.insert(platform::fold_case(std::string_view(entry.name).substr(0, entry.name.find('.'))));
     }
   }
   for (const platform::DirEntry& entry : entries) {
@@ -49,16 +51,15 @@ void walk_entries(const std::string& dir, const std::vector<platform::DirEntry>&
       continue;
     }
     const std::size_t underscore = name.find('_');
-    std::cout << "val: "
-              << (underscore == std::string::npos ? name.substr(0, 4) : name.substr(underscore + 1, 4))
-              << '\n';
-    const std::optional<std::string> extension = extension_of(name);
+    const std::string_view shown = std::string_view(name).substr(underscore == std::string::npos ? 0 : underscore + 1);
+    std::cout << "val: " << shown.substr(0, 4) << '\n';
+    const std::optional<std::string_view> extension = extension_of(name);
     if (!collect || !extension) continue;
-    std::string base = name.substr(0, name.find('.'));
+    const std::string_view base = std::string_view(name).substr(0, name.find('.'));
     // The 2013 combined form holds the whole record in one .cff.
     if (is_extension(*extension, "cfg") ||
         (is_extension(*extension, "cff") && pairs.count(platform::fold_case(base)) == 0)) {
-      g_station_vec.push_back(std::move(base));
+      g_station_vec.emplace_back(base);
     }
   }
 }
