@@ -93,36 +93,8 @@ struct Joined {
   }
 };
 
-}  // namespace
-
-std::optional<std::uint64_t> lane_split(const cmtr_cfg_info& cfg, const DataSection& section,
-                                        const std::vector<SampleWindow>& windows, std::int64_t to,
-                                        std::uint64_t two_lanes_from) {
-  if (cfg.samp_count <= 0 || to < 2) return std::nullopt;
-  const std::uint64_t data_bytes = bytes_after(section);
-  const double line_bytes = static_cast<double>(data_bytes) / static_cast<double>(cfg.samp_count);
-  if (line_bytes * static_cast<double>(to) < static_cast<double>(two_lanes_from)) return std::nullopt;
-  // The sample at which half the work is done: every line walked, a window
-  // line parsed besides.
-  const std::int64_t parsed = window_samples_before(windows, to);
-  const std::int64_t half = (to + kParseWeight * parsed) / 2;
-  std::int64_t low = 0;
-  std::int64_t high = to;
-  while (low < high) {
-    const std::int64_t middle = low + (high - low) / 2;
-    if (middle + kParseWeight * window_samples_before(windows, middle) < half) {
-      low = middle + 1;
-    } else {
-      high = middle;
-    }
-  }
-  const std::int64_t held = parsed - window_samples_before(windows, low);
-  const std::uint64_t held_bytes =
-      static_cast<std::uint64_t>(held) * (cfg.sel_list.size() + 1) * sizeof(double);
-  if (low <= 0 || held_bytes > kMostHeldBytes) return std::nullopt;
-  return line_start_from(section, static_cast<std::uint64_t>(line_bytes * static_cast<double>(low)));
-}
-
+// What load_by_walk does in two lanes cut at `split`; false, with nothing
+// handed on, when no second thread can be had.
 bool load_in_two_lanes(const cmtr_cfg_info& cfg, const DataSection& section, std::uint64_t split, SampleSink& sink,
                        const PartWalk& walk) {
   HeldRuns held(sink);
@@ -172,6 +144,48 @@ bool load_in_two_lanes(const cmtr_cfg_info& cfg, const DataSection& section, std
   walk(again, first.lines, rest, LongLineReport{split});
   rest.flush();
   return true;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> lane_split(const cmtr_cfg_info& cfg, const DataSection& section,
+                                        const std::vector<SampleWindow>& windows, std::int64_t to,
+                                        std::uint64_t two_lanes_from) {
+  if (cfg.samp_count <= 0 || to < 2) return std::nullopt;
+  const std::uint64_t data_bytes = bytes_after(section);
+  const double line_bytes = static_cast<double>(data_bytes) / static_cast<double>(cfg.samp_count);
+  if (line_bytes * static_cast<double>(to) < static_cast<double>(two_lanes_from)) return std::nullopt;
+  // The sample at which half the work is done: every line walked, a window
+  // line parsed besides.
+  const std::int64_t parsed = window_samples_before(windows, to);
+  const std::int64_t half = (to + kParseWeight * parsed) / 2;
+  std::int64_t low = 0;
+  std::int64_t high = to;
+  while (low < high) {
+    const std::int64_t middle = low + (high - low) / 2;
+    if (middle + kParseWeight * window_samples_before(windows, middle) < half) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  const std::int64_t held = parsed - window_samples_before(windows, low);
+  const std::uint64_t held_bytes =
+      static_cast<std::uint64_t>(held) * (cfg.sel_list.size() + 1) * sizeof(double);
+  if (low <= 0 || held_bytes > kMostHeldBytes) return std::nullopt;
+  return line_start_from(section, static_cast<std::uint64_t>(line_bytes * static_cast<double>(low)));
+}
+
+void load_by_walk(const cmtr_cfg_info& cfg, const DataSection& section, BlockFile& file,
+                  const std::vector<SampleWindow>& windows, std::int64_t to, std::uint64_t two_lanes_from,
+                  SampleSink& sink, const PartWalk& walk) {
+  const std::optional<std::uint64_t> split = lane_split(cfg, section, windows, to, two_lanes_from);
+  if (split && load_in_two_lanes(cfg, section, *split, sink, walk)) return;
+  // Only worth the second thread when the walk is long.
+  file.read_ahead(bytes_after(section));
+  SampleRun run(cfg, sink);
+  walk(file, 0, run, LongLineReport{});
+  run.flush();
 }
 
 }  // namespace comtrade_detail

@@ -42,10 +42,12 @@ std::optional<std::uint64_t> lane_split(const cmtr_cfg_info& cfg, const DataSect
 using PartWalk = std::function<WalkedLines(BlockFile& file, std::int64_t first, SampleRun& run,
                                            LongLineReport report)>;
 
-// Hands what `walk` parses to `sink`, in order, the data cut at `split`.
-// False, with nothing handed on, when no second thread can be had.
-bool load_in_two_lanes(const cmtr_cfg_info& cfg, const DataSection& section, std::uint64_t split, SampleSink& sink,
-                       const PartWalk& walk);
+// Hands what `walk` parses up to sample `to` to `sink`, in order: in two
+// lanes where lane_split (over `windows`) finds a cut and a second thread
+// can be had, otherwise in `file`, open at the data's start.
+void load_by_walk(const cmtr_cfg_info& cfg, const DataSection& section, BlockFile& file,
+                  const std::vector<SampleWindow>& windows, std::int64_t to, std::uint64_t two_lanes_from,
+                  SampleSink& sink, const PartWalk& walk);
 
 }  // namespace comtrade_detail
 

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,16 +51,10 @@ int load_ascii_samples(const cmtr_cfg_info& cfg, const DataSection& section,
   if (windows.empty()) return 0;
   const std::int64_t to = std::min<std::int64_t>(windows.back().to, cfg.samp_count);
   if (to <= 0) return 0;
-  const std::optional<std::uint64_t> split = lane_split(cfg, section, windows, to, two_lanes_from);
   const PartWalk walk = [&](BlockFile& part, std::int64_t first, SampleRun& run, LongLineReport report) {
     return walk_windows(part, cfg, section, windows, first, to, run, report);
   };
-  if (split && load_in_two_lanes(cfg, section, *split, sink, walk)) return 0;
-  // Only worth the second thread when the walk is long.
-  file.read_ahead(bytes_after(section));
-  SampleRun run(cfg, sink);
-  walk_windows(file, cfg, section, windows, 0, to, run);
-  run.flush();
+  load_by_walk(cfg, section, file, windows, to, two_lanes_from, sink, walk);
   return 0;
 }
 
@@ -91,12 +84,7 @@ int load_ascii_changes(const cmtr_cfg_info& cfg, const DataSection& section, con
                            if (have_text) last_text.assign(text, end);
                          });
   };
-  const std::optional<std::uint64_t> split = lane_split(cfg, section, {}, to, two_lanes_from);
-  if (split && load_in_two_lanes(cfg, section, *split, sink, walk)) return 0;
-  file.read_ahead(bytes_after(section));
-  SampleRun run(cfg, sink);
-  walk(file, 0, run, LongLineReport{});
-  run.flush();
+  load_by_walk(cfg, section, file, {}, to, two_lanes_from, sink, walk);
   return 0;
 }
 

@@ -1,6 +1,7 @@
 // Changes of state of status channels.
 #include "extensions/events.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <cstdint>
@@ -37,7 +38,12 @@ class ChangeFinder : public SampleSink {
  public:
   ChangeFinder(const ComTrade_format& record, std::vector<Watched>& watched)
       : m_record(record), m_watched(watched),
-        m_by_rates(rates_give_time(record.header().rates)), m_clock(record.header().rates) {}
+        m_by_rates(rates_give_time(record.header().rates)), m_clock(record.header().rates) {
+    // Room for the longest entry: a head, two numbers and the literals.
+    std::size_t longest_head = 0;
+    for (const Watched& w : m_watched) longest_head = std::max(longest_head, w.head.size());
+    m_entry.resize(longest_head + 2 * kNumberChars + 64);
+  }
 
   bool truncated() const { return m_truncated; }
   // The members "initial" and "events", without braces, as far as read.
@@ -74,7 +80,6 @@ class ChangeFinder : public SampleSink {
         // Written whole into room for it and appended once: tens of
         // thousands of entries, each of a few appends, cost more than their
         // numbers.
-        m_entry.resize(w.head.size() + 2 * kNumberChars + 64);
         char* const entry = m_entry.data();
         char* at = entry;
         if (!m_events.empty()) *at++ = ',';
