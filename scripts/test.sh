@@ -21,10 +21,12 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
   COMTRADE_SANITIZED=1 ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 # The readers' second threads (read-ahead of blocks, the second lane of a
-# large load) under ThreadSanitizer: their tests only, which keeps it a minute.
+# large load) under ThreadSanitizer: their tests only, read and mapped, which
+# keeps it a minute or two.
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCOMTRADE_TSAN=ON
-cmake --build build-tsan -j "$jobs" --target comtrade_format_tests
+cmake --build build-tsan -j "$jobs" --target comtrade_format_tests comtrade_format_mapped_tests
 TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/comtrade_format/comtrade_format_tests
+TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/comtrade_format/comtrade_format_mapped_tests
 
 # Fuzz smoke: a few seconds per target (clang, libFuzzer, ASan + UBSan).
 ./scripts/fuzz.sh 5

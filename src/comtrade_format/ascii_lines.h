@@ -55,8 +55,8 @@ struct LongLineReport {
 // Returns true when the walk stopped before the file's end: `take` said so
 // or a section line ended the data.
 template <typename Take>
-inline bool walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longest_line, Take take,
-                              LongLineReport report = {}) {
+inline bool walk_lines_of_blocks(BlockFile& file, bool ends_at_section, std::int64_t longest_line, Take take,
+                                 LongLineReport report) {
   const auto too_long = [&](std::uint64_t at) {
     if (report.met != nullptr) {
       *report.met = true;
@@ -120,6 +120,13 @@ inline bool walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_
     }
     keep = static_cast<std::size_t>(end - p);
   }
+}
+template <typename Take>
+inline bool walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longest_line, Take take,
+                              LongLineReport report = {}) {
+  const bool stopped = walk_lines_of_blocks(file, ends_at_section, longest_line, take, report);
+  file.check_intact();
+  return stopped;
 }
 
 }  // namespace comtrade_detail

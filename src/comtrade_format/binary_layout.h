@@ -214,6 +214,7 @@ inline std::int64_t walk_records(BlockFile& file, std::int64_t record_bytes, std
     records_read += use;
     keep = available - static_cast<std::size_t>(whole * record_bytes);
   }
+  file.check_intact();
   return records_read;
 }
 

@@ -2,13 +2,17 @@
 #include "comtrade_format/block_file.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <optional>
+#include <stdexcept>
 #include <thread>
 #include <utility>
 
+#include "comtrade_format/view_ahead.h"
 #include "platform/platform.h"
 
 namespace comtrade_detail {
@@ -20,8 +24,14 @@ namespace {
 // cache.
 constexpr std::size_t kBlockBytes = 1024 * 1024;
 
+// Data of this many bytes and more is mapped. A mapping costs a few calls,
+// its page faults and, when it goes, a flush of the page tables on every
+// core the process runs on; a window of a few megabytes is read for less.
+std::atomic<std::uint64_t> g_map_from_bytes{8 * kBlockBytes};
+
 }  // namespace
 
+void map_data_from(std::uint64_t bytes) { g_map_from_bytes.store(bytes, std::memory_order_relaxed); }
 
 // The second thread of a block file and the buffer it reads into. A buffer
 // has room in front of its block for the cut line kept from the block
@@ -51,6 +61,7 @@ BlockFile::BlockFile() = default;
 
 BlockFile::~BlockFile() {
   stop_ahead();
+  m_view_ahead.reset();
   if (m_file != nullptr) std::fclose(m_file);
 }
 
@@ -67,7 +78,19 @@ bool BlockFile::open(const std::string& path, std::uint64_t offset, std::uint64_
     return false;
   }
   m_remaining = limit;
+  m_path = path;
+  const std::optional<std::uint64_t> size = platform::file_size(path);
+  if (size && *size > offset) {
+    const std::uint64_t length = std::min(limit, *size - offset);
+    if (length >= g_map_from_bytes.load(std::memory_order_relaxed)) {
+      m_view.map(m_file, offset, length, kReadAheadBytes);
+    }
+  }
   return true;
+}
+
+void BlockFile::check_intact() const {
+  if (m_view.lost()) throw std::runtime_error("data file cut while it was read: " + m_path);
 }
 
 std::size_t BlockFile::read_into(char* at, std::size_t room) {
@@ -86,6 +109,7 @@ void BlockFile::read_ahead(std::uint64_t expected_bytes) {
 
 std::size_t BlockFile::refill(std::size_t keep) {
   keep = std::min(keep, m_size);
+  if (m_view.mapped()) return refill_mapped(keep);
   if (m_want_ahead && !m_buffer) {
     m_want_ahead = false;
     // The first block is read here, the next one meanwhile.
@@ -102,6 +126,32 @@ std::size_t BlockFile::refill(std::size_t keep) {
     return m_size;
   }
   return m_ahead ? refill_ahead(keep) : refill_here(keep);
+}
+
+std::size_t BlockFile::refill_mapped(std::size_t keep) {
+  check_intact();
+  if (m_want_ahead) {
+    m_want_ahead = false;
+    m_view_ahead = std::make_unique<ViewAhead>(m_view);
+    if (!m_view_ahead->start()) m_view_ahead.reset();
+  }
+  const std::uint64_t start = m_view_at - keep;
+  const auto fresh = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockBytes, m_view.size() - m_view_at));
+  std::optional<bool> present;
+  if (m_view_ahead) present = m_view_ahead->take(m_view_at);
+  if (fresh > 0 && !present) present = m_view.bring_in(m_view_at, fresh);
+  // A page the file no longer has would read as zeros: refused before use.
+  if (fresh > 0 && !*present) throw std::runtime_error("data file cut while it was read: " + m_path);
+  m_data = m_view.data() + start;
+  m_size = keep + fresh;
+  m_view_at += fresh;
+  const auto next = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockBytes, m_view.size() - m_view_at));
+  if (!m_view_ahead) {
+    m_view.let_go_before(start);
+  } else if (next > 0) {
+    m_view_ahead->ask(m_view_at, next, start);
+  }
+  return fresh;
 }
 
 std::size_t BlockFile::refill_here(std::size_t keep) {

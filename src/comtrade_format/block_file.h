@@ -10,7 +10,11 @@
 #include <memory>
 #include <string>
 
+#include "platform/file_view.h"
+
 namespace comtrade_detail {
+
+class ViewAhead;
 
 // Readable bytes after the end of a block's data (not part of the file), so
 // that a scan may load whole vector words across the end of a line.
@@ -25,7 +29,13 @@ inline void prefetch(const void* at) {
 #endif
 }
 
-// A data file read in large blocks; the caller walks the bytes in place.
+// Data sections of at least `bytes` are mapped from the next open on; below,
+// they are read. Tests set 1 to walk every file through a mapping.
+void map_data_from(std::uint64_t bytes);
+
+// A data file read in large blocks; the caller walks the bytes in place. A
+// large file is mapped rather than read, and its blocks are then windows of
+// the mapping: nothing is copied, and no second thread is needed.
 class BlockFile {
  public:
   BlockFile();
@@ -39,8 +49,13 @@ class BlockFile {
             std::uint64_t limit = UINT64_MAX);
   // Keeps the last `keep` bytes of the current block (a line or record cut by
   // the block end) at the front and reads more after them. Returns the number
-  // of bytes newly read; 0 at the end of the file or on a read error.
+  // of bytes newly read; 0 at the end of the file or on a read error. Throws
+  // std::runtime_error when a mapped file was cut while it was read: what
+  // was read from it may hold zeros the file never had.
   std::size_t refill(std::size_t keep);
+  // Throws as refill() does when the bytes handed out so far were not all
+  // the file's: called when a walk ends, after its last block.
+  void check_intact() const;
   const char* data() const { return m_data; }
   // Bytes available at data(): the kept ones and the newly read ones. At
   // least kReadAheadBytes more may be loaded, but their values mean nothing.
@@ -58,6 +73,7 @@ class BlockFile {
   std::size_t read_into(char* at, std::size_t room);
   std::size_t refill_here(std::size_t keep);
   std::size_t refill_ahead(std::size_t keep);
+  std::size_t refill_mapped(std::size_t keep);
   bool start_ahead();
   void stop_ahead();
 
@@ -69,6 +85,10 @@ class BlockFile {
   std::size_t m_size = 0;
   bool m_want_ahead = false;
   std::unique_ptr<Ahead> m_ahead;
+  std::string m_path;
+  platform::FileView m_view;
+  std::uint64_t m_view_at = 0;  // view bytes handed out so far
+  std::unique_ptr<ViewAhead> m_view_ahead;  // after m_view: it goes first
 };
 
 }  // namespace comtrade_detail

@@ -5,6 +5,12 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include <stdexcept>
+
+#include "comtrade_format/binary_layout.h"
+#include "comtrade_format/block_file.h"
 #include "record_fixture.h"
 
 using namespace std::string_literals;
@@ -157,6 +163,29 @@ TEST_F(BinaryReaderTest, RecordsAcrossBlockBoundariesStayWhole) {
 }
 
 // Error paths
+
+TEST_F(BinaryReaderTest, AFileCutWhileItIsWalkedIsRefusedNotReadAsZeros) {
+  // Large enough to be mapped, as large records are.
+  constexpr std::int64_t kRecordBytes = 10;
+  constexpr std::int64_t kRecords = 900000;
+  const std::string path = write_dat("cut", std::string(kRecords * kRecordBytes, '\x01')) + ".dat";
+  comtrade_detail::BlockFile file;
+  ASSERT_TRUE(file.open(path));
+  std::int64_t nonzero_records = 0;
+  const auto walk = [&] {
+    comtrade_detail::walk_records(file, kRecordBytes, kRecords,
+                                  [&](const unsigned char* records, std::int64_t count, std::int64_t done) {
+                                    if (done == 0) {
+                                      ASSERT_EQ(::truncate(path.c_str(), 4096), 0);
+                                    }
+                                    for (std::int64_t r = 0; r < count; ++r) {
+                                      nonzero_records += records[r * kRecordBytes] != 0;
+                                    }
+                                  });
+  };
+  EXPECT_THROW(walk(), std::runtime_error);
+  EXPECT_GT(nonzero_records, 0);
+}
 
 TEST_F(BinaryReaderTest, NegativeCountsNeverReadOutsideARecord) {
   // A record size of 0 is refused; a small positive one is read safely.
