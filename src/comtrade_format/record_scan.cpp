@@ -1,6 +1,7 @@
 // The record scan: which files of a station directory are records.
 #include "comtrade_format/record_scan.h"
 
+#include <algorithm>
 #include <iostream>
 #include <optional>
 #include <set>
@@ -36,13 +37,20 @@ void walk(const std::string& dir, bool collect);
 void walk_entries(const std::string& dir, const std::vector<platform::DirEntry>& entries, bool collect) {
   // A record kept both as a pair and as one .cff is listed once, as the pair.
   // Names match without regard to case, as they do when the record is opened.
-  std::set<std::string> pairs;
-  for (const platform::DirEntry& entry : entries) {
-    const std::optional<std::string_view> extension = extension_of(entry.name);
-    if (!entry.is_dir && extension && is_extension(*extension, "cfg")) {
-      pairs.insert(platform::fold_case(std::string_view(entry.name).substr(0, entry.name.find('.'))));
+  // Made at the first .cff only: most stations hold none.
+  std::optional<std::set<std::string>> pairs;
+  const auto is_pair = [&](std::string_view base) {
+    if (!pairs) {
+      pairs.emplace();
+      for (const platform::DirEntry& entry : entries) {
+        const std::optional<std::string_view> extension = extension_of(entry.name);
+        if (!entry.is_dir && extension && is_extension(*extension, "cfg")) {
+          pairs->insert(platform::fold_case(std::string_view(entry.name).substr(0, entry.name.find('.'))));
+        }
+      }
     }
-  }
+    return pairs->count(platform::fold_case(base)) > 0;
+  };
   for (const platform::DirEntry& entry : entries) {
     const std::string& name = entry.name;
     if (entry.is_dir) {
@@ -52,13 +60,17 @@ void walk_entries(const std::string& dir, const std::vector<platform::DirEntry>&
     }
     const std::size_t underscore = name.find('_');
     const std::string_view shown = std::string_view(name).substr(underscore == std::string::npos ? 0 : underscore + 1);
-    std::cout << "val: " << shown.substr(0, 4) << '\n';
+    // One write a line: the stream's bookkeeping costs more than the bytes.
+    char line[16] = "val: ";
+    const std::size_t shown_bytes = std::min<std::size_t>(shown.size(), 4);
+    shown.copy(line + 5, shown_bytes);
+    line[5 + shown_bytes] = '\n';
+    std::cout.write(line, static_cast<std::streamsize>(6 + shown_bytes));
     const std::optional<std::string_view> extension = extension_of(name);
     if (!collect || !extension) continue;
     const std::string_view base = std::string_view(name).substr(0, name.find('.'));
     // The 2013 combined form holds the whole record in one .cff.
-    if (is_extension(*extension, "cfg") ||
-        (is_extension(*extension, "cff") && pairs.count(platform::fold_case(base)) == 0)) {
+    if (is_extension(*extension, "cfg") || (is_extension(*extension, "cff") && !is_pair(base))) {
       g_station_vec.emplace_back(base);
     }
   }

@@ -57,12 +57,22 @@ bool equals_ignoring_case(std::string_view a, std::string_view b) {
 }
 
 bool listing_less(std::string_view a, std::string_view b) {
-  FoldedBytes left(a);
-  FoldedBytes right(b);
-  while (!left.done() && !right.done()) {
-    const unsigned char ca = left.next();
-    const unsigned char cb = right.next();
-    if (ca != cb) return ca < cb;
+  // Bytes are folded only where they differ: names of one directory share
+  // long prefixes, and up to the first difference ignoring case both names
+  // are in the same place of a two-byte character (bytes that differ but
+  // fold alike are letters, never lead bytes).
+  const std::size_t common = a.size() < b.size() ? a.size() : b.size();
+  bool trail = false;  // the next byte ends a two-byte character
+  for (std::size_t i = 0; i < common; ++i) {
+    const auto ca = static_cast<unsigned char>(a[i]);
+    const auto cb = static_cast<unsigned char>(b[i]);
+    if (ca != cb) {
+      if (trail) return ca < cb;
+      const unsigned char fa = (ca >= 'a' && ca <= 'z') ? static_cast<unsigned char>(ca - 'a' + 'A') : ca;
+      const unsigned char fb = (cb >= 'a' && cb <= 'z') ? static_cast<unsigned char>(cb - 'a' + 'A') : cb;
+      if (fa != fb) return fa < fb;
+    }
+    trail = !trail && is_gbk_lead(ca);
   }
   if (a.size() != b.size()) return a.size() < b.size();
   // Names equal ignoring case still need one fixed order.

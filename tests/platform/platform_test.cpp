@@ -54,6 +54,8 @@ TEST(ListingOrder, FoldsLettersToUpperCaseThenComparesBytes) {
       {"rec9", "REC~"}, {"x\x7F", "x\xB1"},  // bytes above 0x7F after ASCII
       {"\x81" "B", "\x81" "a"},  // a trail byte is never folded, even when it looks like a letter
       {"\x81" "ab", "\x81" "a_"},  // but the letters after the character are
+      {"\x81\x81" "a", "\x81\x81" "B"},  // a trail byte that could lead does not
+      {"N_20260112_100000.cfg", "n_20260112_100000.DAT"},  // a long prefix alike but for case
   };
   for (const Case& c : cases) {
     EXPECT_TRUE(platform::listing_less(c.a, c.b)) << c.a << " < " << c.b;
