@@ -23,6 +23,11 @@ namespace {
 // fresh pages of each request's buffer stay few and the block stays near the
 // cache.
 constexpr std::size_t kBlockBytes = 1024 * 1024;
+// A block of a mapped file costs no buffer, only the hand-over between the
+// caller's lanes and the thread that brings the pages in; larger blocks
+// take fewer of them (4 MiB: BINARY 1M 4A+2D 10.7 -> 10.0 ms, ASCII 1M
+// 35.7 -> 33 ms), and the pages held stay a few blocks.
+constexpr std::size_t kViewBlockBytes = 4 * kBlockBytes;
 
 // Data of this many bytes and more is mapped. A mapping costs a few calls,
 // its page faults and, when it goes, a flush of the page tables on every
@@ -136,7 +141,7 @@ std::size_t BlockFile::refill_mapped(std::size_t keep) {
     if (!m_view_ahead->start()) m_view_ahead.reset();
   }
   const std::uint64_t start = m_view_at - keep;
-  const auto fresh = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockBytes, m_view.size() - m_view_at));
+  const auto fresh = static_cast<std::size_t>(std::min<std::uint64_t>(kViewBlockBytes, m_view.size() - m_view_at));
   std::optional<bool> present;
   if (m_view_ahead) present = m_view_ahead->take(m_view_at);
   if (fresh > 0 && !present) present = m_view.bring_in(m_view_at, fresh);
@@ -145,7 +150,7 @@ std::size_t BlockFile::refill_mapped(std::size_t keep) {
   m_data = m_view.data() + start;
   m_size = keep + fresh;
   m_view_at += fresh;
-  const auto next = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockBytes, m_view.size() - m_view_at));
+  const auto next = static_cast<std::size_t>(std::min<std::uint64_t>(kViewBlockBytes, m_view.size() - m_view_at));
   if (!m_view_ahead) {
     m_view.let_go_before(start);
   } else if (next > 0) {
