@@ -198,8 +198,27 @@ double stod_number(std::string_view text) {
 }
 
 // A header number: blanks around it allowed, anything else makes it absent.
-// Never throws: the header fields are shown, not relied on.
+// Never throws: the header fields are shown, not relied on. strtod's number
+// up to a NUL; a plain decimal is read by std::from_chars, which rounds the
+// same, without the copy and at a fraction of the cost (a record may hold a
+// rate line per sample); anything else goes to strtod itself.
 std::optional<double> header_number(std::string_view text) {
+  std::size_t start = 0;
+  while (start < text.size() && (text[start] == ' ' || (text[start] >= '\t' && text[start] <= '\r'))) ++start;
+  const char* first = text.data() + start;
+  const char* last = text.data() + text.size();
+  const bool digit_first = first < last && ((*first >= '0' && *first <= '9') ||
+                                            (*first == '-' && first + 1 < last && first[1] >= '0' && first[1] <= '9'));
+  if (digit_first) {
+    double value = 0;
+    const auto result = std::from_chars(first, last, value, std::chars_format::general);
+    if (result.ec == std::errc() && (result.ptr == last || (*result.ptr != 'x' && *result.ptr != 'X'))) {
+      const char* end = result.ptr;
+      while (end < last && (*end == ' ' || *end == '\t')) ++end;
+      if (end == last || *end == '\0') return value;
+      return std::nullopt;
+    }
+  }
   const std::string copy(text);
   const char* begin = copy.c_str();
   char* end = nullptr;

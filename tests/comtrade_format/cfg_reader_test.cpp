@@ -1,5 +1,7 @@
 // Reading a .cfg into the record model and the channel name lists.
 #include <cmath>
+#include <cstdlib>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -104,6 +106,34 @@ TEST_F(CfgReaderTest, ReadsEveryRateLineOfSeveralSamplingRates) {
     EXPECT_STREQ("01/01/2020,00:00:00.0", rec.cfg().start_time) << rates;
     EXPECT_STREQ("01/01/2020,00:00:01.0", rec.cfg().end_time) << rates;
     EXPECT_EQ(kFileTypeBinary, rec.Get_file_type()) << rates;
+  }
+}
+
+TEST_F(CfgReaderTest, ReadsHeaderNumbersAsStrtodDoes) {
+  // The plain reading: strtod up to the first NUL, then blanks only.
+  const auto strtod_number = [](const std::string& text) -> std::optional<double> {
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    const double value = std::strtod(begin, &end);
+    if (end == begin) return std::nullopt;
+    while (*end == ' ' || *end == '\t') ++end;
+    if (*end != '\0') return std::nullopt;
+    return value;
+  };
+  const std::vector<std::string> texts = {
+      "50",  " 60.0 ", "+50", "0x10", "1e3", "12abc", "-0", "1e-400", "1e400", "inf", "\t7\t",
+      "1.5.", "",      "49.99999999999999999", "5 0", "-", "0.1e", "-.5", ".5", std::string("7\0" "8", 3)};
+  for (const std::string& frequency : texts) {
+    ComTrade_format rec(
+        write_cfg("r", "S\n0,0A,0D\n" + frequency + "\n1\n1000,5\n01/01/2020,0\n01/01/2020,1\nASCII\n"));
+    ASSERT_EQ(kCfgReadOk, rec.Get_cmtr_cfg_info()) << frequency;
+    const std::optional<double> expected = strtod_number(frequency);
+    const std::optional<double> read = rec.header().frequency;
+    ASSERT_EQ(expected.has_value(), read.has_value()) << frequency;
+    if (expected) {
+      EXPECT_EQ(*expected, *read) << frequency;
+      EXPECT_EQ(std::signbit(*expected), std::signbit(*read)) << frequency;
+    }
   }
 }
 
