@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "comtrade_format/ascii_fields.h"
@@ -68,6 +70,68 @@ char* slice_records(const unsigned char* records, std::int64_t count, std::int64
   return at;
 }
 
+// How a slice record is copied when its parts lie in the source record as
+// they lie in the slice, as they do when the first channels are chosen: the
+// analog samples as runs of neighbouring columns, the statuses as the
+// source's own status bytes with the bits of channels not chosen cleared.
+struct InPlacePlan {
+  std::vector<std::pair<std::int64_t, std::int64_t>> runs;  // source offset, bytes
+  std::int64_t status_offset = 0;
+  std::uint64_t status_mask = 0;  // in the order the status bytes are loaded
+};
+
+// The plan for these columns, or none when a status of the slice is not at
+// its own place in the source (the generic copy then gathers the bits).
+std::optional<InPlacePlan> in_place_plan(const Layout& layout, const std::vector<AnalogColumn>& analogs,
+                                         const std::vector<DigitalColumn>& digitals, int digital_selected,
+                                         std::size_t status_bytes) {
+  if (status_bytes > 8 || static_cast<int>(digitals.size()) != digital_selected) return std::nullopt;
+  unsigned char mask[8] = {};
+  for (const DigitalColumn& digital : digitals) {
+    const std::int64_t byte = digital.offset - layout.status_offset;
+    if (byte < 0 || byte != digital.slot / 8 || digital.mask != 1u << (digital.slot % 8)) return std::nullopt;
+    mask[byte] = static_cast<unsigned char>(mask[byte] | digital.mask);
+  }
+  InPlacePlan plan;
+  plan.status_offset = layout.status_offset;
+  std::memcpy(&plan.status_mask, mask, sizeof mask);
+  for (const AnalogColumn& analog : analogs) {
+    if (!plan.runs.empty() && plan.runs.back().first + plan.runs.back().second == analog.offset) {
+      plan.runs.back().second += layout.analog_bytes;
+    } else {
+      plan.runs.emplace_back(analog.offset, layout.analog_bytes);
+    }
+  }
+  return plan;
+}
+
+// Bytes that copies in whole words of 8 may read past a source record or
+// write past a slice record: the source buffer and the slice have this much
+// room after their last record.
+constexpr std::size_t kOverCopy = 16;
+
+// slice_records by the plan: each run and the statuses are copied in words
+// of 8 bytes, the bytes past a part overwritten by the next one.
+char* slice_records_in_place(const unsigned char* records, std::int64_t count, std::int64_t record_bytes,
+                             const InPlacePlan& plan, std::size_t status_bytes, std::int64_t& written, char* at) {
+  for (std::int64_t i = 0; i < count; ++i) {
+    const unsigned char* record = records + i * record_bytes;
+    put_le32(at, static_cast<std::uint32_t>(++written));
+    std::memcpy(at + 4, record + 4, 4);
+    at += 8;
+    for (const auto& [offset, bytes] : plan.runs) {
+      for (std::int64_t k = 0; k < bytes; k += 8) std::memcpy(at + k, record + offset + k, 8);
+      at += bytes;
+    }
+    std::uint64_t statuses;
+    std::memcpy(&statuses, record + plan.status_offset, 8);
+    statuses &= plan.status_mask;
+    std::memcpy(at, &statuses, 8);
+    at += status_bytes;
+  }
+  return at;
+}
+
 }  // namespace
 
 std::int64_t write_binary_slice(const cmtr_cfg_info& cfg, int file_type, const DataSection& section,
@@ -89,22 +153,26 @@ std::int64_t write_binary_slice(const cmtr_cfg_info& cfg, int file_type, const D
   // The slice is written in place into room made once: the records are a
   // few bytes each, and an append per field would cost more than the copy.
   const std::size_t start = out.size();
-  out.resize(start + static_cast<std::size_t>(to - from) * slice_bytes);
+  out.resize(start + static_cast<std::size_t>(to - from) * slice_bytes + kOverCopy);
   char* at = out.data() + start;
+  const std::optional<InPlacePlan> plan = in_place_plan(layout, analogs, digitals, cfg.sel_di_num, status_bytes);
   std::vector<unsigned char> bytes;
   std::int64_t written = 0;
   for (std::int64_t first = from; first < to;) {
     const std::int64_t count = std::min(kRunRecords, to - first);
-    bytes.resize(static_cast<std::size_t>(count * record_bytes));
+    const auto asked = static_cast<std::size_t>(count * record_bytes);
+    bytes.resize(asked + kOverCopy);
     const std::uint64_t offset =
         section.offset + static_cast<std::uint64_t>(first) * static_cast<std::uint64_t>(record_bytes);
     const std::int64_t whole =
-        static_cast<std::int64_t>(file.read_at(offset, reinterpret_cast<char*>(bytes.data()), bytes.size())) /
-        record_bytes;
-    at = analog_bytes == 2 ? slice_records<2>(bytes.data(), whole, record_bytes, analogs, digitals, status_bytes,
-                                              written, at)
-                           : slice_records<4>(bytes.data(), whole, record_bytes, analogs, digitals, status_bytes,
-                                              written, at);
+        static_cast<std::int64_t>(file.read_at(offset, reinterpret_cast<char*>(bytes.data()), asked)) / record_bytes;
+    if (plan) {
+      at = slice_records_in_place(bytes.data(), whole, record_bytes, *plan, status_bytes, written, at);
+    } else if (analog_bytes == 2) {
+      at = slice_records<2>(bytes.data(), whole, record_bytes, analogs, digitals, status_bytes, written, at);
+    } else {
+      at = slice_records<4>(bytes.data(), whole, record_bytes, analogs, digitals, status_bytes, written, at);
+    }
     if (whole < count) break;
     first += count;
   }

@@ -1,5 +1,6 @@
 // Reading a BINARY .dat: record layout, bit order and the resulting texts.
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -159,6 +160,74 @@ TEST_F(BinaryReaderTest, RecordsAcrossBlockBoundariesStayWhole) {
   EXPECT_TRUE(text_of("A2") == expected);
   for (std::size_t c = 0; c < channels.size(); ++c) {
     EXPECT_TRUE(text_of("D" + std::to_string(channels[c])) == expected_statuses[c]) << channels[c];
+  }
+}
+
+TEST_F(BinaryReaderTest, SlicesCopyTheRawSamplesAndStatusesOfTheChosenChannels) {
+  // 6 analog channels and 20 statuses; sample of record r, channel c, and
+  // the status words, all varying from record to record.
+  const auto word = [](int r, int c) { return static_cast<std::uint32_t>(r * 131 + c * 7919) ^ 0x5A5Au; };
+  const struct {
+    const char* what;
+    std::vector<std::string> channels;
+    const char* type;
+    int written;
+    SampleWindow window;
+  } cases[] = {
+      {"the first channels of each kind", {"A1", "A2", "A3", "D1", "D2"}, "BINARY", 3000, {450, 2550}},
+      {"analog channels apart, out of order", {"A4", "A2", "D1"}, "BINARY", 3000, {0, 3000}},
+      {"a status away from its place", {"A1", "D2"}, "BINARY", 3000, {0, 3000}},
+      {"seventeen statuses of twenty", {"A6", "D1", "D2", "D3", "D4", "D5", "D6", "D7", "D8", "D9", "D10", "D11",
+                                        "D12", "D13", "D14", "D15", "D16", "D17"}, "BINARY", 3000, {7, 2999}},
+      {"no status", {"A1", "A2", "A3"}, "BINARY", 3000, {0, 3000}},
+      {"32-bit samples", {"A1", "A2", "D1"}, "BINARY32", 3000, {100, 200}},
+      {"a file shorter than its count", {"A1", "A2", "D1", "D2"}, "BINARY", 2001, {5, 3000}},
+  };
+  for (const auto& c : cases) {
+    const bool wide = std::string(c.type) == "BINARY32";
+    const int analog_bytes = wide ? 4 : 2;
+    std::string dat;
+    for (int r = 0; r < c.written; ++r) {
+      put_u32(dat, static_cast<std::uint32_t>(r + 1));
+      put_u32(dat, static_cast<std::uint32_t>(r * 250));
+      for (int a = 0; a < 6; ++a) {
+        wide ? put_u32(dat, word(r, a)) : put_u16(dat, static_cast<std::uint16_t>(word(r, a)));
+      }
+      put_u16(dat, static_cast<std::uint16_t>(word(r, 100)));
+      put_u16(dat, static_cast<std::uint16_t>(word(r, 101)));
+    }
+    write_cfg("r", make_cfg(6, 20, 3000, c.type));
+    write_dat("r", dat);
+    ComTrade_format rec((m_dir / "r").string());
+    ASSERT_EQ(kCfgReadOk, rec.Get_cmtr_cfg_info());
+    rec.Select_channels(c.channels, static_cast<int>(c.channels.size()));
+    // The slice by its definition: number, stamp, the chosen analog samples
+    // in file order, the chosen statuses in file order from bit 0.
+    std::vector<int> analogs, digitals;
+    for (int a = 1; a <= 6; ++a) {
+      if (std::count(c.channels.begin(), c.channels.end(), "A" + std::to_string(a))) analogs.push_back(a - 1);
+    }
+    for (int d = 1; d <= 20; ++d) {
+      if (std::count(c.channels.begin(), c.channels.end(), "D" + std::to_string(d))) digitals.push_back(d - 1);
+    }
+    const std::int64_t record_bytes = 8 + 6 * analog_bytes + 4;
+    const std::int64_t last = std::min<std::int64_t>(c.window.to, c.written);
+    std::string expected;
+    for (std::int64_t r = c.window.from; r < last; ++r) {
+      const char* record = dat.data() + r * record_bytes;
+      put_u32(expected, static_cast<std::uint32_t>(r - c.window.from + 1));
+      expected.append(record + 4, 4);
+      for (int a : analogs) expected.append(record + 8 + a * analog_bytes, static_cast<std::size_t>(analog_bytes));
+      std::string statuses(2 * ((digitals.size() + 15) / 16), '\0');
+      for (std::size_t k = 0; k < digitals.size(); ++k) {
+        const auto byte = static_cast<unsigned char>(record[8 + 6 * analog_bytes + digitals[k] / 8]);
+        if ((byte >> (digitals[k] % 8) & 1) != 0) statuses[k / 8] = static_cast<char>(statuses[k / 8] | (1 << (k % 8)));
+      }
+      expected += statuses;
+    }
+    std::string out = "head";
+    EXPECT_EQ(last - c.window.from, rec.writeSliceData(c.window, out)) << c.what;
+    EXPECT_TRUE(out == "head" + expected) << c.what;
   }
 }
 
