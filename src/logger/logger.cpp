@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "logger/log_format.h"
 #include "platform/platform.h"
 
 namespace {
@@ -170,8 +171,13 @@ void CLogger::Log(const char* file, const char* func, int line, int level, const
   static char message[kMessageBufferBytes];
   va_list args;
   va_start(args, format);
-  int written = std::vsnprintf(message, sizeof message, format, args);
+  int written = format_plain(message, sizeof message, format, args);
   va_end(args);
+  if (written < 0) {
+    va_start(args, format);
+    written = std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+  }
   if (written < 0) message[0] = '\0';
   const std::string_view text(message);
   write_line(line, &text, 1);

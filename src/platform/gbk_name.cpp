@@ -2,6 +2,8 @@
 #include "platform/gbk_name.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 namespace platform {
 
@@ -62,8 +64,17 @@ bool listing_less(std::string_view a, std::string_view b) {
   // are in the same place of a two-byte character (bytes that differ but
   // fold alike are letters, never lead bytes).
   const std::size_t common = a.size() < b.size() ? a.size() : b.size();
+  // Whole words alike with no byte of 0x80 or more: nothing to fold, and no
+  // two-byte character begins among them.
+  std::size_t i = 0;
+  for (; i + 8 <= common; i += 8) {
+    std::uint64_t left, right;
+    std::memcpy(&left, a.data() + i, 8);
+    std::memcpy(&right, b.data() + i, 8);
+    if (left != right || (left & 0x8080808080808080ULL) != 0) break;
+  }
   bool trail = false;  // the next byte ends a two-byte character
-  for (std::size_t i = 0; i < common; ++i) {
+  for (; i < common; ++i) {
     const auto ca = static_cast<unsigned char>(a[i]);
     const auto cb = static_cast<unsigned char>(b[i]);
     if (ca != cb) {

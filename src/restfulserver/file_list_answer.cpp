@@ -1,6 +1,7 @@
 // Which records a station holds, as the file-list query answers it.
 #include "restfulserver/file_list_answer.h"
 
+#include <string>
 #include <utility>
 
 #include "comtrade_format/record_scan.h"
@@ -30,19 +31,27 @@ Answer answer_file_list(const Json::Value& request, const std::string& typeurl) 
     g_station_vec.clear();
   }
 
-  Json::Value reply;
   if (g_station_vec.empty()) {
-    reply = make_reply(404, kTextStationListEmpty, typeurl);
+    Json::Value reply = make_reply(404, kTextStationListEmpty, typeurl);
     reply["fileName_list"] = 0;
-  } else {
-    LOG_WRITE(LOG_INFO, "g_station_vec.size(): %d", static_cast<int>(g_station_vec.size()));
-    reply = make_reply(200, "", typeurl);
-    Json::Value& names = reply["fileName_list"];
-    names = Json::Value(Json::arrayValue);
-    for (std::size_t i = 0; i < g_station_vec.size(); ++i) {
-      names.append(g_station_vec[i]);
-      LOG_WRITE(LOG_INFO, "i: %d, fileName: %s", static_cast<int>(i + 1), g_station_vec[i].c_str());
-    }
+    return Answer::document(std::move(reply));
   }
-  return Answer::document(std::move(reply));
+  LOG_WRITE(LOG_INFO, "g_station_vec.size(): %d", static_cast<int>(g_station_vec.size()));
+  // The bytes the library's compact writer gives for the document, its keys
+  // in their sorted order, written straight: this is the most frequent query,
+  // and building and walking a tree of a few names cost a sixth of it.
+  std::string text = "{\"errorinfo\":\"\",\"fileName_list\":[";
+  for (std::size_t i = 0; i < g_station_vec.size(); ++i) {
+    const std::string& name = g_station_vec[i];
+    if (i > 0) text += ',';
+    text += '"';
+    append_json_escaped(text, name.data(), name.data() + name.size());
+    text += '"';
+    LOG_WRITE(LOG_INFO, "i: %d, fileName: %s", static_cast<int>(i + 1), name.c_str());
+  }
+  text += "],\"result\":200,\"typeurl\":\"";
+  append_json_escaped(text, typeurl.data(), typeurl.data() + typeurl.size());
+  text += "\"}\n";
+  LOG_WRITE_TEXT(LOG_INFO, "write outStr:", text, "");
+  return Answer::text(std::move(text));
 }

@@ -56,6 +56,8 @@ TEST(ListingOrder, FoldsLettersToUpperCaseThenComparesBytes) {
       {"\x81" "ab", "\x81" "a_"},  // but the letters after the character are
       {"\x81\x81" "a", "\x81\x81" "B"},  // a trail byte that could lead does not
       {"N_20260112_100000.cfg", "n_20260112_100000.DAT"},  // a long prefix alike but for case
+      {"RECORD_20260112_1.cfg", "RECORD_20260112_2.CFG"},
+      {"ABCDEFG\x81" "B", "ABCDEFG\x81" "a"},  // a character across the first eight bytes
   };
   for (const Case& c : cases) {
     EXPECT_TRUE(platform::listing_less(c.a, c.b)) << c.a << " < " << c.b;
