@@ -163,6 +163,17 @@ int load_binary_changes(const cmtr_cfg_info& cfg, int file_type, const DataSecti
   const StatusWord word = status_word(watched, record_bytes);
   bool first = true;
   if (word.fits) {
+    // Each channel's bit within the loaded word, built as the word's mask
+    // is: a changed record then sets only the statuses whose bits differ,
+    // the rest of its row still holding the record before's.
+    std::vector<std::pair<std::size_t, std::uint64_t>> bits_of;
+    for (const DigitalColumn& digital : digitals) {
+      unsigned char bytes[8] = {};
+      bytes[digital.offset - word.offset] = static_cast<unsigned char>(digital.mask);
+      std::uint64_t bit;
+      std::memcpy(&bit, bytes, sizeof bytes);
+      bits_of.emplace_back(static_cast<std::size_t>(cfg.sel_ai_num + digital.slot), bit);
+    }
     // Nearly every record changes nothing: one load, mask and comparison
     // passes it.
     std::uint64_t last = 0;
@@ -174,9 +185,15 @@ int load_binary_changes(const cmtr_cfg_info& cfg, int file_type, const DataSecti
         std::memcpy(&bits, record + word.offset, sizeof bits);
         bits &= word.mask;
         if (bits == last && !first) continue;
+        const std::uint64_t changed = first ? ~std::uint64_t{0} : bits ^ last;
         first = false;
         last = bits;
-        hand_on(record, from + done + i);
+        for (const auto& [slot, bit] : bits_of) {
+          if ((changed & bit) != 0) row[slot] = (bits & bit) != 0 ? 1.0 : 0.0;
+        }
+        const std::uint32_t raw_stamp = le32(record + 4);
+        stamp = raw_stamp == kMissingStamp ? std::numeric_limits<double>::quiet_NaN() : static_cast<double>(raw_stamp);
+        sink.take(from + done + i, 1, width, row.data(), &stamp);
       }
     });
     return 0;

@@ -46,9 +46,13 @@ class ChangeFinder : public SampleSink {
   }
 
   bool truncated() const { return m_truncated; }
-  // The members "initial" and "events", without braces, as far as read.
+  // The members "initial" and "events", without braces, as far as read; the
+  // events in pieces of about kPieceBytes.
   const std::string& initial() const { return m_initial; }
-  std::string take_events() { return std::move(m_events); }
+  std::vector<std::string> take_events() {
+    m_pieces.push_back(std::move(m_events));
+    return std::move(m_pieces);
+  }
 
   void take(std::int64_t first, std::int64_t count, std::size_t width, const double* values,
             const double* stamps) override {
@@ -82,14 +86,22 @@ class ChangeFinder : public SampleSink {
         // numbers.
         char* const entry = m_entry.data();
         char* at = entry;
-        if (!m_events.empty()) *at++ = ',';
+        if (m_count > 1) *at++ = ',';
         at = put(at, w.head.data(), w.head.size());
         at = put(at, ",\"sample\":", 10);
         at = write_integer(at, sample);
         at = put(at, ",\"time\":", 8);
         at = write_number(at, time_of(sample, stamps[i]));
         at = put(at, w.value != 0 ? ",\"value\":1}" : ",\"value\":0}", 11);
-        m_events.append(entry, static_cast<std::size_t>(at - entry));
+        // Pieces of a size known ahead: a text grown by doubling would copy
+        // all the events written so far at every step.
+        const auto length = static_cast<std::size_t>(at - entry);
+        if (m_events.size() + length > m_events.capacity()) {
+          if (!m_events.empty()) m_pieces.push_back(std::move(m_events));
+          m_events = std::string();
+          m_events.reserve(kPieceBytes);
+        }
+        m_events.append(entry, length);
       }
     }
   }
@@ -109,8 +121,11 @@ class ChangeFinder : public SampleSink {
   std::vector<Watched>& m_watched;
   std::vector<double> m_previous;  // the last row that changed something
   std::vector<char> m_entry;       // one event's text
+  // Large enough to go out by pointer, small enough to leave little unused.
+  static constexpr std::size_t kPieceBytes = 1 << 20;
   std::string m_initial;
   std::string m_events;
+  std::vector<std::string> m_pieces;  // full pieces of the events before m_events
   std::size_t m_count = 0;
   bool m_by_rates;
   RateClock m_clock;
@@ -165,7 +180,9 @@ Answer answer_events(const Json::Value& request, const std::string& typeurl) {
   // go out as they are, not copied into the rest.
   std::vector<SharedText> parts;
   parts.push_back(std::make_shared<const std::string>("{\"errorinfo\":\"\",\"events\":["));
-  parts.push_back(std::make_shared<const std::string>(finder.take_events()));
+  for (std::string& piece : finder.take_events()) {
+    parts.push_back(std::make_shared<const std::string>(std::move(piece)));
+  }
   std::string out = "],\"initial\":[";
   out += finder.initial();
   out += "],\"result\":200,\"truncated\":";

@@ -114,7 +114,9 @@ bool FileView::map(std::FILE* file, std::uint64_t offset, std::uint64_t length, 
   if (fd < 0) return false;
   const std::uint64_t start = offset & ~static_cast<std::uint64_t>(g_page - 1);
   const std::uint64_t skip = offset - start;
-  const auto round_up = [](std::uint64_t bytes) { return (bytes + g_page - 1) & ~static_cast<std::uint64_t>(g_page - 1); };
+  const auto round_up = [](std::uint64_t bytes) {
+    return (bytes + g_page - 1) & ~static_cast<std::uint64_t>(g_page - 1);
+  };
   const std::uint64_t file_part = round_up(skip + length);
   const std::uint64_t whole = round_up(skip + length + slack);
   if (whole > SIZE_MAX) return false;

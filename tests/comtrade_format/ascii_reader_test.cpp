@@ -232,19 +232,6 @@ TEST_F(AsciiReaderTest, NonPositiveSampCountReadsNothing) {
 
 }  // namespace
 
-// Every sample's selected values, or only those a change load hands on.
-struct RowsSeen : SampleSink {
-  void take(std::int64_t first, std::int64_t count, std::size_t width, const double* values,
-            const double* stamps) override {
-    for (std::int64_t i = 0; i < count; ++i) {
-      rows.emplace_back(first + i, std::vector<double>(values + i * width, values + (i + 1) * width));
-      this->stamps.push_back(stamps[i]);
-    }
-  }
-  std::vector<std::pair<std::int64_t, std::vector<double>>> rows;
-  std::vector<double> stamps;
-};
-
 struct RowsSeenWithoutStamps : RowsSeen {
   bool wants_stamps() const override { return false; }
 };

@@ -231,6 +231,42 @@ TEST_F(BinaryReaderTest, SlicesCopyTheRawSamplesAndStatusesOfTheChosenChannels) 
   }
 }
 
+TEST_F(BinaryReaderTest, HandsOnTheRecordsWhoseStatusesChangeWithAllTheirStatuses) {
+  // Twelve statuses over two status bytes, several changing at once.
+  const int records = 200;
+  const auto state = [](int r, int c) { return (r / (c + 1)) % 2 != 0; };
+  std::string dat;
+  for (int r = 0; r < records; ++r) {
+    std::vector<int> statuses;
+    for (int c = 0; c < 12; ++c) statuses.push_back(state(r, c));
+    dat += BinaryData::sample(static_cast<std::uint32_t>(r + 1), {r}, statuses);
+  }
+  write_cfg("r", make_cfg(1, 12, records, "BINARY"));
+  write_dat("r", dat);
+  ComTrade_format rec((m_dir / "r").string());
+  ASSERT_EQ(kCfgReadOk, rec.Get_cmtr_cfg_info());
+  const std::vector<std::string> channels = {"D12", "D1", "D7", "D8", "D9", "D2", "D3", "D4", "D5", "D6", "D10", "D11"};
+  rec.Select_channels(channels, static_cast<int>(channels.size()));
+  for (const SampleWindow window : {SampleWindow{0, records}, SampleWindow{37, 150}}) {
+    RowsSeen all;
+    RowsSeen changes;
+    ASSERT_EQ(0, rec.loadSamples({window}, all));
+    ASSERT_EQ(0, rec.loadStatusChanges(window, changes));
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < all.rows.size(); ++i) {
+      const int r = static_cast<int>(all.rows[i].first);
+      bool changed = r == window.from;
+      for (int c = 0; c < 12; ++c) changed = changed || state(r, c) != state(r - 1, c);
+      if (!changed) continue;
+      ASSERT_LT(next, changes.rows.size()) << r;
+      EXPECT_EQ(all.rows[i], changes.rows[next]) << r;
+      EXPECT_EQ(all.stamps[i], changes.stamps[next]) << r;
+      ++next;
+    }
+    EXPECT_EQ(changes.rows.size(), next);
+  }
+}
+
 // Error paths
 
 TEST_F(BinaryReaderTest, AFileCutWhileItIsWalkedIsRefusedNotReadAsZeros) {

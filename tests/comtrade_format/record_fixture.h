@@ -17,6 +17,7 @@
 
 #include "comtrade_format/channel_store.h"
 #include "comtrade_format/comtrade_format.h"
+#include "comtrade_format/sample_sink.h"
 #include "support/test_files.h"
 
 class RecordTest : public ::testing::Test {
@@ -153,6 +154,19 @@ class DataReaderTest : public RecordTest {
     auto it = CHAN_DATA_MAP.find(name);
     return it == CHAN_DATA_MAP.end() ? "<none>" : it->second;
   }
+};
+
+// Every sample's selected values, or only those a change load hands on.
+struct RowsSeen : SampleSink {
+  void take(std::int64_t first, std::int64_t count, std::size_t width, const double* values,
+            const double* stamps) override {
+    for (std::int64_t i = 0; i < count; ++i) {
+      rows.emplace_back(first + i, std::vector<double>(values + i * width, values + (i + 1) * width));
+      this->stamps.push_back(stamps[i]);
+    }
+  }
+  std::vector<std::pair<std::int64_t, std::vector<double>>> rows;
+  std::vector<double> stamps;
 };
 
 #endif  // TESTS_COMTRADE_FORMAT_RECORD_FIXTURE_H_
