@@ -15,6 +15,7 @@
 #include "extensions/channel_selectors.h"
 #include "extensions/extension_request.h"
 #include "extensions/json_text.h"
+#include "extensions/text_pieces.h"
 #include "extensions/time_axis.h"
 #include "restfulserver/gbk_texts.h"
 #include "restfulserver/request.h"
@@ -46,13 +47,9 @@ class ChangeFinder : public SampleSink {
   }
 
   bool truncated() const { return m_truncated; }
-  // The members "initial" and "events", without braces, as far as read; the
-  // events in pieces of about kPieceBytes.
+  // The members "initial" and "events", without braces, as far as read.
   const std::string& initial() const { return m_initial; }
-  std::vector<std::string> take_events() {
-    m_pieces.push_back(std::move(m_events));
-    return std::move(m_pieces);
-  }
+  TextPieces& events() { return m_events; }
 
   void take(std::int64_t first, std::int64_t count, std::size_t width, const double* values,
             const double* stamps) override {
@@ -93,15 +90,7 @@ class ChangeFinder : public SampleSink {
         at = put(at, ",\"time\":", 8);
         at = write_number(at, time_of(sample, stamps[i]));
         at = put(at, w.value != 0 ? ",\"value\":1}" : ",\"value\":0}", 11);
-        // Pieces of a size known ahead: a text grown by doubling would copy
-        // all the events written so far at every step.
-        const auto length = static_cast<std::size_t>(at - entry);
-        if (m_events.size() + length > m_events.capacity()) {
-          if (!m_events.empty()) m_pieces.push_back(std::move(m_events));
-          m_events = std::string();
-          m_events.reserve(kPieceBytes);
-        }
-        m_events.append(entry, length);
+        m_events.append(entry, static_cast<std::size_t>(at - entry));
       }
     }
   }
@@ -121,11 +110,8 @@ class ChangeFinder : public SampleSink {
   std::vector<Watched>& m_watched;
   std::vector<double> m_previous;  // the last row that changed something
   std::vector<char> m_entry;       // one event's text
-  // Large enough to go out by pointer, small enough to leave little unused.
-  static constexpr std::size_t kPieceBytes = 1 << 20;
   std::string m_initial;
-  std::string m_events;
-  std::vector<std::string> m_pieces;  // full pieces of the events before m_events
+  TextPieces m_events;
   std::size_t m_count = 0;
   bool m_by_rates;
   RateClock m_clock;
@@ -180,9 +166,7 @@ Answer answer_events(const Json::Value& request, const std::string& typeurl) {
   // go out as they are, not copied into the rest.
   std::vector<SharedText> parts;
   parts.push_back(std::make_shared<const std::string>("{\"errorinfo\":\"\",\"events\":["));
-  for (std::string& piece : finder.take_events()) {
-    parts.push_back(std::make_shared<const std::string>(std::move(piece)));
-  }
+  finder.events().move_to(parts);
   std::string out = "],\"initial\":[";
   out += finder.initial();
   out += "],\"result\":200,\"truncated\":";

@@ -14,6 +14,7 @@
 #include "extensions/cff_slice.h"
 #include "extensions/channel_selectors.h"
 #include "extensions/extension_request.h"
+#include "extensions/text_pieces.h"
 #include "extensions/waveform.h"
 #include "restfulserver/gbk_texts.h"
 #include "restfulserver/request.h"
@@ -56,7 +57,7 @@ std::string download_name(const std::string& record, std::int64_t from, std::int
 // Writes the lines of the samples as they come.
 class CsvLines : public SampleSink {
  public:
-  CsvLines(const ComTrade_format& record, std::vector<std::pair<std::size_t, bool>> columns, std::string& out)
+  CsvLines(const ComTrade_format& record, std::vector<std::pair<std::size_t, bool>> columns, TextPieces& out)
       : m_record(record), m_columns(std::move(columns)), m_out(out),
         m_by_rates(rates_give_time(record.header().rates)), m_clock(record.header().rates) {}
 
@@ -90,7 +91,7 @@ class CsvLines : public SampleSink {
  private:
   const ComTrade_format& m_record;
   std::vector<std::pair<std::size_t, bool>> m_columns;  // slot, analog
-  std::string& m_out;
+  TextPieces& m_out;
   bool m_by_rates;
   RateClock m_clock;
   std::vector<char> m_line;
@@ -140,13 +141,15 @@ Answer answer_export_record(const Json::Value& request, const std::string& typeu
     columns.emplace_back(selected_slot(cfg, *channel), analog);
   }
   out += "\r\n";
-  CsvLines lines(record, std::move(columns), out);
+  TextPieces text;
+  text.append(out);
+  CsvLines lines(record, std::move(columns), text);
   record.loadSamples({SampleWindow{first, last}}, lines);
 
   std::string headers = "Content-Type: text/csv; charset=GBK\r\nContent-Disposition: attachment; filename=\"" +
                         download_name(asked.fileName, first, last, ".csv") + "\"\r\n";
   std::vector<SharedText> parts;
-  parts.push_back(std::make_shared<const std::string>(std::move(out)));
+  text.move_to(parts);
   return Answer::file(std::move(headers), std::move(parts));
 }
 
