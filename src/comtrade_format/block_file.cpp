@@ -95,8 +95,10 @@ bool BlockFile::open(const std::string& path, std::uint64_t offset, std::uint64_
 }
 
 void BlockFile::check_intact() const {
-  if (m_view.lost()) throw std::runtime_error("data file cut while it was read: " + m_path);
+  if (m_view.lost()) refuse_cut();
 }
+
+void BlockFile::refuse_cut() const { throw std::runtime_error("data file cut while it was read: " + m_path); }
 
 std::size_t BlockFile::read_into(char* at, std::size_t room) {
   if (m_file == nullptr || m_remaining == 0) return 0;
@@ -146,7 +148,7 @@ std::size_t BlockFile::refill_mapped(std::size_t keep) {
   if (m_view_ahead) present = m_view_ahead->take(m_view_at);
   if (fresh > 0 && !present) present = m_view.bring_in(m_view_at, fresh);
   // A page the file no longer has would read as zeros: refused before use.
-  if (fresh > 0 && !*present) throw std::runtime_error("data file cut while it was read: " + m_path);
+  if (fresh > 0 && !*present) refuse_cut();
   m_data = m_view.data() + start;
   m_size = keep + fresh;
   m_view_at += fresh;

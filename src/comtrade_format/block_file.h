@@ -74,6 +74,7 @@ class BlockFile {
   std::size_t refill_here(std::size_t keep);
   std::size_t refill_ahead(std::size_t keep);
   std::size_t refill_mapped(std::size_t keep);
+  [[noreturn]] void refuse_cut() const;
   bool start_ahead();
   void stop_ahead();
 
