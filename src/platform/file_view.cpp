@@ -55,6 +55,8 @@ void pass_on(int signal, siginfo_t* info, void* context) {
 }
 
 void on_bus_error(int signal, siginfo_t* info, void* context) {
+  // The interrupted code may be about to look at errno.
+  const int saved_errno = errno;
   const auto at = reinterpret_cast<std::uintptr_t>(info->si_addr);
   for (Guard& guard : g_guards) {
     const std::uintptr_t begin = guard.begin.load(std::memory_order_acquire);
@@ -64,8 +66,10 @@ void on_bus_error(int signal, siginfo_t* info, void* context) {
     void* const page = reinterpret_cast<void*>(at & ~(g_page - 1));
     if (::mmap(page, g_page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED) break;
     guard.lost.store(true, std::memory_order_release);
+    errno = saved_errno;
     return;
   }
+  errno = saved_errno;
   pass_on(signal, info, context);
 }
 
