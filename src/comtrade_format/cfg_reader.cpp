@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -16,8 +15,12 @@
 #include <vector>
 
 #include "comtrade_format/cff_sections.h"
+#include "comtrade_format/cfg_numbers.h"
 #include "logger/logger.h"
 #include "platform/platform.h"
+
+using comtrade_detail::header_number;
+using comtrade_detail::stod_number;
 
 namespace {
 
@@ -171,63 +174,6 @@ class DiagnosticLine {
  private:
   std::string m_text;
 };
-
-// std::stod's number: leading white space skipped, the number ends at the
-// first character that is not part of it, no digits at all throws
-// std::invalid_argument, a value out of range std::out_of_range. The plain
-// decimals channel lines hold are read by std::from_chars, which rounds as
-// strtod does but costs a fraction of it; anything else (a sign "+", hex,
-// "inf", a result that is zero, subnormal or out of range) goes to std::stod
-// itself, so the outcome is always stod's.
-double stod_number(std::string_view text) {
-  std::size_t start = 0;
-  while (start < text.size() && (text[start] == ' ' || (text[start] >= '\t' && text[start] <= '\r'))) ++start;
-  const char* first = text.data() + start;
-  const char* last = text.data() + text.size();
-  const bool digit_first = first < last && ((*first >= '0' && *first <= '9') ||
-                                            (*first == '-' && first + 1 < last && first[1] >= '0' && first[1] <= '9'));
-  if (digit_first) {
-    double value = 0;
-    const auto result = std::from_chars(first, last, value, std::chars_format::general);
-    if (result.ec == std::errc() && std::isnormal(value) &&
-        (result.ptr == last || (*result.ptr != 'x' && *result.ptr != 'X'))) {
-      return value;
-    }
-  }
-  return std::stod(std::string(text));
-}
-
-// A header number: blanks around it allowed, anything else makes it absent.
-// Never throws: the header fields are shown, not relied on. strtod's number
-// up to a NUL; a plain decimal is read by std::from_chars, which rounds the
-// same, without the copy and at a fraction of the cost (a record may hold a
-// rate line per sample); anything else goes to strtod itself.
-std::optional<double> header_number(std::string_view text) {
-  std::size_t start = 0;
-  while (start < text.size() && (text[start] == ' ' || (text[start] >= '\t' && text[start] <= '\r'))) ++start;
-  const char* first = text.data() + start;
-  const char* last = text.data() + text.size();
-  const bool digit_first = first < last && ((*first >= '0' && *first <= '9') ||
-                                            (*first == '-' && first + 1 < last && first[1] >= '0' && first[1] <= '9'));
-  if (digit_first) {
-    double value = 0;
-    const auto result = std::from_chars(first, last, value, std::chars_format::general);
-    if (result.ec == std::errc() && (result.ptr == last || (*result.ptr != 'x' && *result.ptr != 'X'))) {
-      const char* end = result.ptr;
-      while (end < last && (*end == ' ' || *end == '\t')) ++end;
-      if (end == last || *end == '\0') return value;
-      return std::nullopt;
-    }
-  }
-  const std::string copy(text);
-  const char* begin = copy.c_str();
-  char* end = nullptr;
-  const double value = std::strtod(begin, &end);
-  if (end == begin) return std::nullopt;
-  while (*end == ' ' || *end == '\t') ++end;
-  if (*end != '\0') return std::nullopt;
-  return value;
-}
 
 std::optional<double> header_field_number(const ChannelFields& fields, std::size_t i) {
   const std::string_view text = fields.field(i);
