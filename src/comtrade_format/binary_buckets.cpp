@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -168,11 +167,8 @@ void read_buckets(BlockFile& file, const Layout& layout, std::int64_t wanted, in
   }
   walk_records(file, record_bytes, wanted,
                [&](const unsigned char* records, std::int64_t count, std::int64_t done) {
-                 buckets.add_stamps(done, count, [&](std::int64_t i) {
-                   const std::uint32_t stamp = le32(records + i * record_bytes + 4);
-                   return stamp == kMissingStamp ? std::numeric_limits<double>::quiet_NaN()
-                                                 : static_cast<double>(stamp);
-                 });
+                 buckets.add_stamps(done, count,
+                                    [&](std::int64_t i) { return record_stamp(records + i * record_bytes); });
 #if defined(__SSE2__)
                  if constexpr (kDecode == Decode::kInt16) {
                    // Columns come in record order, so a window's columns are neighbours.

@@ -59,6 +59,11 @@ inline std::uint32_t le32(const unsigned char* at) {
   return static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
          (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
 }
+// The time stamp of a record, unscaled, or NaN where the recorder left it out.
+inline double record_stamp(const unsigned char* record) {
+  const std::uint32_t stamp = le32(record + 4);
+  return stamp == kMissingStamp ? std::numeric_limits<double>::quiet_NaN() : static_cast<double>(stamp);
+}
 inline std::int16_t int16_at(const unsigned char* at) {
   return static_cast<std::int16_t>(static_cast<std::uint16_t>(at[0] | (at[1] << 8)));
 }

@@ -34,8 +34,7 @@ void decode_run(const unsigned char* records, std::int64_t count, std::int64_t r
       row[static_cast<std::size_t>(analog_selected + digital.slot)] =
           (record[digital.offset] & digital.mask) != 0 ? 1.0 : 0.0;
     }
-    const std::uint32_t stamp = le32(record + 4);
-    stamps[i] = stamp == kMissingStamp ? std::numeric_limits<double>::quiet_NaN() : static_cast<double>(stamp);
+    stamps[i] = record_stamp(record);
   }
 }
 
@@ -191,8 +190,7 @@ int load_binary_changes(const cmtr_cfg_info& cfg, int file_type, const DataSecti
         for (const auto& [slot, bit] : bits_of) {
           if ((changed & bit) != 0) row[slot] = (bits & bit) != 0 ? 1.0 : 0.0;
         }
-        const std::uint32_t raw_stamp = le32(record + 4);
-        stamp = raw_stamp == kMissingStamp ? std::numeric_limits<double>::quiet_NaN() : static_cast<double>(raw_stamp);
+        stamp = record_stamp(record);
         sink.take(from + done + i, 1, width, row.data(), &stamp);
       }
     });

@@ -84,7 +84,7 @@ bool BlockFile::open(const std::string& path, std::uint64_t offset, std::uint64_
   }
   m_remaining = limit;
   m_path = path;
-  const std::optional<std::uint64_t> size = platform::file_size(path);
+  const std::optional<std::uint64_t> size = platform::file_size(m_file);
   if (size && *size > offset) {
     const std::uint64_t length = std::min(limit, *size - offset);
     if (length >= g_map_from_bytes.load(std::memory_order_relaxed)) {

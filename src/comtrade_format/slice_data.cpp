@@ -21,8 +21,12 @@ namespace {
 
 constexpr std::int64_t kRunRecords = 4096;
 
-void put_le32(char* at, std::uint32_t value) {
-  for (int k = 0; k < 4; ++k) at[k] = static_cast<char>((value >> (8 * k)) & 0xFF);
+// Writes a slice record's sample number and the source record's time stamp
+// at `at`; returns where the samples follow.
+char* put_record_head(char* at, std::uint32_t number, const unsigned char* record) {
+  for (int k = 0; k < 4; ++k) at[k] = static_cast<char>((number >> (8 * k)) & 0xFF);
+  std::memcpy(at + 4, record + 4, 4);
+  return at + 8;
 }
 
 // A field as written, without the blanks and carriage return that may end a
@@ -44,9 +48,7 @@ char* slice_records(const unsigned char* records, std::int64_t count, std::int64
                     std::size_t status_bytes, std::int64_t& written, char* at) {
   for (std::int64_t i = 0; i < count; ++i) {
     const unsigned char* record = records + i * record_bytes;
-    put_le32(at, static_cast<std::uint32_t>(++written));
-    std::memcpy(at + 4, record + 4, 4);
-    at += 8;
+    at = put_record_head(at, static_cast<std::uint32_t>(++written), record);
     for (const AnalogColumn& analog : analogs) {
       std::memcpy(at, record + analog.offset, kAnalogBytes);
       at += kAnalogBytes;
@@ -116,9 +118,7 @@ char* slice_records_in_place(const unsigned char* records, std::int64_t count, s
                              const InPlacePlan& plan, std::size_t status_bytes, std::int64_t& written, char* at) {
   for (std::int64_t i = 0; i < count; ++i) {
     const unsigned char* record = records + i * record_bytes;
-    put_le32(at, static_cast<std::uint32_t>(++written));
-    std::memcpy(at + 4, record + 4, 4);
-    at += 8;
+    at = put_record_head(at, static_cast<std::uint32_t>(++written), record);
     for (const auto& [offset, bytes] : plan.runs) {
       for (std::int64_t k = 0; k < bytes; k += 8) std::memcpy(at + k, record + offset + k, 8);
       at += bytes;

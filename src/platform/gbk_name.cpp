@@ -9,6 +9,11 @@ namespace platform {
 
 namespace {
 
+// A single-byte character with its ASCII letter folded to upper case.
+unsigned char folded(unsigned char byte) {
+  return (byte >= 'a' && byte <= 'z') ? static_cast<unsigned char>(byte - 'a' + 'A') : byte;
+}
+
 // The bytes of a name with its single-byte letters folded, one at a time.
 class FoldedBytes {
  public:
@@ -21,7 +26,7 @@ class FoldedBytes {
       return byte;
     }
     m_trail = is_gbk_lead(byte);
-    return (byte >= 'a' && byte <= 'z') ? static_cast<unsigned char>(byte - 'a' + 'A') : byte;
+    return folded(byte);
   }
 
  private:
@@ -79,9 +84,7 @@ bool listing_less(std::string_view a, std::string_view b) {
     const auto cb = static_cast<unsigned char>(b[i]);
     if (ca != cb) {
       if (trail) return ca < cb;
-      const unsigned char fa = (ca >= 'a' && ca <= 'z') ? static_cast<unsigned char>(ca - 'a' + 'A') : ca;
-      const unsigned char fb = (cb >= 'a' && cb <= 'z') ? static_cast<unsigned char>(cb - 'a' + 'A') : cb;
-      if (fa != fb) return fa < fb;
+      if (folded(ca) != folded(cb)) return folded(ca) < folded(cb);
     }
     trail = !trail && is_gbk_lead(ca);
   }

@@ -94,6 +94,12 @@ std::optional<std::uint64_t> file_size(const std::string& path) {
   return identity->size;
 }
 
+std::optional<std::uint64_t> file_size(std::FILE* file) {
+  struct stat info;
+  if (file == nullptr || ::fstat(::fileno(file), &info) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
 std::optional<FileStamp> regular_file_stamp(const std::string& path) {
   struct stat info;
   if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
