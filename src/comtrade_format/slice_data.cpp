@@ -29,12 +29,14 @@ char* put_record_head(char* at, std::uint32_t number, const unsigned char* recor
   return at + 8;
 }
 
-// A field as written, without the blanks and carriage return that may end a
-// line; the last status field is the rest of the line, cut at its comma.
-std::pair<const char*, const char*> field_text(const char* begin, const char* end, bool rest_of_line) {
+// Copies a field as written to `at`, without the blanks and carriage return
+// that may end a line (the last status field is the rest of the line, cut at
+// its comma); returns where it ends.
+char* put_field(char* at, const char* begin, const char* end, bool rest_of_line) {
   if (rest_of_line) end = std::find(begin, end, ',');
   while (end > begin && (end[-1] == '\r' || end[-1] == ' ' || end[-1] == '\t')) --end;
-  return {begin, end};
+  std::memcpy(at, begin, static_cast<std::size_t>(end - begin));
+  return at + (end - begin);
 }
 
 // Writes the slice records of `count` source records to `at`; returns
@@ -189,35 +191,42 @@ std::int64_t write_ascii_slice(const cmtr_cfg_info& cfg, const DataSection& sect
   const std::int64_t from = std::max<std::int64_t>(window.from, 0);
   if (from >= to) return 0;
   file.read_ahead(bytes_after(section));
-  FieldLocator locator(cfg);
-  const std::vector<SelectedField>& fields = locator.fields();
+  const FieldLocator locator(cfg);
+  const std::size_t fields = locator.size();
+  // Lines are written in place, into room that grows by doubling: an append
+  // per field would cost as much as finding the fields.
+  std::size_t used = out.size();
   std::int64_t line = 0;
   std::int64_t written = 0;
-  char number[24];
   walk_sample_lines(file, section.ends_at_section_line, longest_sample_line(cfg),
                     [&](const char* begin, const char* end) {
                       if (line >= from) {
-                        out.append(number, std::to_chars(number, number + sizeof number, ++written).ptr);
+                        // The number, the commas written and the line end
+                        // are the only bytes that are not the line's own.
+                        const std::size_t longest = static_cast<std::size_t>(end - begin) + fields + 32;
+                        if (out.size() - used < longest) {
+                          out.resize(std::max({out.size() * 2, used + longest, std::size_t{1} << 20}));
+                        }
+                        char* const line_start = out.data() + used;
+                        char* at = std::to_chars(line_start, line_start + 24, ++written).ptr;
                         // The time stamp as written: the second field.
                         CommaCursor commas(begin, end);
                         const char* first_comma = commas.next();
                         const char* stamp_end = first_comma == end ? end : commas.next();
-                        out += ',';
-                        if (first_comma != end) {
-                          const auto [stamp_begin, stamp_stop] = field_text(first_comma + 1, stamp_end, false);
-                          out.append(stamp_begin, stamp_stop);
-                        }
-                        locator.locate(begin, end);
-                        for (std::size_t k = 0; k < fields.size(); ++k) {
-                          out += ',';
-                          const auto [field_begin, field_end] =
-                              field_text(locator.begin(k), locator.end(k), fields[k].rest_of_line);
-                          out.append(field_begin, field_end);
-                        }
-                        out += "\r\n";
+                        *at++ = ',';
+                        if (first_comma != end) at = put_field(at, first_comma + 1, stamp_end, false);
+                        locator.for_each_field(begin, end, [&](std::size_t, const SelectedField& field,
+                                                               const char* field_begin, const char* field_end) {
+                          *at++ = ',';
+                          at = put_field(at, field_begin, field_end, field.rest_of_line);
+                        });
+                        *at++ = '\r';
+                        *at++ = '\n';
+                        used += static_cast<std::size_t>(at - line_start);
                       }
                       return ++line < to;
                     });
+  out.resize(used);
   return written;
 }
 
