@@ -15,6 +15,7 @@
 #include "comtrade_format/block_file.h"
 #include "comtrade_format/cff_sections.h"
 #include "comtrade_format/cfg_info.h"
+#include "comtrade_format/line_marks.h"
 
 namespace comtrade_detail {
 
@@ -56,7 +57,7 @@ struct LongLineReport {
 // or a section line ended the data.
 template <typename Take>
 inline bool walk_lines_of_blocks(BlockFile& file, bool ends_at_section, std::int64_t longest_line, Take take,
-                                 LongLineReport report) {
+                                 LongLineReport report, MarkRecorder* marks) {
   const auto too_long = [&](std::uint64_t at) {
     if (report.met != nullptr) {
       *report.met = true;
@@ -78,6 +79,7 @@ inline bool walk_lines_of_blocks(BlockFile& file, bool ends_at_section, std::int
         parse_cff_section_line(std::string_view(begin, static_cast<std::size_t>(end - begin)))) {
       return false;
     }
+    if (marks != nullptr) marks->pass(base + static_cast<std::uint64_t>(begin - file.data()));
     return take(begin, end);
   };
   const auto find_newline = [](const char* p, const char* end) {
@@ -121,10 +123,11 @@ inline bool walk_lines_of_blocks(BlockFile& file, bool ends_at_section, std::int
     keep = static_cast<std::size_t>(end - p);
   }
 }
+// The walk, with every sample line also passed to `marks` when it is given.
 template <typename Take>
 inline bool walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_t longest_line, Take take,
-                              LongLineReport report = {}) {
-  const bool stopped = walk_lines_of_blocks(file, ends_at_section, longest_line, take, report);
+                              LongLineReport report = {}, MarkRecorder* marks = nullptr) {
+  const bool stopped = walk_lines_of_blocks(file, ends_at_section, longest_line, take, report, marks);
   file.check_intact();
   return stopped;
 }

@@ -82,6 +82,7 @@ bool BlockFile::open(const std::string& path, std::uint64_t offset, std::uint64_
     m_file = nullptr;
     return false;
   }
+  m_offset = offset;
   m_remaining = limit;
   m_path = path;
   const std::optional<std::uint64_t> size = platform::file_size(m_file);
@@ -91,6 +92,22 @@ bool BlockFile::open(const std::string& path, std::uint64_t offset, std::uint64_
       m_view.map(m_file, offset, length, kReadAheadBytes);
     }
   }
+  return true;
+}
+
+std::optional<platform::FileStamp> BlockFile::stamp() const { return platform::file_stamp(m_file); }
+
+bool BlockFile::skip(std::uint64_t bytes, char before) {
+  if (m_file == nullptr || m_data != nullptr || bytes == 0 || bytes > m_remaining) return false;
+  char found = 0;
+  if (platform::read_at(m_file, m_offset + bytes - 1, &found, 1) != 1 || found != before) return false;
+  if (m_view.mapped()) {
+    if (bytes > m_view.size()) return false;
+    m_view_at = bytes;
+    return true;
+  }
+  if (!platform::seek_to(m_file, m_offset + bytes)) return false;
+  m_remaining -= bytes;
   return true;
 }
 

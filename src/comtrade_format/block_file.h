@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/file_view.h"
+#include "platform/platform.h"
 
 namespace comtrade_detail {
 
@@ -56,6 +58,13 @@ class BlockFile {
   // Throws as refill() does when the bytes handed out so far were not all
   // the file's: called when a walk ends, after its last block.
   void check_intact() const;
+  // The version of the open file; nullopt when it cannot be asked.
+  std::optional<platform::FileStamp> stamp() const;
+  // Before the first refill: the walk starts `bytes` further on instead,
+  // where the byte before is `before` (a line end, say). False, and nothing
+  // moved, when that byte is another or cannot be read.
+  bool skip(std::uint64_t bytes, char before);
+
   const char* data() const { return m_data; }
   // Bytes available at data(): the kept ones and the newly read ones. At
   // least kReadAheadBytes more may be loaded, but their values mean nothing.
@@ -79,6 +88,7 @@ class BlockFile {
   void stop_ahead();
 
   std::FILE* m_file = nullptr;
+  std::uint64_t m_offset = 0;     // where the file was opened
   std::uint64_t m_remaining = 0;  // bytes the limit still allows
   std::unique_ptr<char[]> m_buffer;
   std::size_t m_capacity = 0;

@@ -12,6 +12,7 @@
 #include "comtrade_format/ascii_lines.h"
 #include "comtrade_format/binary_layout.h"
 #include "comtrade_format/block_file.h"
+#include "comtrade_format/line_marks.h"
 #include "comtrade_format/working_lists.h"
 #include "platform/platform.h"
 
@@ -190,15 +191,29 @@ std::int64_t write_ascii_slice(const cmtr_cfg_info& cfg, const DataSection& sect
   const std::int64_t to = std::min<std::int64_t>(window.to, cfg.samp_count);
   const std::int64_t from = std::max<std::int64_t>(window.from, 0);
   if (from >= to) return 0;
-  file.read_ahead(bytes_after(section));
+  const std::int64_t longest_line = longest_sample_line(cfg);
+  // The walk starts at the last mark before the window, and marks the lines
+  // it passes for the windows asked after it.
+  std::optional<MarkRecorder> marks;
+  LineMark start;
+  if (const std::optional<platform::FileStamp> stamp = file.stamp()) {
+    MarkedData data{section.path, section.offset, longest_line, section.ends_at_section_line, *stamp};
+    start = mark_before(data, from);
+    if (start.line > 0 && !file.skip(start.byte, '\n')) {
+      forget_marks(data);
+      start = {};
+    }
+    marks.emplace(std::move(data), start);
+  }
+  file.read_ahead(bytes_after(section) - std::min(start.byte, bytes_after(section)));
   const FieldLocator locator(cfg);
   const std::size_t fields = locator.size();
   // Lines are written in place, into room that grows by doubling: an append
   // per field would cost as much as finding the fields.
   std::size_t used = out.size();
-  std::int64_t line = 0;
+  std::int64_t line = start.line;
   std::int64_t written = 0;
-  walk_sample_lines(file, section.ends_at_section_line, longest_sample_line(cfg),
+  walk_sample_lines(file, section.ends_at_section_line, longest_line,
                     [&](const char* begin, const char* end) {
                       if (line >= from) {
                         // The number, the commas written and the line end
@@ -225,7 +240,9 @@ std::int64_t write_ascii_slice(const cmtr_cfg_info& cfg, const DataSection& sect
                         used += static_cast<std::size_t>(at - line_start);
                       }
                       return ++line < to;
-                    });
+                    },
+                    LongLineReport{start.byte}, marks ? &*marks : nullptr);
+  if (marks) marks->keep();
   out.resize(used);
   return written;
 }

@@ -100,12 +100,39 @@ std::optional<std::uint64_t> file_size(std::FILE* file) {
   return static_cast<std::uint64_t>(info.st_size);
 }
 
-std::optional<FileStamp> regular_file_stamp(const std::string& path) {
-  struct stat info;
-  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+namespace {
+
+std::size_t read_fd_at(int fd, std::uint64_t offset, char* buffer, std::size_t size) {
+  if (fd < 0 || size == 0 || offset > static_cast<std::uint64_t>(INT64_MAX)) return 0;
+  for (;;) {
+    const ssize_t n = ::pread(fd, buffer, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    return n < 0 ? 0 : static_cast<std::size_t>(n);
+  }
+}
+
+FileStamp stamp_of(const struct stat& info) {
   return FileStamp{static_cast<std::uint64_t>(info.st_size),
                    static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
                    static_cast<std::uint64_t>(info.st_ino)};
+}
+
+}  // namespace
+
+std::optional<FileStamp> regular_file_stamp(const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return stamp_of(info);
+}
+
+std::optional<FileStamp> file_stamp(std::FILE* file) {
+  struct stat info;
+  if (file == nullptr || ::fstat(::fileno(file), &info) != 0) return std::nullopt;
+  return stamp_of(info);
+}
+
+std::size_t read_at(std::FILE* file, std::uint64_t offset, char* buffer, std::size_t size) {
+  return file == nullptr ? 0 : read_fd_at(::fileno(file), offset, buffer, size);
 }
 
 bool seek_to(std::FILE* file, std::uint64_t offset) {
@@ -292,12 +319,7 @@ std::size_t ReadFile::read(char* buffer, std::size_t size) {
 }
 
 std::size_t ReadFile::read_at(std::uint64_t offset, char* buffer, std::size_t size) {
-  if (m_fd < 0 || size == 0 || offset > static_cast<std::uint64_t>(INT64_MAX)) return 0;
-  for (;;) {
-    const ssize_t n = ::pread(m_fd, buffer, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    return n < 0 ? 0 : static_cast<std::size_t>(n);
-  }
+  return read_fd_at(m_fd, offset, buffer, size);
 }
 
 void ReadFile::close() {

@@ -63,6 +63,12 @@ struct FileStamp {
 // The stamp of the regular file at `path`, symbolic links followed; nullopt
 // for anything else or when the query fails.
 std::optional<FileStamp> regular_file_stamp(const std::string& path);
+// The stamp of the open `file`: the version it reads even when its name has
+// since been given to another.
+std::optional<FileStamp> file_stamp(std::FILE* file);
+// Up to `size` bytes of the open `file` from byte `offset` on, without
+// moving its position; 0 at the end and after a failure.
+std::size_t read_at(std::FILE* file, std::uint64_t offset, char* buffer, std::size_t size);
 
 // Positions `file` at byte `offset` from its start, offsets past 2 GiB
 // included. False when the file cannot be positioned there.

@@ -352,3 +352,63 @@ TEST_F(AsciiReaderTest, TwoLanesHandOnWhatOneLaneDoesWhateverTheLinesAreNumbered
     EXPECT_EQ(one.stamps, two.stamps) << c.what;
   }
 }
+
+TEST_F(AsciiReaderTest, SlicesReachedFromTheMarksOfEarlierWalksAreTheWholeSliceCut) {
+  const auto dat_of = [](const std::string& front) {
+    std::string dat = front;
+    for (int i = 0; i < 3000; ++i) {
+      dat += std::to_string(i + 1) + "," + std::to_string(10 * i) + "," + std::to_string(i % 97) + ",-" +
+             std::to_string(i % 13) + "," + std::to_string(i / 7 % 2) + "\r\n";
+      if (i == 1000) dat += "\r\n  \n" + std::string(20000, '7') + "\n";
+      if (i == 2050) dat += "\x1A\r\n";
+    }
+    return dat;
+  };
+  write_cfg("r", make_cfg(2, 1, 3000, "ASCII", 0.5, 1));
+  const std::string path = write_dat("r", dat_of("")) + ".dat";
+  ComTrade_format rec((m_dir / "r").string());
+  ASSERT_EQ(kCfgReadOk, rec.Get_cmtr_cfg_info());
+  rec.Select_channels({"D1", "A2"}, 2);
+  // The slice of a window by its definition: those lines of the whole
+  // slice, renumbered from 1.
+  std::vector<std::string> whole;
+  const auto slice = [&](SampleWindow window) {
+    std::string out;
+    captured_stdout([&] { rec.writeSliceData(window, out); });
+    return out;
+  };
+  const auto expected = [&](SampleWindow window) {
+    std::string out;
+    for (std::int64_t i = window.from; i < std::min<std::int64_t>(window.to, 3000); ++i) {
+      const std::string& line = whole[static_cast<std::size_t>(i)];
+      out += std::to_string(i - window.from + 1) + line.substr(line.find(',')) + "\r\n";
+    }
+    return out;
+  };
+  const auto read_whole = [&] {
+    whole.clear();
+    const std::string text = slice({0, 3000});
+    for (std::size_t at = 0; at < text.size(); at = text.find("\r\n", at) + 2) {
+      whole.push_back(text.substr(at, text.find("\r\n", at) - at));
+    }
+    ASSERT_EQ(3000u, whole.size());
+    EXPECT_EQ("1,0,-0,0", whole[0]);  // fields as written, in file order
+  };
+  read_whole();
+  for (SampleWindow window : std::vector<SampleWindow>{
+           {2500, 2600}, {1030, 1035}, {1024, 2048}, {2048, 2049}, {0, 10}, {2999, 3100}, {2047, 3000}}) {
+    EXPECT_EQ(expected(window), slice(window)) << window.from;
+  }
+  // The same bytes four later (a line end and its CR would only end a line
+  // early), cut to the old size, the file's stamp put back as it was: the
+  // marks no longer fall on line starts and are forgotten.
+  const auto stamp = std::filesystem::last_write_time(path);
+  std::string shifted = dat_of("   \n");
+  shifted.resize(shifted.size() - 4);
+  shifted.back() = '\n';
+  write_file("r.dat", shifted);
+  std::filesystem::last_write_time(path, stamp);
+  const std::string late = slice({2500, 2600});
+  read_whole();
+  EXPECT_EQ(expected({2500, 2600}), late);
+}
