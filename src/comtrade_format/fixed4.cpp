@@ -100,10 +100,12 @@ bool units_by_double(double value, std::uint64_t& units) {
   const double magnitude = std::fabs(value);
   if (!(magnitude < 0x1p36)) return false;  // also NaN; the product stays below 2^50
   const double scaled = magnitude * static_cast<double>(Fixed<kDecimals>::kScale);
-  const double whole = std::floor(scaled);
-  const double fraction = scaled - whole;  // exact: whole is within a factor 2 of scaled
+  // Truncation is the floor of a positive value, and a conversion, where
+  // floor() would be a library call on the baseline processor.
+  const auto truncated = static_cast<std::uint64_t>(scaled);
+  const double fraction = scaled - static_cast<double>(truncated);  // exact: both below 2^50
   if (!(std::fabs(fraction - 0.5) > scaled * 0x1p-52)) return false;
-  units = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+  units = truncated + (fraction > 0.5 ? 1 : 0);
   return true;
 }
 
