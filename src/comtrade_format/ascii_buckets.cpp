@@ -72,19 +72,15 @@ int load_ascii_buckets(const cmtr_cfg_info& cfg, const DataSection& section, con
   BucketBuilder buckets(out, cfg.sel_list.size(), step);
   BlockFile file;
   if (!file.open(section.path, section.offset)) return 1;
-  file.read_ahead(bytes_after(section));
   const std::int64_t to = std::min<std::int64_t>(window.to, cfg.samp_count);
   const std::int64_t from = std::max<std::int64_t>(window.from, 0);
   AsciiBucketParser parser(cfg, buckets);
-  std::int64_t line = 0;
   if (from < to) {
     // Lines before the window are counted, not parsed.
-    walk_sample_lines(
-        file, section.ends_at_section_line, longest_sample_line(cfg),
-        [&](const char* begin, const char* end) {
-          if (line >= from) parser.parse(begin, end);
-          return ++line < to;
-        });
+    walk_lines_from_mark(file, cfg, section, from, [&](std::int64_t line, const char* begin, const char* end) {
+      if (line >= from) parser.parse(begin, end);
+      return line + 1 < to;
+    });
   }
   parser.flush();
   buckets.finish();

@@ -9,13 +9,16 @@
 #include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <string_view>
 
 #include "comtrade_format/ascii_fields.h"
 #include "comtrade_format/block_file.h"
 #include "comtrade_format/cff_sections.h"
 #include "comtrade_format/cfg_info.h"
+#include "comtrade_format/data_section.h"
 #include "comtrade_format/line_marks.h"
+#include "comtrade_format/working_lists.h"
 
 namespace comtrade_detail {
 
@@ -130,6 +133,26 @@ inline bool walk_sample_lines(BlockFile& file, bool ends_at_section, std::int64_
   const bool stopped = walk_lines_of_blocks(file, ends_at_section, longest_line, take, report, marks);
   file.check_intact();
   return stopped;
+}
+
+// The walk for a window that starts at sample `from`: from the last mark
+// known before it on, `take(sample, begin, end)` called for every line with
+// its place among the sample lines until it returns false; the marks of the
+// lines passed are kept for the walks after it.
+template <typename Take>
+inline void walk_lines_from_mark(BlockFile& file, const cmtr_cfg_info& cfg, const DataSection& section,
+                                 std::int64_t from, Take take) {
+  const std::int64_t longest_line = longest_sample_line(cfg);
+  std::optional<MarkRecorder> marks;
+  const LineMark start = start_at_mark(file, section, longest_line, from, marks);
+  const std::uint64_t bytes = bytes_after(section);
+  file.read_ahead(bytes - std::min(start.byte, bytes));
+  std::int64_t line = start.line;
+  walk_sample_lines(
+      file, section.ends_at_section_line, longest_line,
+      [&](const char* begin, const char* end) { return take(line++, begin, end); }, LongLineReport{start.byte},
+      marks ? &*marks : nullptr);
+  if (marks) marks->keep();
 }
 
 }  // namespace comtrade_detail

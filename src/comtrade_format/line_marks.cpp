@@ -6,6 +6,8 @@
 #include <mutex>
 #include <utility>
 
+#include "comtrade_format/block_file.h"
+
 namespace comtrade_detail {
 
 namespace {
@@ -85,6 +87,20 @@ void MarkRecorder::keep() {
     known->bytes.insert(known->bytes.end(), m_bytes.begin() + static_cast<std::ptrdiff_t>(known_count - first),
                         m_bytes.end());
   }
+}
+
+LineMark start_at_mark(BlockFile& file, const DataSection& section, std::int64_t longest_line, std::int64_t from,
+                       std::optional<MarkRecorder>& marks) {
+  const std::optional<platform::FileStamp> stamp = file.stamp();
+  if (!stamp) return {};
+  MarkedData data{section.path, section.offset, longest_line, section.ends_at_section_line, *stamp};
+  LineMark start = mark_before(data, from);
+  if (start.line > 0 && !file.skip(start.byte, '\n')) {
+    forget_marks(data);
+    start = {};
+  }
+  marks.emplace(std::move(data), start);
+  return start;
 }
 
 }  // namespace comtrade_detail

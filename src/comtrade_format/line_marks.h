@@ -6,9 +6,11 @@
 #define COMTRADE_FORMAT_LINE_MARKS_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "comtrade_format/data_section.h"
 #include "platform/platform.h"
 
 namespace comtrade_detail {
@@ -66,6 +68,15 @@ class MarkRecorder {
   std::int64_t m_until_next;  // lines to pass before the next mark
   std::vector<std::uint64_t> m_bytes;
 };
+
+class BlockFile;
+
+// Moves the start of `file`, just opened on `section`, to the last mark
+// known before sample line `from`, and readies `marks` to note the marks of
+// the lines the walk then passes. Returns the mark it starts at (the
+// section's start when none is known or the file's version cannot be told).
+LineMark start_at_mark(BlockFile& file, const DataSection& section, std::int64_t longest_line, std::int64_t from,
+                       std::optional<MarkRecorder>& marks);
 
 }  // namespace comtrade_detail
 

@@ -12,7 +12,6 @@
 #include "comtrade_format/ascii_lines.h"
 #include "comtrade_format/binary_layout.h"
 #include "comtrade_format/block_file.h"
-#include "comtrade_format/line_marks.h"
 #include "comtrade_format/working_lists.h"
 #include "platform/platform.h"
 
@@ -191,58 +190,39 @@ std::int64_t write_ascii_slice(const cmtr_cfg_info& cfg, const DataSection& sect
   const std::int64_t to = std::min<std::int64_t>(window.to, cfg.samp_count);
   const std::int64_t from = std::max<std::int64_t>(window.from, 0);
   if (from >= to) return 0;
-  const std::int64_t longest_line = longest_sample_line(cfg);
-  // The walk starts at the last mark before the window, and marks the lines
-  // it passes for the windows asked after it.
-  std::optional<MarkRecorder> marks;
-  LineMark start;
-  if (const std::optional<platform::FileStamp> stamp = file.stamp()) {
-    MarkedData data{section.path, section.offset, longest_line, section.ends_at_section_line, *stamp};
-    start = mark_before(data, from);
-    if (start.line > 0 && !file.skip(start.byte, '\n')) {
-      forget_marks(data);
-      start = {};
-    }
-    marks.emplace(std::move(data), start);
-  }
-  file.read_ahead(bytes_after(section) - std::min(start.byte, bytes_after(section)));
   const FieldLocator locator(cfg);
   const std::size_t fields = locator.size();
   // Lines are written in place, into room that grows by doubling: an append
   // per field would cost as much as finding the fields.
   std::size_t used = out.size();
-  std::int64_t line = start.line;
   std::int64_t written = 0;
-  walk_sample_lines(file, section.ends_at_section_line, longest_line,
-                    [&](const char* begin, const char* end) {
-                      if (line >= from) {
-                        // The number, the commas written and the line end
-                        // are the only bytes that are not the line's own.
-                        const std::size_t longest = static_cast<std::size_t>(end - begin) + fields + 32;
-                        if (out.size() - used < longest) {
-                          out.resize(std::max({out.size() * 2, used + longest, std::size_t{1} << 20}));
-                        }
-                        char* const line_start = out.data() + used;
-                        char* at = std::to_chars(line_start, line_start + 24, ++written).ptr;
-                        // The time stamp as written: the second field.
-                        CommaCursor commas(begin, end);
-                        const char* first_comma = commas.next();
-                        const char* stamp_end = first_comma == end ? end : commas.next();
-                        *at++ = ',';
-                        if (first_comma != end) at = put_field(at, first_comma + 1, stamp_end, false);
-                        locator.for_each_field(begin, end, [&](std::size_t, const SelectedField& field,
-                                                               const char* field_begin, const char* field_end) {
-                          *at++ = ',';
-                          at = put_field(at, field_begin, field_end, field.rest_of_line);
-                        });
-                        *at++ = '\r';
-                        *at++ = '\n';
-                        used += static_cast<std::size_t>(at - line_start);
-                      }
-                      return ++line < to;
-                    },
-                    LongLineReport{start.byte}, marks ? &*marks : nullptr);
-  if (marks) marks->keep();
+  walk_lines_from_mark(file, cfg, section, from, [&](std::int64_t line, const char* begin, const char* end) {
+    if (line >= from) {
+      // The number, the commas written and the line end
+      // are the only bytes that are not the line's own.
+      const std::size_t longest = static_cast<std::size_t>(end - begin) + fields + 32;
+      if (out.size() - used < longest) {
+        out.resize(std::max({out.size() * 2, used + longest, std::size_t{1} << 20}));
+      }
+      char* const line_start = out.data() + used;
+      char* at = std::to_chars(line_start, line_start + 24, ++written).ptr;
+      // The time stamp as written: the second field.
+      CommaCursor commas(begin, end);
+      const char* first_comma = commas.next();
+      const char* stamp_end = first_comma == end ? end : commas.next();
+      *at++ = ',';
+      if (first_comma != end) at = put_field(at, first_comma + 1, stamp_end, false);
+      locator.for_each_field(begin, end, [&](std::size_t, const SelectedField& field,
+                                             const char* field_begin, const char* field_end) {
+        *at++ = ',';
+        at = put_field(at, field_begin, field_end, field.rest_of_line);
+      });
+      *at++ = '\r';
+      *at++ = '\n';
+      used += static_cast<std::size_t>(at - line_start);
+    }
+    return line + 1 < to;
+  });
   out.resize(used);
   return written;
 }

@@ -353,7 +353,7 @@ TEST_F(AsciiReaderTest, TwoLanesHandOnWhatOneLaneDoesWhateverTheLinesAreNumbered
   }
 }
 
-TEST_F(AsciiReaderTest, SlicesReachedFromTheMarksOfEarlierWalksAreTheWholeSliceCut) {
+TEST_F(AsciiReaderTest, WindowsReachedFromTheMarksOfEarlierWalksAreTheWholeRecordCut) {
   const auto dat_of = [](const std::string& front) {
     std::string dat = front;
     for (int i = 0; i < 3000; ++i) {
@@ -394,10 +394,22 @@ TEST_F(AsciiReaderTest, SlicesReachedFromTheMarksOfEarlierWalksAreTheWholeSliceC
     ASSERT_EQ(3000u, whole.size());
     EXPECT_EQ("1,0,-0,0", whole[0]);  // fields as written, in file order
   };
+  // The waveform's buckets of a window reach it the same way.
+  const auto buckets = [&](SampleWindow window) {
+    Buckets out;
+    captured_stdout([&] { rec.loadBuckets(window, 1, out); });
+    return std::make_pair(out.first_stamps, out.channels.at(1).min);
+  };
   read_whole();
+  const auto all = buckets({0, 3000});
   for (SampleWindow window : std::vector<SampleWindow>{
            {2500, 2600}, {1030, 1035}, {1024, 2048}, {2048, 2049}, {0, 10}, {2999, 3100}, {2047, 3000}}) {
     EXPECT_EQ(expected(window), slice(window)) << window.from;
+    const auto part = buckets(window);
+    const auto from = static_cast<std::ptrdiff_t>(window.from);
+    const auto to = static_cast<std::ptrdiff_t>(std::min<std::int64_t>(window.to, 3000));
+    EXPECT_EQ(std::vector<double>(all.first.begin() + from, all.first.begin() + to), part.first) << window.from;
+    EXPECT_EQ(std::vector<double>(all.second.begin() + from, all.second.begin() + to), part.second) << window.from;
   }
   // The same bytes four later (a line end and its CR would only end a line
   // early), cut to the old size, the file's stamp put back as it was: the
