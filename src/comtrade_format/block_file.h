@@ -32,12 +32,13 @@ inline void prefetch(const void* at) {
 }
 
 // Data sections of at least `bytes` are mapped from the next open on; below,
-// they are read. Tests set 1 to walk every file through a mapping.
-void map_data_from(std::uint64_t bytes);
+// they are read. None is mapped until this is called: tests set 1 to walk
+// every file through a mapping. Returns the bytes it replaces.
+std::uint64_t map_data_from(std::uint64_t bytes);
 
 // A data file read in large blocks; the caller walks the bytes in place. A
-// large file is mapped rather than read, and its blocks are then windows of
-// the mapping: nothing is copied, and no second thread is needed.
+// file can be mapped rather than read (map_data_from), its blocks then
+// windows of the mapping: nothing is copied.
 class BlockFile {
  public:
   BlockFile();

@@ -270,12 +270,15 @@ TEST_F(BinaryReaderTest, HandsOnTheRecordsWhoseStatusesChangeWithAllTheirStatuse
 // Error paths
 
 TEST_F(BinaryReaderTest, AFileCutWhileItIsWalkedIsRefusedNotReadAsZeros) {
-  // Large enough to be mapped, as large records are.
+  // Mapped, and large enough for the walk to meet the cut in a later block.
   constexpr std::int64_t kRecordBytes = 10;
   constexpr std::int64_t kRecords = 900000;
   const std::string path = write_dat("cut", std::string(kRecords * kRecordBytes, '\x01')) + ".dat";
+  const std::uint64_t mapped_before = comtrade_detail::map_data_from(1);
   comtrade_detail::BlockFile file;
-  ASSERT_TRUE(file.open(path));
+  const bool opened = file.open(path);
+  comtrade_detail::map_data_from(mapped_before);
+  ASSERT_TRUE(opened);
   std::int64_t nonzero_records = 0;
   const auto walk = [&] {
     comtrade_detail::walk_records(file, kRecordBytes, kRecords,
