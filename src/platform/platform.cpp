@@ -193,6 +193,14 @@ void release_free_memory() {
 #endif
 }
 
+std::optional<std::uint64_t> held_free_memory() {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 33))
+  return static_cast<std::uint64_t>(::mallinfo2().fordblks);
+#else
+  return std::nullopt;
+#endif
+}
+
 bool rename_replacing(const std::string& from, const std::string& to) {
   // A handle on the file about to be replaced keeps its blocks after its name
   // goes; they are freed when the handle closes. Never blocks on a FIFO.

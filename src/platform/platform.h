@@ -94,6 +94,9 @@ void keep_freed_memory();
 // without this the resident size of a long-running service follows the
 // largest mix of answers it ever held at once rather than what is live.
 void release_free_memory();
+// Bytes of heap memory that are free but still held by the C library (what
+// release_free_memory would hand back, about); nullopt where it cannot say.
+std::optional<std::uint64_t> held_free_memory();
 
 // Renames `from` to `to`, replacing the file `to` names, as rename does; but
 // what the replaced file held is freed on a thread of its own: the file
