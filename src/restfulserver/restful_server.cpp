@@ -83,15 +83,20 @@ void RestfulServer::run(const std::string& port) {
   // (re-faulting their pages would cost more than producing the values).
   // They are handed back once the service has been idle for a second. Under
   // steady load they are looked at every two seconds and handed back when
-  // more than the reply budget is held free: resident memory then follows
-  // what is live rather than the largest mix of answers ever held (clients
-  // that never read pin their answers; their memory must not stay once
-  // freed), while the requests of a steady load, which fit in the budget,
-  // reuse the pages of those before them instead of taking them afresh one
-  // in every two seconds (a third to twice the time of that one request).
+  // the answers queued and the memory held free together pass the reply
+  // budget: resident memory then follows what is live rather than the
+  // largest mix of answers ever held (clients that never read pin their
+  // answers; their memory must not stay once freed), while the requests of
+  // a steady load reuse the pages of those before them instead of taking
+  // them afresh one in every two seconds (a third to twice the time of that
+  // one request).
   constexpr auto kIdleBeforeRelease = std::chrono::seconds(1);
   constexpr auto kBusyRelease = std::chrono::seconds(2);
-  const std::uint64_t busy_keep = m_server.stats().reply_budget;
+  const auto held_past_budget = [this] {
+    const transport::TransportStats stats = m_server.stats();
+    const std::uint64_t room = stats.reply_budget - std::min(stats.reply_budget, stats.reply_bytes_queued);
+    return platform::held_free_memory().value_or(UINT64_MAX) > room;
+  };
   // Stopped (by systemd, say), the replica lets its answers finish, so a
   // proxy in front loses none of them; a stop asked again is obeyed at once.
   constexpr auto kDrainLimit = std::chrono::seconds(30);
@@ -116,7 +121,7 @@ void RestfulServer::run(const std::string& port) {
     }
     const bool idle = now - last_request >= kIdleBeforeRelease;
     if (!released && (idle || now - last_release >= kBusyRelease)) {
-      if (idle || platform::held_free_memory().value_or(UINT64_MAX) > busy_keep) platform::release_free_memory();
+      if (idle || held_past_budget()) platform::release_free_memory();
       last_release = now;
       released = idle;
     }
