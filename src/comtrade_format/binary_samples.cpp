@@ -1,5 +1,6 @@
-// The samples of a binary data section over windows: a seek and one read a
-// run of records, each record's selected columns decoded in place.
+// The samples of a binary data section over windows: one positioned read a
+// run of records (or a group of windows close together), each record's
+// selected columns decoded in place.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -19,6 +20,11 @@ namespace {
 // Records decoded and handed on at once: enough to make the calls cheap,
 // few enough to keep the run in the cache.
 constexpr std::int64_t kRunRecords = 4096;
+// Windows less than this apart are read together, up to a read of
+// kJoinedReadBytes: where a system call costs several microseconds, as on a
+// virtual machine, copying tens of kilobytes between them costs less.
+constexpr std::int64_t kJoinGapBytes = 64 * 1024;
+constexpr std::int64_t kJoinedReadBytes = 1024 * 1024;
 
 template <Decode kDecode>
 void decode_run(const unsigned char* records, std::int64_t count, std::int64_t record_bytes,
@@ -57,37 +63,71 @@ int load_binary_samples(const cmtr_cfg_info& cfg, int file_type, const DataSecti
   std::vector<double> values(static_cast<std::size_t>(kRunRecords) * width,
                              std::numeric_limits<double>::quiet_NaN());
   std::vector<double> stamps(static_cast<std::size_t>(kRunRecords));
+  // Decodes `count` records from `records` on, the first of them sample `first`.
+  const auto hand_on = [&](const unsigned char* records, std::int64_t first, std::int64_t count) {
+    if (count <= 0) return;
+    switch (layout.decode) {
+      case Decode::kInt16:
+        decode_run<Decode::kInt16>(records, count, record_bytes, analogs, digitals, cfg.sel_ai_num, width,
+                                   values.data(), stamps.data());
+        break;
+      case Decode::kInt32:
+        decode_run<Decode::kInt32>(records, count, record_bytes, analogs, digitals, cfg.sel_ai_num, width,
+                                   values.data(), stamps.data());
+        break;
+      case Decode::kFloat32:
+        decode_run<Decode::kFloat32>(records, count, record_bytes, analogs, digitals, cfg.sel_ai_num, width,
+                                     values.data(), stamps.data());
+        break;
+    }
+    sink.take(first, count, width, values.data(), stamps.data());
+  };
+  // Reads records [from, from + count) into `bytes`; returns the whole ones got.
+  const auto read_records = [&](std::int64_t from, std::int64_t count) {
+    bytes.resize(static_cast<std::size_t>(count * record_bytes));
+    const std::uint64_t at =
+        section.offset + static_cast<std::uint64_t>(from) * static_cast<std::uint64_t>(record_bytes);
+    return static_cast<std::int64_t>(file.read_at(at, reinterpret_cast<char*>(bytes.data()), bytes.size())) /
+           record_bytes;
+  };
+
+  std::vector<SampleWindow> wanted;
   for (const SampleWindow& window : windows) {
     const std::int64_t from = std::clamp<std::int64_t>(window.from, 0, std::max<std::int64_t>(total, 0));
     const std::int64_t to = std::clamp<std::int64_t>(window.to, from, std::max<std::int64_t>(total, from));
-    if (from == to) continue;
-    for (std::int64_t first = from; first < to;) {
-      const std::int64_t count = std::min(kRunRecords, to - first);
-      bytes.resize(static_cast<std::size_t>(count * record_bytes));
-      // Each window is one positioned read for the short cycles of a
-      // phasor query, thousands of them.
-      const std::uint64_t at =
-          section.offset + static_cast<std::uint64_t>(first) * static_cast<std::uint64_t>(record_bytes);
-      const std::size_t got = file.read_at(at, reinterpret_cast<char*>(bytes.data()), bytes.size());
-      const std::int64_t whole = static_cast<std::int64_t>(got) / record_bytes;
-      if (whole > 0) {
-        switch (layout.decode) {
-          case Decode::kInt16:
-            decode_run<Decode::kInt16>(bytes.data(), whole, record_bytes, analogs, digitals, cfg.sel_ai_num, width,
-                                       values.data(), stamps.data());
-            break;
-          case Decode::kInt32:
-            decode_run<Decode::kInt32>(bytes.data(), whole, record_bytes, analogs, digitals, cfg.sel_ai_num, width,
-                                       values.data(), stamps.data());
-            break;
-          case Decode::kFloat32:
-            decode_run<Decode::kFloat32>(bytes.data(), whole, record_bytes, analogs, digitals, cfg.sel_ai_num,
-                                         width, values.data(), stamps.data());
-            break;
+    if (from < to) wanted.push_back({from, to});
+  }
+  for (std::size_t next = 0; next < wanted.size();) {
+    // Windows close behind each other are read together: the short cycles
+    // of a phasor query are thousands, and a read per cycle cost more than
+    // copying the records between them.
+    std::int64_t span_to = wanted[next].to;
+    std::size_t end = next + 1;
+    while (end < wanted.size() && wanted[end].from >= wanted[next].from &&
+           (wanted[end].from - span_to) * record_bytes < kJoinGapBytes &&
+           (std::max(span_to, wanted[end].to) - wanted[next].from) * record_bytes <= kJoinedReadBytes) {
+      span_to = std::max(span_to, wanted[end].to);
+      ++end;
+    }
+    if (end > next + 1) {
+      const std::int64_t span_from = wanted[next].from;
+      const std::int64_t got_to = span_from + read_records(span_from, span_to - span_from);
+      for (; next < end; ++next) {
+        const SampleWindow& window = wanted[next];
+        const std::int64_t to = std::min(window.to, got_to);
+        for (std::int64_t first = window.from; first < to; first += kRunRecords) {
+          hand_on(bytes.data() + (first - span_from) * record_bytes, first, std::min(kRunRecords, to - first));
         }
-        sink.take(first, whole, width, values.data(), stamps.data());
+        // A file that ends early ends every later window too.
+        if (to < window.to) return 0;
       }
-      // A file that ends early ends every later window too.
+      continue;
+    }
+    const SampleWindow& window = wanted[next++];
+    for (std::int64_t first = window.from; first < window.to;) {
+      const std::int64_t count = std::min(kRunRecords, window.to - first);
+      const std::int64_t whole = read_records(first, count);
+      hand_on(bytes.data(), first, whole);
       if (whole < count) return 0;
       first += count;
     }

@@ -269,6 +269,35 @@ TEST_F(BinaryReaderTest, HandsOnTheRecordsWhoseStatusesChangeWithAllTheirStatuse
 
 // Error paths
 
+TEST_F(BinaryReaderTest, WindowsReadTogetherGiveWhatEachGivesAlone) {
+  // 12-byte records: windows less than 5461 apart share a read of at most
+  // 87381 records. The configuration says more samples than the file holds.
+  const int records = 150000;
+  std::string dat;
+  for (int r = 0; r < records; ++r) {
+    dat += BinaryData::sample(static_cast<std::uint32_t>(r + 1), {r % 30011}, {r % 3 == 0});
+  }
+  write_cfg("r", make_cfg(1, 1, 200000, "BINARY"));
+  write_dat("r", dat);
+  ComTrade_format rec((m_dir / "r").string());
+  ASSERT_EQ(kCfgReadOk, rec.Get_cmtr_cfg_info());
+  rec.Select_channels({"D1", "A1"}, 2);
+  const std::vector<std::vector<SampleWindow>> cases = {
+      {{10, 20}, {25, 40}, {30, 35}, {6000, 6100}, {6100, 6200}, {11700, 11800}, {90000, 100000}},
+      {{0, 50000}, {50010, 100000}, {100001, 100002}},  // the second would pass the read's size
+      {{5000, 5100}, {100, 200}, {150, 150}, {149900, 149950}, {149990, 160000}, {170000, 170100}},
+  };
+  for (const std::vector<SampleWindow>& windows : cases) {
+    RowsSeen together;
+    ASSERT_EQ(0, rec.loadSamples(windows, together));
+    RowsSeen alone;
+    for (const SampleWindow& window : windows) ASSERT_EQ(0, rec.loadSamples({window}, alone));
+    EXPECT_EQ(alone.rows, together.rows) << windows.front().from;
+    EXPECT_EQ(alone.stamps, together.stamps) << windows.front().from;
+    EXPECT_FALSE(together.rows.empty());
+  }
+}
+
 TEST_F(BinaryReaderTest, AFileCutWhileItIsWalkedIsRefusedNotReadAsZeros) {
   // Mapped, and large enough for the walk to meet the cut in a later block.
   constexpr std::int64_t kRecordBytes = 10;
