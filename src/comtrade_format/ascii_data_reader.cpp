@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -275,13 +276,19 @@ int ComTrade_format::loadAsciiData() {
   parser.open(expected, analog_texts, digital_texts);
   file.read_ahead(static_cast<std::uint64_t>(file_bytes));
 
+  // The walk marks the lines it passes, for the windows asked after it.
+  const std::int64_t longest_line = longest_sample_line(m_cfg_info);
+  std::optional<comtrade_detail::MarkRecorder> marks;
+  comtrade_detail::start_at_mark(file, section, longest_line, 0, marks);
   std::int64_t lines_read = 0;
   walk_sample_lines(
-      file, section.ends_at_section_line, longest_sample_line(m_cfg_info),
+      file, section.ends_at_section_line, longest_line,
       [&](const char* begin, const char* end) {
         parser.parse(begin, end);
         return ++lines_read < wanted;
-      });
+      },
+      {}, marks ? &*marks : nullptr);
+  if (marks) marks->keep();
   parser.close();
   for (auto& text : analog_texts) text.close();
   for (auto& text : digital_texts) text.close();

@@ -9,7 +9,10 @@
 #include <utility>
 #include <vector>
 
+#include "comtrade_format/ascii_lines.h"
+#include "comtrade_format/line_marks.h"
 #include "comtrade_format/window_samples.h"
+#include "platform/platform.h"
 #include "record_fixture.h"
 
 namespace {
@@ -400,7 +403,17 @@ TEST_F(AsciiReaderTest, WindowsReachedFromTheMarksOfEarlierWalksAreTheWholeRecor
     captured_stdout([&] { rec.loadBuckets(window, 1, out); });
     return std::make_pair(out.first_stamps, out.channels.at(1).min);
   };
+  // The first walk reads the channels' texts, and marks the lines for the
+  // windows after it.
+  captured_stdout([&] { EXPECT_EQ(0, rec.loadAsciiData()); });
+  const comtrade_detail::MarkedData marked{path, 0, comtrade_detail::longest_sample_line(rec.cfg()), false,
+                                           *platform::regular_file_stamp(path)};
+  const comtrade_detail::LineMark mark = comtrade_detail::mark_before(marked, 2500);
+  EXPECT_EQ(2048, mark.line);
+  EXPECT_EQ(dat_of("").find("\n2049,") + 1, mark.byte);
+  const std::string first_late = slice({2500, 2600});
   read_whole();
+  EXPECT_EQ(expected({2500, 2600}), first_late);
   const auto all = buckets({0, 3000});
   for (SampleWindow window : std::vector<SampleWindow>{
            {2500, 2600}, {1030, 1035}, {1024, 2048}, {2048, 2049}, {0, 10}, {2999, 3100}, {2047, 3000}}) {
