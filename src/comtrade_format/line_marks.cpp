@@ -29,7 +29,8 @@ std::uint64_t g_uses = 0;         // under g_mutex
 bool same_data(const MarkedData& a, const MarkedData& b) {
   return a.section_offset == b.section_offset && a.longest_line == b.longest_line &&
          a.ends_at_section_line == b.ends_at_section_line && a.stamp.size == b.stamp.size &&
-         a.stamp.modified_ns == b.stamp.modified_ns && a.stamp.inode == b.stamp.inode && a.path == b.path;
+         a.stamp.modified_ns == b.stamp.modified_ns && a.stamp.inode == b.stamp.inode &&
+         a.stamp.changed_ns == b.stamp.changed_ns && a.path == b.path;
 }
 
 // Under g_mutex.

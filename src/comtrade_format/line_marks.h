@@ -22,8 +22,8 @@ constexpr std::int64_t kMarkLines = 1024;
 
 // The data whose lines were marked: which lines are samples depends on the
 // file's bytes, where its section starts, and how long a sample line of its
-// configuration may be. A file is taken for the same while its stamp is;
-// every write moves its modification time.
+// configuration may be. A file is taken for the same while its stamp is:
+// every write moves its change time, which cannot be set back.
 struct MarkedData {
   std::string path;
   std::uint64_t section_offset = 0;

@@ -114,7 +114,8 @@ std::size_t read_fd_at(int fd, std::uint64_t offset, char* buffer, std::size_t s
 FileStamp stamp_of(const struct stat& info) {
   return FileStamp{static_cast<std::uint64_t>(info.st_size),
                    static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
-                   static_cast<std::uint64_t>(info.st_ino)};
+                   static_cast<std::uint64_t>(info.st_ino),
+                   static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec};
 }
 
 }  // namespace

@@ -59,6 +59,9 @@ struct FileStamp {
   std::uint64_t size;
   std::int64_t modified_ns;  // the last change of its content
   std::uint64_t inode;       // a file put in its place by rename has another
+  // The last change of its content or attributes: unlike the modification
+  // time, nobody can set it back (a copy that keeps times, say).
+  std::int64_t changed_ns;
 };
 // The stamp of the regular file at `path`, symbolic links followed; nullopt
 // for anything else or when the query fails.

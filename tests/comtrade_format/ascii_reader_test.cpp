@@ -382,7 +382,8 @@ TEST_F(AsciiReaderTest, WindowsReachedFromTheMarksOfEarlierWalksAreTheWholeRecor
   };
   const auto expected = [&](SampleWindow window) {
     std::string out;
-    for (std::int64_t i = window.from; i < std::min<std::int64_t>(window.to, 3000); ++i) {
+    const auto lines = static_cast<std::int64_t>(whole.size());
+    for (std::int64_t i = window.from; i < std::min<std::int64_t>(window.to, lines); ++i) {
       const std::string& line = whole[static_cast<std::size_t>(i)];
       out += std::to_string(i - window.from + 1) + line.substr(line.find(',')) + "\r\n";
     }
@@ -394,8 +395,6 @@ TEST_F(AsciiReaderTest, WindowsReachedFromTheMarksOfEarlierWalksAreTheWholeRecor
     for (std::size_t at = 0; at < text.size(); at = text.find("\r\n", at) + 2) {
       whole.push_back(text.substr(at, text.find("\r\n", at) - at));
     }
-    ASSERT_EQ(3000u, whole.size());
-    EXPECT_EQ("1,0,-0,0", whole[0]);  // fields as written, in file order
   };
   // The waveform's buckets of a window reach it the same way.
   const auto buckets = [&](SampleWindow window) {
@@ -413,6 +412,8 @@ TEST_F(AsciiReaderTest, WindowsReachedFromTheMarksOfEarlierWalksAreTheWholeRecor
   EXPECT_EQ(dat_of("").find("\n2049,") + 1, mark.byte);
   const std::string first_late = slice({2500, 2600});
   read_whole();
+  ASSERT_EQ(3000u, whole.size());
+  EXPECT_EQ("1,0,-0,0", whole[0]);  // fields as written, in file order
   EXPECT_EQ(expected({2500, 2600}), first_late);
   const auto all = buckets({0, 3000});
   for (SampleWindow window : std::vector<SampleWindow>{
@@ -424,16 +425,31 @@ TEST_F(AsciiReaderTest, WindowsReachedFromTheMarksOfEarlierWalksAreTheWholeRecor
     EXPECT_EQ(std::vector<double>(all.first.begin() + from, all.first.begin() + to), part.first) << window.from;
     EXPECT_EQ(std::vector<double>(all.second.begin() + from, all.second.begin() + to), part.second) << window.from;
   }
-  // The same bytes four later (a line end and its CR would only end a line
-  // early), cut to the old size, the file's stamp put back as it was: the
-  // marks no longer fall on line starts and are forgotten.
-  const auto stamp = std::filesystem::last_write_time(path);
-  std::string shifted = dat_of("   \n");
-  shifted.resize(shifted.size() - 4);
+  // The same bytes after one line as long as the two before mark 2048, cut
+  // to the old size, the modification time put back: every mark still
+  // follows a line end, one line too early, and only the file's change time
+  // tells the versions apart.
+  const std::string before = dat_of("");
+  const std::size_t mark_2048 = before.find("\n2049,") + 1;
+  const std::size_t line_2047 = before.rfind('\n', mark_2048 - 2) + 1;
+  const std::size_t line_2046 = before.rfind('\n', line_2047 - 2) + 1;
+  std::string shifted = before.substr(line_2046, line_2047 - line_2046 - 2) + ",," +
+                        before.substr(line_2047, mark_2048 - line_2047) + before;
+  shifted.resize(before.size());
   shifted.back() = '\n';
+  const auto modified = std::filesystem::last_write_time(path);
   write_file("r.dat", shifted);
-  std::filesystem::last_write_time(path, stamp);
+  std::filesystem::last_write_time(path, modified);
   const std::string late = slice({2500, 2600});
   read_whole();
   EXPECT_EQ(expected({2500, 2600}), late);
+  // A mark of this very version that does not follow a line end is not
+  // used, and forgotten.
+  const comtrade_detail::MarkedData now{path, 0, comtrade_detail::longest_sample_line(rec.cfg()), false,
+                                        *platform::regular_file_stamp(path)};
+  comtrade_detail::forget_marks(now);
+  comtrade_detail::MarkRecorder planted(now, {});
+  for (int line = 0; line <= 2048; ++line) planted.pass(line == 2048 ? mark_2048 + 3 : 0);
+  planted.keep();
+  EXPECT_EQ(expected({2500, 2600}), slice({2500, 2600}));
 }
