@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstring>
 #include <iostream>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -274,21 +273,15 @@ int ComTrade_format::loadAsciiData() {
   const std::int64_t expected = std::min(wanted, file_bytes / (2 * fields) + 1);
   comtrade_detail::prepare_working_lists(m_cfg_info, expected, analog_texts, digital_texts);
   parser.open(expected, analog_texts, digital_texts);
-  file.read_ahead(static_cast<std::uint64_t>(file_bytes));
 
-  // The walk marks the lines it passes, for the windows asked after it.
-  const std::int64_t longest_line = longest_sample_line(m_cfg_info);
-  std::optional<comtrade_detail::MarkRecorder> marks;
-  comtrade_detail::start_at_mark(file, section, longest_line, 0, marks);
+  // From the first line, marking the lines it passes for the windows asked
+  // after it.
   std::int64_t lines_read = 0;
-  walk_sample_lines(
-      file, section.ends_at_section_line, longest_line,
-      [&](const char* begin, const char* end) {
-        parser.parse(begin, end);
-        return ++lines_read < wanted;
-      },
-      {}, marks ? &*marks : nullptr);
-  if (marks) marks->keep();
+  walk_lines_from_mark(file, m_cfg_info, section, 0, [&](std::int64_t line, const char* begin, const char* end) {
+    parser.parse(begin, end);
+    lines_read = line + 1;
+    return lines_read < wanted;
+  });
   parser.close();
   for (auto& text : analog_texts) text.close();
   for (auto& text : digital_texts) text.close();

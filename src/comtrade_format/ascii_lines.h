@@ -18,7 +18,6 @@
 #include "comtrade_format/cfg_info.h"
 #include "comtrade_format/data_section.h"
 #include "comtrade_format/line_marks.h"
-#include "comtrade_format/working_lists.h"
 
 namespace comtrade_detail {
 
@@ -145,8 +144,9 @@ inline void walk_lines_from_mark(BlockFile& file, const cmtr_cfg_info& cfg, cons
   const std::int64_t longest_line = longest_sample_line(cfg);
   std::optional<MarkRecorder> marks;
   const LineMark start = start_at_mark(file, section, longest_line, from, marks);
-  const std::uint64_t bytes = bytes_after(section);
-  file.read_ahead(bytes - std::min(start.byte, bytes));
+  // What is left of the file as it was opened, past the mark.
+  const std::uint64_t size = file.stamp() ? file.stamp()->size : 0;
+  file.read_ahead(size - std::min(size, section.offset + start.byte));
   std::int64_t line = start.line;
   walk_sample_lines(
       file, section.ends_at_section_line, longest_line,

@@ -90,17 +90,15 @@ bool BlockFile::open(const std::string& path, std::uint64_t offset, std::uint64_
   m_offset = offset;
   m_remaining = limit;
   m_path = path;
-  const std::optional<std::uint64_t> size = platform::file_size(m_file);
-  if (size && *size > offset) {
-    const std::uint64_t length = std::min(limit, *size - offset);
+  m_stamp = platform::file_stamp(m_file);
+  if (m_stamp && m_stamp->size > offset) {
+    const std::uint64_t length = std::min(limit, m_stamp->size - offset);
     if (length >= g_map_from_bytes.load(std::memory_order_relaxed)) {
       m_view.map(m_file, offset, length, kReadAheadBytes);
     }
   }
   return true;
 }
-
-std::optional<platform::FileStamp> BlockFile::stamp() const { return platform::file_stamp(m_file); }
 
 bool BlockFile::skip(std::uint64_t bytes, char before) {
   if (m_file == nullptr || m_data != nullptr || bytes == 0 || bytes > m_remaining) return false;

@@ -59,8 +59,9 @@ class BlockFile {
   // Throws as refill() does when the bytes handed out so far were not all
   // the file's: called when a walk ends, after its last block.
   void check_intact() const;
-  // The version of the open file; nullopt when it cannot be asked.
-  std::optional<platform::FileStamp> stamp() const;
+  // The version of the file as it was opened; nullopt when it could not be
+  // asked.
+  const std::optional<platform::FileStamp>& stamp() const { return m_stamp; }
   // Before the first refill: the walk starts `bytes` further on instead,
   // where the byte before is `before` (a line end, say). False, and nothing
   // moved, when that byte is another or cannot be read.
@@ -90,6 +91,7 @@ class BlockFile {
 
   std::FILE* m_file = nullptr;
   std::uint64_t m_offset = 0;     // where the file was opened
+  std::optional<platform::FileStamp> m_stamp;
   std::uint64_t m_remaining = 0;  // bytes the limit still allows
   std::unique_ptr<char[]> m_buffer;
   std::size_t m_capacity = 0;

@@ -92,7 +92,7 @@ void MarkRecorder::keep() {
 
 LineMark start_at_mark(BlockFile& file, const DataSection& section, std::int64_t longest_line, std::int64_t from,
                        std::optional<MarkRecorder>& marks) {
-  const std::optional<platform::FileStamp> stamp = file.stamp();
+  const std::optional<platform::FileStamp>& stamp = file.stamp();
   if (!stamp) return {};
   MarkedData data{section.path, section.offset, longest_line, section.ends_at_section_line, *stamp};
   LineMark start = mark_before(data, from);

@@ -198,8 +198,8 @@ std::int64_t write_ascii_slice(const cmtr_cfg_info& cfg, const DataSection& sect
   std::int64_t written = 0;
   walk_lines_from_mark(file, cfg, section, from, [&](std::int64_t line, const char* begin, const char* end) {
     if (line >= from) {
-      // The number, the commas written and the line end
-      // are the only bytes that are not the line's own.
+      // The number, the commas written and the line end are the only bytes
+      // that are not the line's own.
       const std::size_t longest = static_cast<std::size_t>(end - begin) + fields + 32;
       if (out.size() - used < longest) {
         out.resize(std::max({out.size() * 2, used + longest, std::size_t{1} << 20}));

@@ -94,12 +94,6 @@ std::optional<std::uint64_t> file_size(const std::string& path) {
   return identity->size;
 }
 
-std::optional<std::uint64_t> file_size(std::FILE* file) {
-  struct stat info;
-  if (file == nullptr || ::fstat(::fileno(file), &info) != 0) return std::nullopt;
-  return static_cast<std::uint64_t>(info.st_size);
-}
-
 namespace {
 
 std::size_t read_fd_at(int fd, std::uint64_t offset, char* buffer, std::size_t size) {

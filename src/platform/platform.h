@@ -40,9 +40,6 @@ bool is_regular_file(const std::string& path);
 // Size in bytes of the file at `path`, asked of the file system by name (not
 // through an open stream); nullopt when the query fails.
 std::optional<std::uint64_t> file_size(const std::string& path);
-// Size in bytes of the open `file`, asked of it: the file it reads even when
-// its name has since been given to another.
-std::optional<std::uint64_t> file_size(std::FILE* file);
 
 // Which file a name stands for, and its size.
 struct FileIdentity {
