@@ -29,14 +29,26 @@ char* put_record_head(char* at, std::uint32_t number, const unsigned char* recor
   return at + 8;
 }
 
+// The longest field copied by one fixed move; a line's room in the slice
+// has this much more than its bytes.
+constexpr std::size_t kShortField = 16;
+static_assert(kShortField <= kReadAheadBytes, "a short field is moved whole from its block");
+
 // Copies a field as written to `at`, without the blanks and carriage return
 // that may end a line (the last status field is the rest of the line, cut at
 // its comma); returns where it ends.
 char* put_field(char* at, const char* begin, const char* end, bool rest_of_line) {
   if (rest_of_line) end = std::find(begin, end, ',');
   while (end > begin && (end[-1] == '\r' || end[-1] == ' ' || end[-1] == '\t')) --end;
-  std::memcpy(at, begin, static_cast<std::size_t>(end - begin));
-  return at + (end - begin);
+  const auto size = static_cast<std::size_t>(end - begin);
+  // A field is nearly always a few digits: one fixed move of a vector word,
+  // which the bytes readable past a block's data allow, instead of a call.
+  if (size <= kShortField) {
+    std::memcpy(at, begin, kShortField);
+  } else {
+    std::memcpy(at, begin, size);
+  }
+  return at + size;
 }
 
 // Writes the slice records of `count` source records to `at`; returns
@@ -196,11 +208,12 @@ std::int64_t write_ascii_slice(const cmtr_cfg_info& cfg, const DataSection& sect
   // per field would cost as much as finding the fields.
   std::size_t used = out.size();
   std::int64_t written = 0;
+  const auto average_line = static_cast<std::size_t>(bytes_after(section) / static_cast<std::uint64_t>(cfg.samp_count));
   walk_lines_from_mark(file, cfg, section, from, [&](std::int64_t line, const char* begin, const char* end) {
     if (line >= from) {
       // The number, the commas written and the line end are the only bytes
       // that are not the line's own.
-      const std::size_t longest = static_cast<std::size_t>(end - begin) + fields + 32;
+      const std::size_t longest = static_cast<std::size_t>(end - begin) + fields + 32 + kShortField;
       if (out.size() - used < longest) {
         out.resize(std::max({out.size() * 2, used + longest, std::size_t{1} << 20}));
       }
@@ -219,7 +232,16 @@ std::int64_t write_ascii_slice(const cmtr_cfg_info& cfg, const DataSection& sect
       });
       *at++ = '\r';
       *at++ = '\n';
-      used += static_cast<std::size_t>(at - line_start);
+      const auto line_bytes = static_cast<std::size_t>(at - line_start);
+      used += line_bytes;
+      // Room for the rest at the first line's length and a quarter more,
+      // never more than a data line's average with what the slice adds:
+      // growing by doubling moved and cleared about twice the slice.
+      if (written == 1) {
+        const std::size_t per_line = std::min(line_bytes + line_bytes / 4 + 8, average_line + fields + 24);
+        const std::size_t rest = static_cast<std::size_t>(to - line - 1) * per_line;
+        if (out.size() - used < rest) out.resize(used + rest);
+      }
     }
     return line + 1 < to;
   });

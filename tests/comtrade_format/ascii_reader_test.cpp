@@ -360,8 +360,9 @@ TEST_F(AsciiReaderTest, WindowsReachedFromTheMarksOfEarlierWalksAreTheWholeRecor
   const auto dat_of = [](const std::string& front) {
     std::string dat = front;
     for (int i = 0; i < 3000; ++i) {
+      // One field longer than a vector word.
       dat += std::to_string(i + 1) + "," + std::to_string(10 * i) + "," + std::to_string(i % 97) + ",-" +
-             std::to_string(i % 13) + "," + std::to_string(i / 7 % 2) + "\r\n";
+             (i == 0 ? std::string(16, '0') : std::to_string(i % 13)) + "," + std::to_string(i / 7 % 2) + "\r\n";
       if (i == 1000) dat += "\r\n  \n" + std::string(20000, '7') + "\n";
       if (i == 2050) dat += "\x1A\r\n";
     }
@@ -413,7 +414,7 @@ TEST_F(AsciiReaderTest, WindowsReachedFromTheMarksOfEarlierWalksAreTheWholeRecor
   const std::string first_late = slice({2500, 2600});
   read_whole();
   ASSERT_EQ(3000u, whole.size());
-  EXPECT_EQ("1,0,-0,0", whole[0]);  // fields as written, in file order
+  EXPECT_EQ("1,0,-0000000000000000,0", whole[0]);  // fields as written, in file order
   EXPECT_EQ(expected({2500, 2600}), first_late);
   const auto all = buckets({0, 3000});
   for (SampleWindow window : std::vector<SampleWindow>{
