@@ -204,8 +204,9 @@ std::int64_t write_ascii_slice(const cmtr_cfg_info& cfg, const DataSection& sect
   if (from >= to) return 0;
   const FieldLocator locator(cfg);
   const std::size_t fields = locator.size();
-  // Lines are written in place, into room that grows by doubling: an append
-  // per field would cost as much as finding the fields.
+  // Lines are written in place (an append per field would cost as much as
+  // finding the fields); the room is made once from the first line, and
+  // grows by doubling only past that guess.
   std::size_t used = out.size();
   std::int64_t written = 0;
   const auto average_line = static_cast<std::size_t>(bytes_after(section) / static_cast<std::uint64_t>(cfg.samp_count));
