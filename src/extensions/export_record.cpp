@@ -144,7 +144,9 @@ Answer answer_export_record(const Json::Value& request, const std::string& typeu
   TextPieces text;
   text.append(out);
   CsvLines lines(record, std::move(columns), text);
-  record.loadSamples({SampleWindow{first, last}}, lines);
+  // As for the .cff: a data file that cannot be read leaves no file to give,
+  // not a header over no samples.
+  if (record.loadSamples({SampleWindow{first, last}}, lines) != 0) return fail(2, kTextNoChannels);
 
   std::string headers = "Content-Type: text/csv; charset=GBK\r\nContent-Disposition: attachment; filename=\"" +
                         download_name(asked.fileName, first, last, ".csv") + "\"\r\n";

@@ -130,6 +130,9 @@ TEST_F(ExtensionsTest, AnswersFailuresByteForByte) {
   write("S/nof.cfg", "S,R,1999\n1,1A,0D\n1,Ia,,,A,1,0,0,-9,9,1,1,S\nx\n1\n1000,2\n"
                      "01/01/2020,00:00:00\n01/01/2020,00:00:00\nASCII\n1\n");
   write("S/nof.dat", "1,0,3\n2,0,4\n");
+  // A record whose data file is gone: no file to download, in either format.
+  write("S/nodat.cfg", "S,R,1999\n1,1A,0D\n1,Ia,,,A,1,0,0,-9,9,1,1,S\n50\n1\n1000,2\n"
+                       "01/01/2020,00:00:00\n01/01/2020,00:00:00\nASCII\n1\n");
   struct Case {
     const char* uri;
     std::string body;
@@ -179,6 +182,8 @@ TEST_F(ExtensionsTest, AnswersFailuresByteForByte) {
       {"/exportRecord", waveform_ok + "}", envelope(0, "format out of range", "exportRecord")},
       {"/exportRecord", waveform_ok + R"(,"format":"xls"})", envelope(0, "format out of range", "exportRecord")},
       {"/exportRecord", waveform_ok + R"(,"format":"csv","from":3,"to":1})", envelope(0, "window out of range", "exportRecord")},
+      {"/exportRecord", R"({"groupName":"S","fileName":"nodat","channelList":["Ia"],"format":"cff"})", envelope(2, kNoChannels, "exportRecord")},
+      {"/exportRecord", R"({"groupName":"S","fileName":"nodat","channelList":["Ia"],"format":"csv"})", envelope(2, kNoChannels, "exportRecord")},
       {"/getWaveform", waveform_ok + R"(,"from":9,"to":12})",
        "{\"channels\":[{\"index\":1,\"kind\":\"analog\",\"max\":[],\"min\":[],\"name\":\"Ia\"}],\"errorinfo\":\"\",\"from\":2,\"result\":200,"
        "\"step\":1,\"time\":[],\"to\":2,\"typeurl\":\"getWaveform\"}\n"},
