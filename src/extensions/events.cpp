@@ -160,7 +160,11 @@ Answer answer_events(const Json::Value& request, const std::string& typeurl) {
     }
   }
   ChangeFinder finder(record, watched);
-  record.loadStatusChanges(SampleWindow{0, std::max(cfg.samp_count, 0)}, finder);
+  // A data file that cannot be read fails the request: an empty list would
+  // say that nothing changed.
+  if (record.loadStatusChanges(SampleWindow{0, std::max(cfg.samp_count, 0)}, finder) != 0) {
+    return fail(2, kTextNoChannels);
+  }
   const std::optional<double> trigger = trigger_offset_us(record);
   // Members in the writer's order; the events, which may run to megabytes,
   // go out as they are, not copied into the rest.

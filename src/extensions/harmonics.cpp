@@ -101,19 +101,19 @@ Answer answer_harmonics(const Json::Value& request, const std::string& typeurl) 
     object["rms"] = Json::Value(Json::nullValue);
     channels.append(std::move(object));
   }
-  if (cycle.whole) {
-    const double first_s = (cycle.end_us - (cycle.samples - 1) * cycle.step_us) * 1e-6;
-    CycleSamples gathered({CycleSpan{cycle.first, at, 0}},
-                          [&](const CycleSpan&, const double* rows, std::size_t width) {
-                            for (Json::ArrayIndex i = 0; i < channels.size(); ++i) {
-                              const ChannelRef& channel = *analogs[i];
-                              add_harmonics(channels[i], rows + selected_slot(cfg, channel), width, cycle,
-                                            first_s + skew_seconds(record, channel.position), opened.frequency,
-                                            used_orders);
-                            }
-                          });
-    record.loadSamples(gathered.windows(), gathered);
-  }
+  std::vector<CycleSpan> spans;
+  if (cycle.whole) spans.push_back(CycleSpan{cycle.first, at, 0});
+  const double first_s = (cycle.end_us - (cycle.samples - 1) * cycle.step_us) * 1e-6;
+  CycleSamples gathered(std::move(spans), [&](const CycleSpan&, const double* rows, std::size_t width) {
+    for (Json::ArrayIndex i = 0; i < channels.size(); ++i) {
+      const ChannelRef& channel = *analogs[i];
+      add_harmonics(channels[i], rows + selected_slot(cfg, channel), width, cycle,
+                    first_s + skew_seconds(record, channel.position), opened.frequency, used_orders);
+    }
+  });
+  // Loaded even without a whole cycle, which reads nothing but opens the
+  // data file: one that cannot be read fails the request, as for phasors.
+  if (record.loadSamples(gathered.windows(), gathered) != 0) return fail(2, kTextNoChannels);
   return Answer::document(std::move(reply));
 }
 

@@ -131,7 +131,9 @@ Answer answer_phasors(const Json::Value& request, const std::string& typeurl) {
       series[c].rms[span.point] = rms[c];
     }
   });
-  record.loadSamples(gathered.windows(), gathered);
+  // A data file that cannot be read fails the request rather than being
+  // answered as cycles that are all null.
+  if (record.loadSamples(gathered.windows(), gathered) != 0) return fail(2, kTextNoChannels);
 
   // Members in the writer's order: approximate, channels, errorinfo,
   // result, samplesPerCycle, sequence, time, typeurl.

@@ -77,7 +77,9 @@ Answer answer_waveform(const Json::Value& request, const std::string& typeurl) {
   const std::int64_t last = std::min<std::int64_t>(window->to, std::max(cfg.samp_count, 0));
   const std::int64_t step = std::max<std::int64_t>(1, (last - first + *points - 1) / *points);
   Buckets buckets;
-  record->loadBuckets(SampleWindow{first, last}, step, buckets);
+  // A data file that cannot be read is a record without samples to give,
+  // not a chart of none.
+  if (record->loadBuckets(SampleWindow{first, last}, step, buckets) != 0) return fail(2, kTextNoChannels);
   const std::vector<std::optional<double>> times = bucket_times_us(*record, buckets, first, step);
 
   // Members in the writer's order: channels, errorinfo, from, result, step,

@@ -130,8 +130,8 @@ TEST_F(ExtensionsTest, AnswersFailuresByteForByte) {
   write("S/nof.cfg", "S,R,1999\n1,1A,0D\n1,Ia,,,A,1,0,0,-9,9,1,1,S\nx\n1\n1000,2\n"
                      "01/01/2020,00:00:00\n01/01/2020,00:00:00\nASCII\n1\n");
   write("S/nof.dat", "1,0,3\n2,0,4\n");
-  // A record whose data file is gone: no file to download, in either format.
-  write("S/nodat.cfg", "S,R,1999\n1,1A,0D\n1,Ia,,,A,1,0,0,-9,9,1,1,S\n50\n1\n1000,2\n"
+  // A record whose data file is gone: no samples to give, nor a file to download.
+  write("S/nodat.cfg", "S,R,1999\n2,1A,1D\n1,Ia,,,A,1,0,0,-9,9,1,1,S\n1,Trip,,,0\n50\n1\n1000,2\n"
                        "01/01/2020,00:00:00\n01/01/2020,00:00:00\nASCII\n1\n");
   struct Case {
     const char* uri;
@@ -184,6 +184,10 @@ TEST_F(ExtensionsTest, AnswersFailuresByteForByte) {
       {"/exportRecord", waveform_ok + R"(,"format":"csv","from":3,"to":1})", envelope(0, "window out of range", "exportRecord")},
       {"/exportRecord", R"({"groupName":"S","fileName":"nodat","channelList":["Ia"],"format":"cff"})", envelope(2, kNoChannels, "exportRecord")},
       {"/exportRecord", R"({"groupName":"S","fileName":"nodat","channelList":["Ia"],"format":"csv"})", envelope(2, kNoChannels, "exportRecord")},
+      {"/getWaveform", R"({"groupName":"S","fileName":"nodat","channelList":["Ia"]})", envelope(2, kNoChannels, "getWaveform")},
+      {"/getPhasors", R"({"groupName":"S","fileName":"nodat","channelList":["Ia"]})", envelope(2, kNoChannels, "getPhasors")},
+      {"/getHarmonics", R"({"groupName":"S","fileName":"nodat","channelList":["Ia"]})", envelope(2, kNoChannels, "getHarmonics")},
+      {"/getEvents", R"({"groupName":"S","fileName":"nodat"})", envelope(2, kNoChannels, "getEvents")},
       {"/getWaveform", waveform_ok + R"(,"from":9,"to":12})",
        "{\"channels\":[{\"index\":1,\"kind\":\"analog\",\"max\":[],\"min\":[],\"name\":\"Ia\"}],\"errorinfo\":\"\",\"from\":2,\"result\":200,"
        "\"step\":1,\"time\":[],\"to\":2,\"typeurl\":\"getWaveform\"}\n"},
