@@ -22,11 +22,11 @@ std::string number_text(double value) {
   return text == "null" ? "" : text;
 }
 
-// A time stamp in the 2013 form, read in the source's order; as written when
-// it does not parse.
+// A time stamp in the 2013 form, read in the source's order, to the digit
+// it was written with; as written when it is not wholly a time stamp.
 std::string day_first(const std::string& text, bool month_first, double moved_us) {
-  const std::optional<double> us = stamp_us(text, month_first);
-  return us ? format_stamp(*us + moved_us) : text;
+  const std::optional<Stamp> stamp = read_stamp(text, month_first);
+  return stamp ? format_stamp(*stamp, moved_us) : text;
 }
 
 std::string slice_cfg(const ComTrade_format& record, std::int64_t from, std::int64_t to) {

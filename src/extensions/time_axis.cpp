@@ -70,22 +70,66 @@ std::optional<double> last_sample_offset_us(ComTrade_format& record) {
   return stamp_time(record, last.first_stamps.front());
 }
 
-std::optional<double> stamp_us(const std::string& text, bool month_first) {
-  int first = 0, second = 0, year = 0, hour = 0, minute = 0;
-  double seconds = 0;
-  char slash1 = 0, slash2 = 0, comma = 0, colon1 = 0, colon2 = 0;
-  if (std::sscanf(text.c_str(), " %d %c %d %c %d %c %d %c %d %c %lf", &first, &slash1, &second, &slash2, &year,
-                  &comma, &hour, &colon1, &minute, &colon2, &seconds) != 11 ||
-      slash1 != '/' || slash2 != '/' || comma != ',' || colon1 != ':' || colon2 != ':') {
+std::optional<Stamp> read_stamp(const std::string& text, bool month_first) {
+  const char* p = text.c_str();
+  const auto blanks = [&p] {
+    while (*p == ' ' || *p == '\t') ++p;
+  };
+  // Digits, at most nine of them (the bound keeps every sum below in range);
+  // -1 when there is none.
+  const auto number = [&p](int& digits) -> std::int64_t {
+    std::int64_t value = 0;
+    for (digits = 0; *p >= '0' && *p <= '9' && digits < 9; ++digits) value = value * 10 + (*p++ - '0');
+    return digits > 0 ? value : -1;
+  };
+  const auto separator = [&](char c) {
+    blanks();
+    if (*p != c) return false;
+    ++p;
+    blanks();
+    return true;
+  };
+  int digits = 0;
+  blanks();
+  const std::int64_t first = number(digits);
+  if (first < 0 || !separator('/')) return std::nullopt;
+  const std::int64_t second = number(digits);
+  if (second < 0 || !separator('/')) return std::nullopt;
+  std::int64_t year = number(digits);
+  if (year < 0) return std::nullopt;
+  if (digits <= 2) year += year < 69 ? 2000 : 1900;
+  if (!separator(',')) return std::nullopt;
+  const std::int64_t hour = number(digits);
+  if (hour < 0 || !separator(':')) return std::nullopt;
+  const std::int64_t minute = number(digits);
+  if (minute < 0 || !separator(':')) return std::nullopt;
+  const std::int64_t second_of_minute = number(digits);
+  if (second_of_minute < 0) return std::nullopt;
+  Stamp stamp;
+  std::int64_t fraction_ns = 0;
+  if (*p == '.') {
+    ++p;
+    for (; *p >= '0' && *p <= '9'; ++p, ++stamp.fraction_digits) {
+      if (stamp.fraction_digits < 9) fraction_ns = fraction_ns * 10 + (*p - '0');
+    }
+    for (int d = stamp.fraction_digits; d < 9; ++d) fraction_ns *= 10;
+  }
+  while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
+  if (*p != '\0') return std::nullopt;
+  std::int64_t day = month_first ? second : first;
+  std::int64_t month = month_first ? first : second;
+  if (month > 12) std::swap(day, month);
+  // Second 60 is a leap second.
+  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second_of_minute > 60) {
     return std::nullopt;
   }
-  int day = month_first ? second : first;
-  int month = month_first ? first : second;
-  if (month > 12) std::swap(day, month);
-  if (month < 1 || month > 12 || day < 1 || day > 31 || !std::isfinite(seconds)) return std::nullopt;
-  const double whole_seconds = static_cast<double>(days_from_civil(year, month, day)) * 86400.0 +
-                               hour * 3600.0 + minute * 60.0;
-  return whole_seconds * 1e6 + seconds * 1e6;
+  stamp.day = days_from_civil(year, month, day);
+  stamp.ns = ((hour * 60 + minute) * 60 + second_of_minute) * 1000000000 + fraction_ns;
+  return stamp;
+}
+
+double stamp_difference_us(const Stamp& from, const Stamp& to) {
+  return static_cast<double>(to.day - from.day) * 86400e6 + static_cast<double>(to.ns - from.ns) / 1e3;
 }
 
 std::optional<double> trigger_offset_us(const ComTrade_format& record) {
@@ -93,17 +137,24 @@ std::optional<double> trigger_offset_us(const ComTrade_format& record) {
   revision.erase(0, revision.find_first_not_of(" \t"));
   revision.erase(revision.find_last_not_of(" \t") + 1);
   const bool month_first = revision.empty() || revision == "1991";
-  const std::optional<double> start = stamp_us(record.cfg().start_time, month_first);
-  const std::optional<double> trigger = stamp_us(record.cfg().end_time, month_first);
+  const std::optional<Stamp> start = read_stamp(record.cfg().start_time, month_first);
+  const std::optional<Stamp> trigger = read_stamp(record.cfg().end_time, month_first);
   if (!start || !trigger) return std::nullopt;
-  return *trigger - *start;
+  return stamp_difference_us(*start, *trigger);
 }
 
-std::string format_stamp(double us) {
-  const std::int64_t total = static_cast<std::int64_t>(std::llround(us));
-  constexpr std::int64_t kPerDay = 86400LL * 1000000LL;
-  std::int64_t days = total / kPerDay;
-  std::int64_t rest = total % kPerDay;
+std::string format_stamp(const Stamp& stamp, double us) {
+  constexpr std::int64_t kPerDay = 86400LL * 1000000000LL;
+  // Whole days apart from the rest, which then fits nanoseconds.
+  const double whole_days = std::floor(us / 86400e6);
+  if (!std::isfinite(whole_days) || std::fabs(whole_days) > 1e9) return format_stamp(stamp, 0);
+  const bool nanoseconds = stamp.fraction_digits > 6;
+  std::int64_t days = stamp.day + static_cast<std::int64_t>(whole_days);
+  std::int64_t rest = stamp.ns + std::llround((us - whole_days * 86400e6) * 1e3);
+  // Written in microseconds, the moved time is rounded to the nearest one.
+  if (!nanoseconds) rest = (rest + 500) / 1000 * 1000;
+  days += rest / kPerDay;
+  rest %= kPerDay;
   if (rest < 0) {
     rest += kPerDay;
     --days;
@@ -112,11 +163,12 @@ std::string format_stamp(double us) {
   int month = 0;
   int day = 0;
   civil_from_days(days, year, month, day);
-  const std::int64_t seconds = rest / 1000000;
-  char text[64];
-  std::snprintf(text, sizeof text, "%02d/%02d/%04lld,%02lld:%02lld:%02lld.%06lld", day, month,
+  const std::int64_t seconds = rest / 1000000000;
+  const std::int64_t fraction = nanoseconds ? rest % 1000000000 : rest % 1000000000 / 1000;
+  char text[80];
+  std::snprintf(text, sizeof text, "%02d/%02d/%04lld,%02lld:%02lld:%02lld.%0*lld", day, month,
                 static_cast<long long>(year), static_cast<long long>(seconds / 3600),
                 static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60),
-                static_cast<long long>(rest % 1000000));
+                nanoseconds ? 9 : 6, static_cast<long long>(fraction));
   return text;
 }

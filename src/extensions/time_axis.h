@@ -21,14 +21,29 @@ std::vector<std::optional<double>> bucket_times_us(const ComTrade_format& record
 // time is unknown. Reads the data file for records sampled at rate 0.
 std::optional<double> last_sample_offset_us(ComTrade_format& record);
 
-// Microseconds of a .cfg time stamp "dd/mm/yyyy,hh:mm:ss.ffffff" (month
-// first when `month_first`, as 1991 files write it) from an arbitrary day;
-// nullopt when the text is not one. Writers mix the two orders up, so a
-// "month" above 12 is taken as the day. Only differences are meaningful.
-std::optional<double> stamp_us(const std::string& text, bool month_first);
+// A .cfg time stamp "dd/mm/yyyy,hh:mm:ss.ffffff" read exactly: its day,
+// counted from 1970-01-01, the nanoseconds into it, and how many fraction
+// digits it was written with (2013 records may give nanoseconds). Kept in
+// whole numbers: microseconds counted in a double from a day centuries away
+// lose their last digits.
+struct Stamp {
+  std::int64_t day = 0;
+  std::int64_t ns = 0;
+  int fraction_digits = 0;
+};
 
-// `us` of stamp_us as the 2013 form "dd/mm/yyyy,hh:mm:ss.ffffff".
-std::string format_stamp(double us);
+// The stamp of `text` (month first when `month_first`, as 1991 files write
+// it); nullopt when the text is not wholly one. Writers mix the two orders
+// up, so a "month" above 12 is taken as the day; a year of one or two digits
+// is 1969-2068, as 1991 files meant it.
+std::optional<Stamp> read_stamp(const std::string& text, bool month_first);
+
+// Microseconds from `from` to `to`.
+double stamp_difference_us(const Stamp& from, const Stamp& to);
+
+// `stamp` moved by `us`, in the 2013 form "dd/mm/yyyy,hh:mm:ss.ffffff", with
+// nine fraction digits when it was written with more than six.
+std::string format_stamp(const Stamp& stamp, double us);
 
 // The trigger time after the record's start time, in microseconds; nullopt
 // when either does not parse.
