@@ -52,15 +52,24 @@ std::string slice_cfg(const ComTrade_format& record, std::int64_t from, std::int
     std::string rates;
     std::size_t kept = 0;
     std::int64_t start = 0;
+    double rate_at_from = 0;
     for (std::size_t i = 0; i < header.rates.size(); ++i) {
       const bool last_segment = i + 1 == header.rates.size() || !header.rates[i].last;
       const std::int64_t end = last_segment ? to : std::max(start, *header.rates[i].last);
+      if (rate_at_from == 0 && (end > from || last_segment)) rate_at_from = *header.rates[i].rate;
       if (end > from && start < to) {
         rates += number_text(*header.rates[i].rate) + "," + std::to_string(std::min(end, to) - from) + kEol;
         ++kept;
       }
       if (last_segment) break;
       start = end;
+    }
+    // A window without samples still gives its rate: a count of no rates
+    // must be followed by a line of its own, and readers would take the
+    // start time for it.
+    if (kept == 0) {
+      rates = number_text(rate_at_from) + ",0" + kEol;
+      kept = 1;
     }
     out += std::to_string(kept) + kEol + rates;
     moved_us = sample_offset_us(header.rates, from).value_or(0);

@@ -307,6 +307,14 @@ def test_export_cff(service, fmt):
           [round(t - whole["time"][0], 3) for t in whole["time"]] ==
           [round(t - source["time"][0], 3) for t in source["time"]],
           f"{fmt}: the slice read back equals the source's window sample for sample")
+    _, text = service.download("/exportRecord", {"groupName": "S", "fileName": name, "channelList": chosen,
+                                                 "from": 5000, "format": "cff"})
+    with open(os.path.join(service.records, "S", f"empty_{fmt}.cff"), "wb") as f:
+        f.write(text.encode("latin-1"))
+    info = service.ask("/getRecordInfo", {"groupName": "S", "fileName": f"empty_{fmt}"})["record"]
+    check(info["samples"] == 0 and info["rates"] == [{"rate": 2000, "last": 0}] and
+          info["startTime"] == "01/01/2020,00:00:01.000000" and info["fileType"] == fmt.upper(),
+          f"{fmt}: a window past the end gives a .cff without samples that still reads as one")
 
 
 def test_samples(service, folder):
