@@ -46,10 +46,12 @@ TEST_F(ExtensionsTest, CountsRequestsAndTellsWhetherTheRootCanBeListed) {
   ask("/getStationList", "{}");
   ask("/getStationList", "{}");
   ask("/getRecordInfo", "{}");
+  ask("/getRecordInfo", "[]");
   const std::string metrics = get("/metrics");
   EXPECT_EQ(0u, metrics.find("HTTP/1.1 200 OK\r\nContent-Type: text/plain; version=0.0.4")) << metrics;
   for (const char* line : {"comtrade_requests_total{result=\"200\",uri=\"/getStationList\"} 2\n",
                            "comtrade_requests_total{result=\"1\",uri=\"/getRecordInfo\"} 1\n",
+                           "comtrade_requests_total{result=\"0\",uri=\"/getRecordInfo\"} 1\n",
                            "comtrade_request_duration_seconds_count{uri=\"/getStationList\"} 2\n",
                            "\ncomtrade_open_connections ", "comtrade_waiting_requests 0\n"}) {
     EXPECT_NE(std::string::npos, metrics.find(line)) << line << metrics;
