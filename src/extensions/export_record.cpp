@@ -12,6 +12,7 @@
 #include "comtrade_format/fixed4.h"
 #include "extensions/analysis_record.h"
 #include "extensions/cff_slice.h"
+#include "extensions/download_name.h"
 #include "extensions/channel_selectors.h"
 #include "extensions/extension_request.h"
 #include "extensions/text_pieces.h"
@@ -41,17 +42,6 @@ std::string trimmed(const std::string& text) {
   const std::size_t first = text.find_first_not_of(" \t");
   if (first == std::string::npos) return "";
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-// A file name made of the record's name and the window: bytes that a header
-// or a file system could take for something else become "_".
-std::string download_name(const std::string& record, std::int64_t from, std::int64_t to, const char* extension) {
-  std::string name;
-  for (char c : record) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    name += byte < 0x20 || byte >= 0x7F || c == '"' || c == '\\' || c == '/' || c == ';' ? '_' : c;
-  }
-  return name + "_" + std::to_string(from) + "-" + std::to_string(to) + extension;
 }
 
 // Writes the lines of the samples as they come.
@@ -124,8 +114,8 @@ Answer answer_export_record(const Json::Value& request, const std::string& typeu
     std::vector<SharedText> parts = cff_slice(record, first, last);
     // A data file that cannot be read is a record without samples to give.
     if (parts.empty()) return fail(2, kTextNoChannels);
-    return Answer::file("Content-Type: application/octet-stream\r\nContent-Disposition: attachment; filename=\"" +
-                            download_name(asked.fileName, first, last, ".cff") + "\"\r\n",
+    return Answer::file("Content-Type: application/octet-stream\r\nContent-Disposition: " +
+                            download_disposition(asked.fileName, first, last, ".cff") + "\r\n",
                         std::move(parts));
   }
 
@@ -148,8 +138,8 @@ Answer answer_export_record(const Json::Value& request, const std::string& typeu
   // not a header over no samples.
   if (record.loadSamples({SampleWindow{first, last}}, lines) != 0) return fail(2, kTextNoChannels);
 
-  std::string headers = "Content-Type: text/csv; charset=GBK\r\nContent-Disposition: attachment; filename=\"" +
-                        download_name(asked.fileName, first, last, ".csv") + "\"\r\n";
+  std::string headers = "Content-Type: text/csv; charset=GBK\r\nContent-Disposition: " +
+                        download_disposition(asked.fileName, first, last, ".csv") + "\r\n";
   std::vector<SharedText> parts;
   text.move_to(parts);
   return Answer::file(std::move(headers), std::move(parts));

@@ -162,8 +162,9 @@ DIAGRAMS_CASES = [
     ("m.onBuckets([], [], [0, 1])", [None, None]),
     ('[m.fileNameOf(\'attachment; filename="r_0-10.cff"\', "x"), m.fileNameOf("", "x"),'
      ' m.fileNameOf("attachment; filename=a.csv", "x"),'
-     ' m.fileNameOf(\'attachment; filename="\\xb1\\xb1.csv"\', "x")]',
-     ["r_0-10.cff", "x", "a.csv", "\uf7b1\uf7b1.csv"]),
+     ' m.fileNameOf(\'attachment; filename="\\xb1\\xb1.csv"\', "x"),'
+     ' m.fileNameOf("attachment; filename=\\"__.csv\\"; filename*=UTF-8\'\'%E5%8C%97%E4%BA%AC.csv", "x")]',
+     ["r_0-10.cff", "x", "a.csv", "\uf7b1\uf7b1.csv", "\uf7e5\uf78c\uf797\uf7e4\uf7ba\uf7ac.csv"]),
     # The first unit with three channels, "A" and " a" as one; else the first three.
     ('[m.threePhaseKeys([{ key: "a1", unit: "kV" }, { key: "a2", unit: "A" }, { key: "a3", unit: "kV" },'
      ' { key: "a4", unit: " a" }, { key: "a5", unit: "a" }, { key: "a6", unit: "V" }], (t) => t),'

@@ -3,6 +3,8 @@
 // times against the trigger, the RMS points laid on the chart's buckets and
 // the name a download gets. Free of the page's state.
 
+import { byteText } from "./names.js";
+
 const SVG = "http://www.w3.org/2000/svg";
 
 // `angle` in degrees against `ref`, in (-180, 180] as the service gives
@@ -67,6 +69,16 @@ export function onBuckets(times, values, xs) {
 // byte string (see names.js): the browser hands a header's bytes over as
 // Latin-1 characters, and a record's name is GBK or UTF-8.
 export function fileNameOf(disposition, fallback) {
+  // filename* holds the record's own name, in UTF-8; filename only the
+  // ASCII of it.
+  const extended = /filename\*=UTF-8''([^;\s]+)/i.exec(disposition || "");
+  if (extended) {
+    try {
+      return byteText(new TextEncoder().encode(decodeURIComponent(extended[1])));
+    } catch (err) {
+      // A broken escape: the plain name below.
+    }
+  }
   const m = /filename="([^"]*)"/.exec(disposition || "") || /filename=([^;\s]+)/.exec(disposition || "");
   if (!m || !m[1]) return fallback;
   return m[1].replace(/[\x80-\xff]/g, (ch) => String.fromCharCode(0xf700 + ch.charCodeAt(0)));
