@@ -76,10 +76,7 @@ std::string slice_cfg(const ComTrade_format& record, std::int64_t from, std::int
   } else {
     out += std::string("0") + kEol + "0," + std::to_string(to - from) + kEol;
   }
-  std::string revision = header.revision;
-  revision.erase(0, revision.find_first_not_of(" \t"));
-  revision.erase(revision.find_last_not_of(" \t") + 1);
-  const bool month_first = revision.empty() || revision == "1991";
+  const bool month_first = stamps_month_first(header);
   out += day_first(cfg.start_time, month_first, moved_us) + kEol;
   out += day_first(cfg.end_time, month_first, 0) + kEol;
   out += header.file_type + kEol;

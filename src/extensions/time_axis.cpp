@@ -132,11 +132,15 @@ double stamp_difference_us(const Stamp& from, const Stamp& to) {
   return static_cast<double>(to.day - from.day) * 86400e6 + static_cast<double>(to.ns - from.ns) / 1e3;
 }
 
-std::optional<double> trigger_offset_us(const ComTrade_format& record) {
-  std::string revision = record.header().revision;
+bool stamps_month_first(const RecordHeader& header) {
+  std::string revision = header.revision;
   revision.erase(0, revision.find_first_not_of(" \t"));
   revision.erase(revision.find_last_not_of(" \t") + 1);
-  const bool month_first = revision.empty() || revision == "1991";
+  return revision.empty() || revision == "1991";
+}
+
+std::optional<double> trigger_offset_us(const ComTrade_format& record) {
+  const bool month_first = stamps_month_first(record.header());
   const std::optional<Stamp> start = read_stamp(record.cfg().start_time, month_first);
   const std::optional<Stamp> trigger = read_stamp(record.cfg().end_time, month_first);
   if (!start || !trigger) return std::nullopt;

@@ -38,6 +38,10 @@ struct Stamp {
 // is 1969-2068, as 1991 files meant it.
 std::optional<Stamp> read_stamp(const std::string& text, bool month_first);
 
+// Whether the record's stamps are written month first: 1991 files, and those
+// that name no revision, do.
+bool stamps_month_first(const RecordHeader& header);
+
 // Microseconds from `from` to `to`.
 double stamp_difference_us(const Stamp& from, const Stamp& to);
 

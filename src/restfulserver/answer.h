@@ -94,7 +94,10 @@ template <typename Decide>
 Answer::Kind serve_query(transport::Connection& nc, const transport::Request& hm, const std::string& typeurl,
                          Decide&& decide, const Sending& how = {}) {
   Json::Value request;
-  if (!read_request(nc, hm, typeurl, request)) return Answer::Kind::kDocument;
+  if (!read_request(nc, hm, typeurl, request)) {
+    note_answer_result("0");  // what read_request answered
+    return Answer::Kind::kDocument;
+  }
   return send_answer(nc, decide(request, typeurl), how);
 }
 

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <utility>
 
-#include "restfulserver/answer.h"
 #include "restfulserver/gbk_texts.h"
 #include "restfulserver/request.h"
 
@@ -165,7 +164,6 @@ void send_json(transport::Connection& nc, const Json::Value& value, NonFinite no
 bool read_request(transport::Connection& nc, const transport::Request& hm,
                   const std::string& typeurl, Json::Value& root) {
   if (parse_body(hm, root)) return true;
-  note_answer_result("0");
   send_json(nc, make_reply(0, kTextBadRequest, typeurl));
   return false;
 }
