@@ -16,7 +16,7 @@ separator=$'\n@@@@\n'
 ascii_lines=24
 binary_records=24
 
-for target in cfg_reader ascii_reader binary_reader request_path; do
+for target in cfg_reader ascii_reader binary_reader request_path analysis_queries; do
   mkdir -p "$out/$target"
   cp "$repo/fuzz/seeds/$target/"* "$out/$target/"
 done
@@ -102,6 +102,6 @@ else
   echo "make_corpus: no shared samples beside the repo; skipped" >&2
 fi
 
-for target in cfg_reader ascii_reader binary_reader request_path; do
+for target in cfg_reader ascii_reader binary_reader request_path analysis_queries; do
   echo "corpus $target: $(find "$out/$target" -type f | wc -l) files"
 done

@@ -6,17 +6,18 @@
 #
 #   scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]
 #
-# TARGET is one of cfg_reader ascii_reader binary_reader request_path (all by
-# default). FUZZ_PARALLEL=2 runs two targets at a time (never more: the
-# request path target alone keeps a core busy). FUZZ_BUILD_DIR overrides the
-# build directory. Crash inputs land in <build>/fuzz-artifacts/; replay one
-# with <build>/fuzz/fuzz_<target> <file>, then add it to tests/fuzz_regressions.
+# TARGET is one of cfg_reader ascii_reader binary_reader request_path
+# analysis_queries (all by default). FUZZ_PARALLEL=2 runs two targets at a
+# time (never more: the request path target alone keeps a core busy).
+# FUZZ_BUILD_DIR overrides the build directory. Crash inputs land in
+# <build>/fuzz-artifacts/; replay one with <build>/fuzz/fuzz_<target> <file>,
+# then add it to tests/fuzz_regressions.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(cfg_reader ascii_reader binary_reader request_path)
+[ ${#targets[@]} -gt 0 ] || targets=(cfg_reader ascii_reader binary_reader request_path analysis_queries)
 build="${FUZZ_BUILD_DIR:-$repo/build-fuzz}"
 parallel="${FUZZ_PARALLEL:-1}"
 [ "$parallel" -ge 1 ] && [ "$parallel" -le 2 ] || parallel=1
@@ -26,12 +27,14 @@ max_len_of() {
     cfg_reader) echo 32768 ;;
     ascii_reader | binary_reader) echo 65536 ;;
     request_path) echo 16384 ;;
+    analysis_queries) echo 4096 ;;
     *) echo "fuzz.sh: unknown target $1" >&2; exit 2 ;;
   esac
 }
 dict_of() {
   case "$1" in
     request_path) echo "$repo/fuzz/request_path.dict" ;;
+    analysis_queries) echo "$repo/fuzz/analysis_queries.dict" ;;
     *) echo "$repo/fuzz/records.dict" ;;
   esac
 }
@@ -84,7 +87,7 @@ for entry in "${running[@]}"; do
 done
 
 failed=0
-printf '%-14s %10s %8s %8s %6s  %s\n' target executions cov ft secs result
+printf '%-16s %10s %8s %8s %6s  %s\n' target executions cov ft secs result
 for target in "${targets[@]}"; do
   log="$logs/$target.log"
   runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)"
@@ -98,7 +101,7 @@ for target in "${targets[@]}"; do
     result="FAILED (exit ${status[$target]}, see $log)"
     failed=1
   fi
-  printf '%-14s %10s %8s %8s %6s  %s\n' "$target" "${runs:--}" "${cov:--}" "${ft:--}" \
+  printf '%-16s %10s %8s %8s %6s  %s\n' "$target" "${runs:--}" "${cov:--}" "${ft:--}" \
     "${secs:--}" "$result"
 done
 if [ "$failed" -ne 0 ]; then

@@ -261,18 +261,25 @@ int connect_to_server(transport::HttpServer& server) {
 
 }  // namespace
 
+const std::filesystem::path& install_store() {
+  static const std::filesystem::path store = [] {
+    const std::filesystem::path root = std::filesystem::path(scratch_dir()) / "install";
+    std::filesystem::create_directories(root / "cfg");
+    make_store(root / "store");
+    write_or_die(root / "cfg" / "ComTrade.ini",
+                 "[base]\nport = 0\nfileDir = " + (root / "store").string() + "\n");
+    ::setenv("TAVROOT", root.c_str(), 1);
+    // Log lines are formatted with request texts in them; the lines
+    // themselves are not wanted.
+    CSingleton<CLogger>::GetInstance()->Open("/dev/null");
+    return root / "store";
+  }();
+  return store;
+}
+
 void start_request_server() {
   if (g_server) return;
-  const std::filesystem::path root = std::filesystem::path(scratch_dir()) / "install";
-  std::filesystem::create_directories(root / "cfg");
-  make_store(root / "store");
-  write_or_die(root / "cfg" / "ComTrade.ini",
-               "[base]\nport = 0\nfileDir = " + (root / "store").string() + "\n");
-  ::setenv("TAVROOT", root.c_str(), 1);
-  // Log lines are formatted with request texts in them; the lines themselves
-  // are not wanted.
-  CSingleton<CLogger>::GetInstance()->Open("/dev/null");
-
+  install_store();
   g_server = std::make_unique<transport::HttpServer>(&RestfulServer::ev_handler);
   std::string error;
   if (!g_server->listen("127.0.0.1:0", error)) {

@@ -6,9 +6,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 namespace fuzz_harness {
+
+// Makes the installation root (settings file and record store) once and
+// points TAVROOT at it; returns the store's directory.
+const std::filesystem::path& install_store();
 
 // Makes the installation root (settings file and record store), points
 // TAVROOT at it and starts the server on 127.0.0.1, port 0. Idempotent; the
