@@ -14,6 +14,12 @@ SAMPLES_CASES = [
      True),
     ('m.timestampUs("13/01/2026,00:00:00", true) === m.timestampUs("13/01/2026,00:00:00", false)',
      True),
+    # Two-digit years across 2000, and a four-digit year below 100 (0000 is
+    # a leap year, 1900 is not).
+    ('m.timestampUs("01/01/00,00:00:00", false) - m.timestampUs("31/12/99,00:00:00", false)',
+     86400000000),
+    ('m.timestampUs("01/03/0000,00:00:00", false) - m.timestampUs("28/02/0000,00:00:00", false)',
+     2 * 86400000000),
     ('m.timestampUs("yesterday", false)', None),
     ('m.timestampUs(null, true)', None),
     ('m.triggerOffsetMs({ revision: "1999", startTime: "01/12/2026,10:00:00.000000",'

@@ -10,13 +10,20 @@ const LONG_SPAN_MS = 10000;
 // Microseconds of a COMTRADE time stamp "dd/mm/yyyy,hh:mm:ss.ffffff"
 // (month first in 1991 records), counted from an arbitrary day; null when the
 // text is not one. Writers mix the two orders up, so a "month" above 12 is
-// taken as the day. Only differences of two stamps are used.
+// taken as the day. A year of one or two digits is 1969-2068, as the
+// service reads it, so that the page's trigger agrees with its answers. Only
+// differences of two stamps are used.
 export function timestampUs(text, monthFirst) {
   const m = /^\s*(\d+)\/(\d+)\/(\d+)\s*,\s*(\d+):(\d+):(\d+)(\.\d*)?/.exec(text || "");
   if (!m) return null;
   let [day, month] = monthFirst ? [+m[2], +m[1]] : [+m[1], +m[2]];
   if (month > 12) [day, month] = [month, day];
-  const seconds = Date.UTC(+m[3], month - 1, day) / 1000 + +m[4] * 3600 + +m[5] * 60 + +m[6];
+  let year = +m[3];
+  if (m[3].length <= 2) year += year < 69 ? 2000 : 1900;
+  // Date.UTC would take years below 100 for 19yy.
+  const date = new Date(0);
+  date.setUTCFullYear(year, month - 1, day);
+  const seconds = date.getTime() / 1000 + +m[4] * 3600 + +m[5] * 60 + +m[6];
   return seconds * 1e6 + (m[7] ? Math.round(parseFloat("0" + m[7]) * 1e6) : 0);
 }
 
