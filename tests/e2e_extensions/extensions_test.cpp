@@ -190,6 +190,10 @@ TEST_F(ExtensionsTest, AnswersFailuresByteForByte) {
       {"/getPhasors", R"({"groupName":"S","fileName":"nodat","channelList":["Ia"]})", envelope(2, kNoChannels, "getPhasors")},
       {"/getHarmonics", R"({"groupName":"S","fileName":"nodat","channelList":["Ia"]})", envelope(2, kNoChannels, "getHarmonics")},
       {"/getEvents", R"({"groupName":"S","fileName":"nodat"})", envelope(2, kNoChannels, "getEvents")},
+      // Every status channel of a record that has none.
+      {"/getEvents", R"({"groupName":"S","fileName":"nof"})",
+       "{\"errorinfo\":\"\",\"events\":[],\"initial\":[],\"result\":200,\"truncated\":false,\"triggerUs\":0,"
+       "\"typeurl\":\"getEvents\"}\n"},
       {"/getWaveform", waveform_ok + R"(,"from":9,"to":12})",
        "{\"channels\":[{\"index\":1,\"kind\":\"analog\",\"max\":[],\"min\":[],\"name\":\"Ia\"}],\"errorinfo\":\"\",\"from\":2,\"result\":200,"
        "\"step\":1,\"time\":[],\"to\":2,\"typeurl\":\"getWaveform\"}\n"},
