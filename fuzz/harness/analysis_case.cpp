@@ -57,19 +57,6 @@ constexpr int kSamples = 72;
 // The first rate's samples: three cycles of 16 at 50 Hz, then 8 a cycle.
 constexpr int kFirstRateSamples = 48;
 
-void write_or_die(const std::filesystem::path& path, const std::string& text) {
-  if (!write_file(path.string(), text)) {
-    std::fprintf(stderr, "cannot write %s\n", path.c_str());
-    std::abort();
-  }
-}
-
-std::string little_endian(long value, int bytes) {
-  std::string out;
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-  return out;
-}
-
 // Sample n (from 1) in microseconds, by the two rates: a sample lasts the
 // period of the rate it is recorded at.
 long time_us(int n) {

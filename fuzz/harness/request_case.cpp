@@ -43,24 +43,11 @@ const char kReplyHead[] = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n
 std::unique_ptr<transport::HttpServer> g_server;
 std::string g_last_reply;
 
-void write_or_die(const std::filesystem::path& path, const std::string& text) {
-  if (!write_file(path.string(), text)) {
-    std::fprintf(stderr, "cannot write %s\n", path.c_str());
-    std::abort();
-  }
-}
-
 std::string cfg_text(const std::string& counts, const std::string& channels, int samples,
                      const char* type) {
   return "Store station,R1,1999\n" + counts + "\n" + channels + "50\n1\n1000," +
          std::to_string(samples) + "\n01/01/2020,00:00:00.000000\n" +
          "01/01/2020,00:00:00.001000\n" + type + "\n1\n";
-}
-
-std::string little_endian(long value, int bytes) {
-  std::string out;
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-  return out;
 }
 
 // Small records covering both data readers, a name that only matches without

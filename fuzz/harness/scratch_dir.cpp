@@ -59,4 +59,17 @@ bool write_file(const std::string& path, const std::string& text) {
   return write_file(path, text.data(), text.size());
 }
 
+void write_or_die(const std::string& path, const std::string& text) {
+  if (!write_file(path, text)) {
+    std::fprintf(stderr, "cannot write %s\n", path.c_str());
+    std::abort();
+  }
+}
+
+std::string little_endian(long value, int bytes) {
+  std::string out;
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  return out;
+}
+
 }  // namespace fuzz_harness

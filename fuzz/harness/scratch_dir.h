@@ -17,6 +17,12 @@ const std::string& scratch_dir();
 // cannot be written.
 bool write_file(const std::string& path, const void* data, std::size_t size);
 bool write_file(const std::string& path, const std::string& text);
+// write_file, or an abort naming the file: the harness cannot run without it.
+void write_or_die(const std::string& path, const std::string& text);
+
+// The low `bytes` bytes of `value`, least significant first, as records
+// store their numbers.
+std::string little_endian(long value, int bytes);
 
 }  // namespace fuzz_harness
 
