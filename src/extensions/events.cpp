@@ -163,8 +163,10 @@ Answer answer_events(const Json::Value& request, const std::string& typeurl) {
   }
   ChangeFinder finder(record, watched);
   // A data file that cannot be read fails the request: an empty list would
-  // say that nothing changed.
-  if (record.loadStatusChanges(SampleWindow{0, std::max(cfg.samp_count, 0)}, finder) != 0) {
+  // say that nothing changed. Without a channel to watch, the file is only
+  // opened, not walked.
+  const std::int64_t walked = watched.empty() ? 0 : std::max(cfg.samp_count, 0);
+  if (record.loadStatusChanges(SampleWindow{0, walked}, finder) != 0) {
     return fail(2, kTextNoChannels);
   }
   const std::optional<double> trigger = trigger_offset_us(record);

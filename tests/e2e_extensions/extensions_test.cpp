@@ -135,6 +135,8 @@ TEST_F(ExtensionsTest, AnswersFailuresByteForByte) {
   // A record whose data file is gone: no samples to give, nor a file to download.
   write("S/nodat.cfg", "S,R,1999\n2,1A,1D\n1,Ia,,,A,1,0,0,-9,9,1,1,S\n1,Trip,,,0\n50\n1\n1000,2\n"
                        "01/01/2020,00:00:00\n01/01/2020,00:00:00\nASCII\n1\n");
+  write("S/nodat_nostatus.cfg", "S,R,1999\n1,1A,0D\n1,Ia,,,A,1,0,0,-9,9,1,1,S\n50\n1\n1000,2\n"
+                                "01/01/2020,00:00:00\n01/01/2020,00:00:00\nBINARY\n1\n");
   struct Case {
     const char* uri;
     std::string body;
@@ -190,6 +192,7 @@ TEST_F(ExtensionsTest, AnswersFailuresByteForByte) {
       {"/getPhasors", R"({"groupName":"S","fileName":"nodat","channelList":["Ia"]})", envelope(2, kNoChannels, "getPhasors")},
       {"/getHarmonics", R"({"groupName":"S","fileName":"nodat","channelList":["Ia"]})", envelope(2, kNoChannels, "getHarmonics")},
       {"/getEvents", R"({"groupName":"S","fileName":"nodat"})", envelope(2, kNoChannels, "getEvents")},
+      {"/getEvents", R"({"groupName":"S","fileName":"nodat_nostatus"})", envelope(2, kNoChannels, "getEvents")},
       // Every status channel of a record that has none.
       {"/getEvents", R"({"groupName":"S","fileName":"nof"})",
        "{\"errorinfo\":\"\",\"events\":[],\"initial\":[],\"result\":200,\"truncated\":false,\"triggerUs\":0,"
