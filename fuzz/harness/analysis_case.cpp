@@ -131,6 +131,14 @@ void install_wave_records() {
     write_or_die(group / "floats.dat", binary_data([](int c, int n) {
                    return float_bytes(c == 3 && n == 40 ? NAN : static_cast<float>(raw_sample(c, n)) + 0.25f);
                  }));
+    // No status channels at all.
+    write_or_die(group / "plain.cfg", "Waves station,W2,1999\n1,1A,0D\n1,Ua,A,,V,0.1,0,0,-32768,32767,1,1,P\n50\n"
+                                      "1\n800,16\n01/01/2020,00:00:00\n01/01/2020,00:00:00\nASCII\n1\n");
+    std::string plain;
+    for (int n = 1; n <= 16; ++n) {
+      plain += std::to_string(n) + "," + std::to_string(time_us(n)) + "," + std::to_string(raw_sample(0, n)) + "\n";
+    }
+    write_or_die(group / "plain.dat", plain);
     write_or_die(group / "combo.cff", "--- file type: CFG ---\r\n" + wave_cfg("2013", kTwoRates, "BINARY") +
                                           "0,0\n0,0\n--- file type: INF ---\r\n--- file type: HDR ---\r\n"
                                           "--- file type: DAT BINARY: " +

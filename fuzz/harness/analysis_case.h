@@ -3,8 +3,8 @@
 // document, and the answer is checked for what a client may be sent. The
 // records are small sound ones with known content (a balanced three-phase
 // set, a current with harmonics, status steps, two rates, time stamps only,
-// a combined file), so every member of the windows, points and selectors
-// reaches the analysis code.
+// a combined file, a record without status channels), so every member of
+// the windows, points and selectors reaches the analysis code.
 #ifndef FUZZ_HARNESS_ANALYSIS_CASE_H_
 #define FUZZ_HARNESS_ANALYSIS_CASE_H_
 
