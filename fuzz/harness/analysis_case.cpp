@@ -8,10 +8,9 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
-#include <memory>
 #include <string>
+#include <string_view>
 
-#include <json/reader.h>
 #include <json/value.h>
 
 #include "comtrade_format/comtrade_format.h"
@@ -166,14 +165,9 @@ std::string joined(const std::vector<SharedText>& parts) {
 
 // The envelope every document and text answer opens with.
 std::string check_json(const std::string& text) {
-  Json::CharReaderBuilder builder;
-  Json::CharReaderBuilder::strictMode(&builder.settings_);
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   Json::Value root;
   std::string errors;
-  if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors)) {
-    return "an answer is not JSON: " + errors + text.substr(0, 200);
-  }
+  if (!parse_strict_json(text, root, errors)) return "an answer is not JSON: " + errors + text.substr(0, 200);
   if (!root.isObject() || !root["result"].isInt()) return "an answer lacks its result: " + text.substr(0, 200);
   return std::string();
 }
@@ -189,9 +183,9 @@ long window_samples(const std::string& headers) {
 
 // An exported combined file is read back by our own reader, with as many
 // samples as the window it was cut from.
-std::string check_read_back(const std::string& headers, const std::string& body) {
+std::string check_read_back(const std::string& headers, std::string_view body) {
   const std::string base = scratch_dir() + "/read_back";
-  if (!write_file(base + ".cff", body)) return "cannot write the exported file";
+  if (!write_file(base + ".cff", body.data(), body.size())) return "cannot write the exported file";
   ComTrade_format copy(base);
   try {
     if (copy.Get_cmtr_cfg_info() != 0) return "an exported combined file does not read back";
@@ -207,13 +201,11 @@ std::string check_read_back(const std::string& headers, const std::string& body)
 
 // A file's headers are whole lines; a combined file's data part is as long
 // as its section line says.
-std::string check_file(const Answer& answer) {
-  const std::string& headers = answer.headers();
+std::string check_file(const std::string& headers, std::string_view body) {
   if (headers.size() < 2 || headers.compare(headers.size() - 2, 2, "\r\n") != 0 ||
       headers.find("Content-Disposition: attachment") == std::string::npos) {
     return "a file's headers are not whole lines: " + headers;
   }
-  const std::string body = joined(answer.parts());
   if (headers.find("application/octet-stream") == std::string::npos) {
     if (body.size() < 2 || body.compare(body.size() - 2, 2, "\r\n") != 0) return "a CSV file has a cut line";
     return std::string();
@@ -223,7 +215,7 @@ std::string check_file(const Answer& answer) {
   const std::size_t colon = at == std::string::npos ? at : body.find(": ", at + marker.size());
   const std::size_t end = colon == std::string::npos ? colon : body.find(" ---\r\n", colon);
   if (end == std::string::npos) return "a combined file without its data section line";
-  const std::string count = body.substr(colon + 2, end - colon - 2);
+  const std::string count(body.substr(colon + 2, end - colon - 2));
   if (std::to_string(body.size() - end - 6) != count) {
     return "a combined file's data is " + std::to_string(body.size() - end - 6) + " bytes, its line says " + count;
   }
@@ -265,7 +257,7 @@ std::string run_analysis_case(const std::uint8_t* data, std::size_t size) {
       return check_json(g_last_answer);
     case Answer::Kind::kFile:
       g_last_answer = answer.headers() + joined(answer.parts());
-      return check_file(answer);
+      return check_file(answer.headers(), std::string_view(g_last_answer).substr(answer.headers().size()));
   }
   return std::string();
 }

@@ -125,14 +125,9 @@ std::string describe_at(const std::string& bytes, std::size_t pos) {
 }
 
 std::string check_body(const std::string& body) {
-  Json::CharReaderBuilder builder;
-  Json::CharReaderBuilder::strictMode(&builder.settings_);
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   Json::Value root;
   std::string errors;
-  if (!reader->parse(body.data(), body.data() + body.size(), &root, &errors)) {
-    return "a reply body is not JSON: " + errors;
-  }
+  if (!parse_strict_json(body, root, errors)) return "a reply body is not JSON: " + errors;
   if (!root.isObject() || !root["result"].isInt() || !root["errorinfo"].isString()) {
     return "a reply body lacks the envelope";
   }
@@ -247,6 +242,13 @@ int connect_to_server(transport::HttpServer& server) {
 }
 
 }  // namespace
+
+bool parse_strict_json(const std::string& text, Json::Value& root, std::string& errors) {
+  Json::CharReaderBuilder builder;
+  Json::CharReaderBuilder::strictMode(&builder.settings_);
+  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  return reader->parse(text.data(), text.data() + text.size(), &root, &errors);
+}
 
 const std::filesystem::path& install_store() {
   static const std::filesystem::path store = [] {

@@ -9,7 +9,13 @@
 #include <filesystem>
 #include <string>
 
+#include <json/value.h>
+
 namespace fuzz_harness {
+
+// Parses `text` as a client holding the service to strict JSON would;
+// false, with the reader's `errors`, when it is not such a document.
+bool parse_strict_json(const std::string& text, Json::Value& root, std::string& errors);
 
 // Makes the installation root (settings file and record store) once and
 // points TAVROOT at it; returns the store's directory.
